@@ -1,0 +1,228 @@
+// tools/idlc/header_writer.cpp: writing the interface header and the listing
+//
+// The header follows the conventions compiled clients of this kind of server expect:
+// property accessors are named get_Name / put_Name / putref_Name, every parameter
+// keeps its direction as pointer depth, and SAFEARRAY(T)* parameters become
+// SAFEARRAY**. Identifiers are static constants so that a client needs no extra
+// object file to link.
+
+#include "header_writer.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace orvik::idl {
+
+namespace {
+
+std::string cTypeName(const TypeRef& t) {
+    std::string base;
+    switch (t.base) {
+    case BaseType::Void:
+        base = "void";
+        break;
+    case BaseType::HResult:
+        base = "HRESULT";
+        break;
+    case BaseType::Double:
+        base = "DOUBLE";
+        break;
+    case BaseType::Float:
+        base = "FLOAT";
+        break;
+    case BaseType::Long:
+        base = "LONG";
+        break;
+    case BaseType::Int:
+        base = "INT";
+        break;
+    case BaseType::Short:
+        base = "SHORT";
+        break;
+    case BaseType::Byte:
+        base = "BYTE";
+        break;
+    case BaseType::VariantBool:
+        base = "VARIANT_BOOL";
+        break;
+    case BaseType::Bstr:
+        base = "BSTR";
+        break;
+    case BaseType::Variant:
+        base = "VARIANT";
+        break;
+    case BaseType::Unknown:
+        base = "IUnknown";
+        break;
+    case BaseType::Dispatch:
+        base = "IDispatch";
+        break;
+    case BaseType::Interface:
+        base = t.interfaceName;
+        break;
+    case BaseType::SafeArray:
+        base = "SAFEARRAY*";
+        break;
+    }
+    return base + std::string(size_t(t.pointerDepth), '*');
+}
+
+std::string memberName(const Operation& op) {
+    switch (op.kind) {
+    case InvokeKind::PropertyGet:
+        return "get_" + op.name;
+    case InvokeKind::PropertyPut:
+        return "put_" + op.name;
+    case InvokeKind::PropertyPutRef:
+        return "putref_" + op.name;
+    case InvokeKind::Method:
+        break;
+    }
+    return op.name;
+}
+
+std::string parameterList(const Operation& op) {
+    std::string out;
+    for (size_t i = 0; i < op.params.size(); ++i) {
+        const Parameter& p = op.params[i];
+        if (i)
+            out += ", ";
+        out += cTypeName(p.type);
+        if (!p.name.empty())
+            out += " " + p.name;
+    }
+    return out;
+}
+
+std::string guidInitializer(const GUID& g) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf,
+                  "{0x%08X, 0x%04X, 0x%04X, {0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, "
+                  "0x%02X, 0x%02X}}",
+                  unsigned(g.Data1), unsigned(g.Data2), unsigned(g.Data3), g.Data4[0], g.Data4[1],
+                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return buf;
+}
+
+std::string guidText(const GUID& g) {
+    OLECHAR text[CHARS_IN_GUID];
+    StringFromGUID2(g, text, CHARS_IN_GUID);
+    std::string out;
+    for (int i = 0; i < ORVIK_GUID_TEXT_LENGTH; ++i)
+        out += char(text[i]);
+    return out;
+}
+
+// All operations a C table of itf holds, base interfaces' first.
+void collectTable(const Definition& def, const Interface& itf,
+                  std::vector<const Operation*>& ops) {
+    if (const Interface* base = def.findInterface(itf.base))
+        collectTable(def, *base, ops);
+    for (const Operation& op : itf.operations)
+        ops.push_back(&op);
+}
+
+void writeCTable(std::ostringstream& out, const Definition& def, const Interface& itf) {
+    const std::string& n = itf.name;
+    out << "typedef struct " << n << "Vtbl {\n";
+    out << "    HRESULT(STDMETHODCALLTYPE* QueryInterface)(" << n
+        << "* This, REFIID riid, void** ppvObject);\n";
+    out << "    ULONG(STDMETHODCALLTYPE* AddRef)(" << n << "* This);\n";
+    out << "    ULONG(STDMETHODCALLTYPE* Release)(" << n << "* This);\n";
+    std::string root = itf.base;
+    for (const Interface* b = &itf; b; b = def.findInterface(b->base))
+        root = b->base;
+    if (root == "IDispatch") {
+        out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfoCount)(" << n << "* This, UINT* pctinfo);\n";
+        out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfo)(" << n
+            << "* This, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);\n";
+        out << "    HRESULT(STDMETHODCALLTYPE* GetIDsOfNames)(" << n
+            << "* This, REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, "
+               "DISPID* rgDispId);\n";
+        out << "    HRESULT(STDMETHODCALLTYPE* Invoke)(" << n
+            << "* This, DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, "
+               "DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo, "
+               "UINT* puArgErr);\n";
+    }
+    std::vector<const Operation*> ops;
+    collectTable(def, itf, ops);
+    for (const Operation* op : ops) {
+        std::string params = parameterList(*op);
+        out << "    HRESULT(STDMETHODCALLTYPE* " << memberName(*op) << ")(" << n << "* This"
+            << (params.empty() ? "" : ", " + params) << ");\n";
+    }
+    out << "} " << n << "Vtbl;\n";
+    out << "struct " << n << " {\n    const " << n << "Vtbl* lpVtbl;\n};\n\n";
+}
+
+void writeCppStruct(std::ostringstream& out, const Interface& itf) {
+    out << "/* " << itf.helpString << " */\n";
+    out << "struct " << itf.name << " : public " << itf.base << " {\n";
+    for (const Operation& op : itf.operations)
+        out << "    virtual HRESULT STDMETHODCALLTYPE " << memberName(op) << "("
+            << parameterList(op) << ") = 0;\n";
+    out << "};\n\n";
+}
+
+} // namespace
+
+std::string writeHeader(const Definition& def, const std::string& guardName,
+                        const std::string& sourceName) {
+    std::ostringstream out;
+    out << "/* Generated by orvik-idlc from " << sourceName << ". Do not edit.\n"
+        << " *\n"
+        << " * The interfaces and classes of the definition: identifiers, and each interface\n"
+        << " * as a C++ struct of pure virtual functions in table order or, for C, as a\n"
+        << " * table of functions taking the object first (object->lpVtbl->Op(object, ...)).\n"
+        << " */\n";
+    out << "#ifndef " << guardName << "\n#define " << guardName << "\n\n";
+    out << "#include \"orvik/platform.h\"\n\n";
+
+    out << "#ifdef __cplusplus\n";
+    for (const Interface& itf : def.interfaces)
+        out << "struct " << itf.name << ";\n";
+    out << "#else\n";
+    for (const Interface& itf : def.interfaces)
+        out << "typedef struct " << itf.name << " " << itf.name << ";\n";
+    out << "#endif\n\n";
+
+    if (def.library)
+        out << "/* " << def.library->helpString << " */\n"
+            << "static const IID LIBID_" << def.library->name << " __attribute__((unused)) = "
+            << guidInitializer(def.library->libid) << ";\n";
+    for (const Interface& itf : def.interfaces)
+        out << "/* " << guidText(itf.iid) << " */\nstatic const IID IID_" << itf.name
+            << " __attribute__((unused)) = " << guidInitializer(itf.iid) << ";\n";
+    for (const Coclass& cls : def.coclasses)
+        out << "/* " << guidText(cls.clsid) << " */\nstatic const CLSID CLSID_" << cls.name
+            << " __attribute__((unused)) = " << guidInitializer(cls.clsid) << ";\n";
+    out << "\n";
+
+    out << "#if defined(__cplusplus) && !defined(CINTERFACE)\n\n";
+    for (const Interface& itf : def.interfaces)
+        writeCppStruct(out, itf);
+    out << "namespace orvik {\ntemplate <class I> struct InterfaceTraits;\n";
+    for (const Interface& itf : def.interfaces)
+        out << "template <> struct InterfaceTraits<::" << itf.name
+            << "> {\n    static const IID& iid() { return IID_" << itf.name << "; }\n};\n";
+    out << "} /* namespace orvik */\n\n";
+    out << "#else /* C view */\n\n";
+    for (const Interface& itf : def.interfaces)
+        writeCTable(out, def, itf);
+    out << "#endif /* C view */\n\n";
+    out << "#endif /* " << guardName << " */\n";
+    return out.str();
+}
+
+std::string writeListing(const Definition& def) {
+    std::ostringstream out;
+    for (const Interface& itf : def.interfaces) {
+        int slot = firstOwnSlot(def, itf);
+        for (const Operation& op : itf.operations)
+            out << itf.name << ' ' << slot++ << ' ' << op.dispid << ' ' << invokeKindName(op.kind)
+                << ' ' << op.name << '\n';
+    }
+    return out.str();
+}
+
+} // namespace orvik::idl

@@ -1,0 +1,22 @@
+// tools/idlc/header_writer.h: the C/C++ interface header and the operation listing
+#ifndef ORVIK_TOOLS_IDLC_HEADER_WRITER_H
+#define ORVIK_TOOLS_IDLC_HEADER_WRITER_H
+
+#include "idl_ast.h"
+
+#include <string>
+
+namespace orvik::idl {
+
+/// The self-contained interface header: identifiers, forward declarations, and each
+/// interface both as a C++ struct of pure virtual functions and as a C table.
+/// guardName is the include guard; sourceName is named in the banner.
+std::string writeHeader(const Definition& def, const std::string& guardName,
+                        const std::string& sourceName);
+
+/// One line per operation in table order: "INTERFACE SLOT DISPID KIND NAME".
+std::string writeListing(const Definition& def);
+
+} // namespace orvik::idl
+
+#endif // ORVIK_TOOLS_IDLC_HEADER_WRITER_H
