@@ -10,6 +10,7 @@
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/interfaces.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -183,10 +184,14 @@ HRESULT parseNumber(BSTR s, Number& out) {
     auto dr = std::from_chars(first, last, d, std::chars_format::general);
     if (dr.ptr != last || (dr.ec != std::errc() && dr.ec != std::errc::result_out_of_range))
         return DISP_E_TYPEMISMATCH;
-    if (dr.ec == std::errc::result_out_of_range && std::fabs(d) >= 1.0)
-        return DISP_E_OVERFLOW;
-    if (dr.ec == std::errc::result_out_of_range)
+    if (dr.ec == std::errc::result_out_of_range) {
+        // Out of range is either too large (overflow) or too small (rounds to 0);
+        // the sign of the exponent tells which.
+        const char* e = std::find_if(first, last, [](char c) { return c == 'e' || c == 'E'; });
+        if (e == last || e[1] != '-')
+            return DISP_E_OVERFLOW;
         d = 0.0;
+    }
     if (std::isnan(d) || std::isinf(d))
         return DISP_E_TYPEMISMATCH;
     out = Number{false, 0, d};

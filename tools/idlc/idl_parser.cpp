@@ -276,6 +276,7 @@ private:
         if (itf.dual && base.text != "IDispatch")
             fail(base.location, "a dual interface must derive from IDispatch");
         itf.base = base.text;
+        m_forward.insert(itf.name); // operations may take the interface itself
         expectPunct("{");
         while (!isPunct("}")) {
             if (m_tok.kind == TokenKind::End)

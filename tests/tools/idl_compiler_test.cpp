@@ -1,0 +1,259 @@
+// tests/tools/idl_compiler_test.cpp: the interface compiler on the real definition and
+// on broken input
+
+#include "header_writer.h"
+#include "idl_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace {
+
+using namespace orvik::idl;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class OrvikDefinition : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ParseResult r = parseDefinition(readFile(ORVIK_IDL_PATH));
+        if (auto* d = std::get_if<Diagnostic>(&r))
+            FAIL() << d->location.line << ":" << d->location.column << ": " << d->message;
+        s_def = new Definition(std::get<Definition>(std::move(r)));
+    }
+    static void TearDownTestSuite() { delete s_def; }
+    const Interface& itf(const char* name) {
+        const Interface* i = s_def->findInterface(name);
+        EXPECT_NE(i, nullptr) << name;
+        return *i;
+    }
+    const Operation& op(const char* itfName, const char* name, InvokeKind kind) {
+        for (const Operation& o : itf(itfName).operations)
+            if (o.name == name && o.kind == kind)
+                return o;
+        ADD_FAILURE() << itfName << "::" << name;
+        static Operation none;
+        return none;
+    }
+    static Definition* s_def;
+};
+Definition* OrvikDefinition::s_def = nullptr;
+
+TEST_F(OrvikDefinition, HasTwoHundredOperationsWithTheirTableSizes) {
+    const std::map<std::string, size_t> own = {
+        {"IPoint", 22}, {"IVector", 35},         {"IMatrix", 38},         {"IAxis", 11},
+        {"IBoundingBox", 12}, {"IAreaProperties", 36}, {"IMassProperties", 20}, {"IAngle", 2},
+        {"ILength", 2}, {"IPlane", 10},          {"IOption", 2},          {"IRgbData", 10}};
+    size_t total = 0;
+    ASSERT_EQ(s_def->interfaces.size(), 12u);
+    for (const Interface& i : s_def->interfaces) {
+        EXPECT_EQ(i.operations.size(), own.at(i.name)) << i.name;
+        EXPECT_EQ(firstOwnSlot(*s_def, i), 7) << i.name;
+        EXPECT_TRUE(i.dual) << i.name;
+        EXPECT_EQ(i.base, "IDispatch");
+        total += i.operations.size();
+    }
+    EXPECT_EQ(total, 200u);
+}
+
+TEST_F(OrvikDefinition, VectorSkipsDispatchIdentifierElevenAndAsArrayIsTwelve) {
+    for (const Operation& o : itf("IVector").operations)
+        EXPECT_NE(o.dispid, 11) << o.name;
+    EXPECT_EQ(op("IVector", "AsArray", InvokeKind::PropertyGet).dispid, 12);
+    EXPECT_EQ(op("IPoint", "Transform", InvokeKind::Method).dispid, 11);
+    std::string listing = writeListing(*s_def);
+    EXPECT_NE(listing.find("IVector 21 12 propget AsArray\n"), std::string::npos);
+    EXPECT_NE(listing.find("IMatrix 44 30 propget Determinant\n"), std::string::npos);
+}
+
+TEST_F(OrvikDefinition, LengthAndDeterminantAreReadOnly) {
+    for (auto [i, name] : {std::pair{"IVector", "Length"}, std::pair{"IMatrix", "Determinant"}}) {
+        int gets = 0, puts = 0;
+        for (const Operation& o : itf(i).operations)
+            if (o.name == name)
+                (o.kind == InvokeKind::PropertyGet ? gets : puts)++;
+        EXPECT_EQ(gets, 1) << name;
+        EXPECT_EQ(puts, 0) << name;
+    }
+}
+
+TEST_F(OrvikDefinition, ElementHasAnOptionalSecondIndexDefaultingToMinusOne) {
+    for (InvokeKind k : {InvokeKind::PropertyGet, InvokeKind::PropertyPut}) {
+        const Operation& e = op("IMatrix", "Element", k);
+        ASSERT_EQ(e.params.size(), 3u);
+        const Parameter& p = e.params[1];
+        EXPECT_EQ(p.name, "indice2");
+        EXPECT_TRUE(p.in && p.optional);
+        ASSERT_TRUE(p.defaultValue);
+        EXPECT_TRUE(p.defaultValue->isInteger);
+        EXPECT_EQ(p.defaultValue->integer, -1);
+        EXPECT_EQ(p.type.base, BaseType::Long);
+    }
+}
+
+TEST_F(OrvikDefinition, ErrorDefaultIsExactlyTenThousandMachineEpsilons) {
+    const Operation& set = op("IPoint", "Set", InvokeKind::Method);
+    ASSERT_EQ(set.params.size(), 4u);
+    const DefaultValue& d = *set.params[3].defaultValue;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &d.real, sizeof bits);
+    EXPECT_EQ(bits, 0x3D83880000000000ull);
+    EXPECT_EQ(d.real, std::ldexp(625.0, -48));
+    const Operation& plane = op("IPlane", "Set", InvokeKind::Method);
+    EXPECT_EQ(plane.params[2].defaultValue->real, 1.0);
+    const Operation& pv = op("IMatrix", "SetPv", InvokeKind::Method);
+    EXPECT_TRUE(pv.params[2].type.isInterfacePointer());
+    EXPECT_EQ(pv.params[2].defaultValue->integer, 0);
+}
+
+TEST_F(OrvikDefinition, LibraryListsItsTwentyFourTypesInTheirPublishedOrder) {
+    ASSERT_TRUE(s_def->library);
+    EXPECT_EQ(s_def->library->name, "ORVIKLib");
+    EXPECT_EQ(s_def->library->majorVersion, 1);
+    EXPECT_EQ(s_def->library->minorVersion, 0);
+    EXPECT_EQ(s_def->library->lcid, 0x0409u);
+    std::vector<TypeEntry> order = libraryTypeOrder(*s_def);
+    const char* expected[] = {
+        "Point",          "IPoint",          "IVector",      "IMatrix",         "Vector",
+        "Axis",           "IAxis",           "Matrix",       "BoundingBox",     "IBoundingBox",
+        "AreaProperties", "IAreaProperties", "MassProperties", "IMassProperties", "Angle",
+        "IAngle",         "Length",          "ILength",      "Plane",           "IPlane",
+        "Option",         "IOption",         "RgbData",      "IRgbData"};
+    ASSERT_EQ(order.size(), 24u);
+    for (size_t i = 0; i < order.size(); ++i)
+        EXPECT_EQ(order[i].name, expected[i]) << i;
+}
+
+TEST_F(OrvikDefinition, PropertyPutValuesComeLastAndGetsEndInRetval) {
+    for (const Interface& i : s_def->interfaces)
+        for (const Operation& o : i.operations) {
+            EXPECT_FALSE(o.helpString.empty()) << i.name << "::" << o.name;
+            if (o.kind == InvokeKind::PropertyGet) {
+                EXPECT_TRUE(o.params.back().retval) << i.name << "::" << o.name;
+                EXPECT_EQ(o.params.back().name, "pVal") << i.name << "::" << o.name;
+            }
+        }
+}
+
+// Broken definitions: each must be refused at the position of the fault.
+struct BrokenCase {
+    const char* source;
+    int line;
+    int column;
+    const char* message;
+};
+
+
+TEST(IdlParser, RefusesBrokenDefinitionsWithTheirPosition) {
+    const BrokenCase cases[] = {
+        {"interface", 1, 10, "expected an interface name"},
+        {"[object] interface I : IDispatch {};", 1, 10, "needs a uuid"},
+        {"[object, uuid(1234)] interface I : IDispatch {};", 1, 15, "malformed GUID"},
+        {"[object, uuid(11111111-2222-3333-4444-55555555555Z)] interface I : IDispatch {};", 1,
+         15, "malformed GUID"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555)] interface I : IFoo {};", 1, 68,
+         "unknown base interface"},
+        {"[object, dual, uuid(11111111-2222-3333-4444-555555555555)] interface I : IUnknown {};",
+         1, 74, "must derive from IDispatch"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), colour] interface I : IDispatch {};",
+         1, 54, "unknown interface attribute 'colour'"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] HRESULT F([in] Widget* w); };",
+         2, 50, "unknown type 'Widget'"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { HRESULT F(); };",
+         2, 35, "needs an id"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] long F(); };",
+         2, 40, "must return HRESULT"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] HRESULT F([in] double a); [id(1)] HRESULT G(); };",
+         2, 77, "dispatch identifier 1 of 'G' is already used by 'F'"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [propget, id(1)] HRESULT P([in] double a); };",
+         2, 52, "needs an [out, retval] last parameter"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] HRESULT F([out] double a); };",
+         2, 45, "must be a pointer"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] HRESULT F([in, defaultvalue(1.5)] long a); };",
+         2, 50, "does not fit"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] HRESULT F([in, defaultvalue(1)] I* a); };",
+         2, 50, "can only be 0"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] HRESULT F([out, retval] double* a, [in] long b); };",
+         2, 45, "only the last parameter can be [retval]"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] HRESULT F(); ",
+         2, 48, "missing '}'"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1), helpstring(\"open)] HRESULT F(); };",
+         2, 46, "unterminated string"},
+        {"/* never closed", 1, 1, "unterminated comment"},
+        {"interface J;\n[uuid(11111111-2222-3333-4444-555555555555)] coclass C { interface J; };",
+         2, 68, "declared but never defined"},
+        {"[uuid(11111111-2222-3333-4444-555555555555), version(1.x)] library L {};", 1, 54, "malformed number"},
+        {"#include <x>", 1, 1, "unexpected character '#'"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+         "interface I : IDispatch { [id(1)] HRESULT F([in] double 2x); };",
+         2, 57, "malformed number"},
+    };
+    for (const BrokenCase& c : cases) {
+        ParseResult r = parseDefinition(c.source);
+        const Diagnostic* d = std::get_if<Diagnostic>(&r);
+        ASSERT_NE(d, nullptr) << c.source;
+        EXPECT_EQ(d->location.line, c.line) << c.source << "\n  " << d->message;
+        EXPECT_EQ(d->location.column, c.column) << c.source << "\n  " << d->message;
+        EXPECT_NE(d->message.find(c.message), std::string::npos)
+            << c.source << "\n  got: " << d->message;
+    }
+}
+
+TEST(IdlParser, AcceptsUnnamedPutValuesAndHexIdentifiers) {
+    ParseResult r = parseDefinition(
+        "[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+        "interface I : IDispatch {\n"
+        "  [propget, id(0x1a)] HRESULT P([out, retval] double* pVal);\n"
+        "  [propput, id(0x1a)] HRESULT P([in] double);\n"
+        "};\n");
+    ASSERT_TRUE(std::holds_alternative<Definition>(r)) << std::get<Diagnostic>(r).message;
+    const Interface& i = std::get<Definition>(r).interfaces[0];
+    EXPECT_EQ(i.operations[1].dispid, 26);
+    EXPECT_TRUE(i.operations[1].params[0].name.empty());
+}
+
+// The command-line front end: a broken file gives file:line:column and writes nothing.
+TEST(IdlCompilerTool, BrokenInputReportsItsPositionAndLeavesNoOutputFile) {
+    std::string dir = ::testing::TempDir() + "idlc_cli";
+    mkdir(dir.c_str(), 0700);
+    std::string idl = dir + "/broken.idl";
+    std::string header = dir + "/broken_i.h";
+    std::string err = dir + "/broken.err";
+    std::remove(header.c_str());
+    std::ofstream(idl) << "[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+                          "interface I : IDispatch { [id(1)] HRESULT F(); [id(1)] HRESULT F(); };\n";
+    std::string cmd = std::string(ORVIK_IDLC_PATH) + " --header " + header + " " + idl + " 2>" + err;
+    int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    struct stat st;
+    EXPECT_NE(stat(header.c_str(), &st), 0) << "no header may be written";
+    std::string message = readFile(err);
+    EXPECT_EQ(message.rfind(idl + ":2:64: operation 'F' is declared twice", 0), 0u) << message;
+}
+
+} // namespace
