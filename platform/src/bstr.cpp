@@ -12,7 +12,9 @@ namespace {
 
 using Prefix = uint32_t;
 
-Prefix* prefixOf(BSTR s) { return reinterpret_cast<Prefix*>(s) - 1; }
+Prefix* prefixOf(BSTR s) {
+    return reinterpret_cast<Prefix*>(s) - 1;
+}
 
 // Allocates room for byteLen bytes plus the prefix and a zero character; copies
 // byteLen bytes from src when given, else zero-fills.
@@ -55,7 +57,9 @@ STDAPI_(BSTR) SysAllocStringLen(const OLECHAR* strIn, UINT cch) {
     return allocateBytes(strIn, size_t(cch) * sizeof(OLECHAR));
 }
 
-STDAPI_(BSTR) SysAllocStringByteLen(LPCSTR psz, UINT len) { return allocateBytes(psz, len); }
+STDAPI_(BSTR) SysAllocStringByteLen(LPCSTR psz, UINT len) {
+    return allocateBytes(psz, len);
+}
 
 STDAPI_(INT) SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
     if (!pbstr)
@@ -79,6 +83,10 @@ STDAPI_(void) SysFreeString(BSTR bstrString) {
         std::free(prefixOf(bstrString));
 }
 
-STDAPI_(UINT) SysStringByteLen(BSTR bstr) { return bstr ? *prefixOf(bstr) : 0; }
+STDAPI_(UINT) SysStringByteLen(BSTR bstr) {
+    return bstr ? *prefixOf(bstr) : 0;
+}
 
-STDAPI_(UINT) SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(OLECHAR); }
+STDAPI_(UINT) SysStringLen(BSTR pbstr) {
+    return SysStringByteLen(pbstr) / sizeof(OLECHAR);
+}

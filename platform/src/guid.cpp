@@ -93,7 +93,7 @@ STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid) {
     return parseGuid(lpsz, *lpiid) ? S_OK : CO_E_IIDSTRING;
 }
 
-#define ORVIK_STANDARD_IID(name, d1)                                                             \
+#define ORVIK_STANDARD_IID(name, d1)                                                               \
     extern "C" ORVIK_PLATFORM_API const IID name = {d1, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}
 
 ORVIK_STANDARD_IID(IID_IUnknown, 0x00000000);

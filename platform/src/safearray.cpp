@@ -80,7 +80,8 @@ bool elementCount(const SAFEARRAY* psa, size_t& count) {
 }
 
 void releaseElements(SAFEARRAY* psa) {
-    if (!psa->pvData || !(psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT)))
+    if (!psa->pvData ||
+        !(psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT)))
         return;
     size_t count = 0;
     elementCount(psa, count);
@@ -131,7 +132,9 @@ SAFEARRAY* allocateDescriptor(VARTYPE vt, UINT cDims) {
     return reinterpret_cast<SAFEARRAY*>(block + kPrefixSize);
 }
 
-void freeDescriptor(SAFEARRAY* psa) { std::free(reinterpret_cast<unsigned char*>(psa) - kPrefixSize); }
+void freeDescriptor(SAFEARRAY* psa) {
+    std::free(reinterpret_cast<unsigned char*>(psa) - kPrefixSize);
+}
 
 } // namespace
 
@@ -271,9 +274,13 @@ STDAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     return S_OK;
 }
 
-STDAPI_(UINT) SafeArrayGetDim(SAFEARRAY* psa) { return psa ? psa->cDims : 0; }
+STDAPI_(UINT) SafeArrayGetDim(SAFEARRAY* psa) {
+    return psa ? psa->cDims : 0;
+}
 
-STDAPI_(UINT) SafeArrayGetElemsize(SAFEARRAY* psa) { return psa ? psa->cbElements : 0; }
+STDAPI_(UINT) SafeArrayGetElemsize(SAFEARRAY* psa) {
+    return psa ? psa->cbElements : 0;
+}
 
 static HRESULT boundOf(SAFEARRAY* psa, UINT nDim, const SAFEARRAYBOUND** bound) {
     if (!psa)
@@ -352,7 +359,9 @@ STDAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
     return hr;
 }
 
-STDAPI SafeArrayUnaccessData(SAFEARRAY* psa) { return SafeArrayUnlock(psa); }
+STDAPI SafeArrayUnaccessData(SAFEARRAY* psa) {
+    return SafeArrayUnlock(psa);
+}
 
 STDAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
     if (!ppsaOut)

@@ -17,7 +17,9 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 
-pthread_mutex_t* mutexOf(LPCRITICAL_SECTION cs) { return reinterpret_cast<pthread_mutex_t*>(cs); }
+pthread_mutex_t* mutexOf(LPCRITICAL_SECTION cs) {
+    return reinterpret_cast<pthread_mutex_t*>(cs);
+}
 
 bool initRecursive(LPCRITICAL_SECTION cs) {
     pthread_mutexattr_t attr;
@@ -31,9 +33,15 @@ bool initRecursive(LPCRITICAL_SECTION cs) {
 
 } // namespace
 
-STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb ? cb : 1); }
-STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb) { return std::realloc(pv, cb ? cb : 1); }
-STDAPI_(void) CoTaskMemFree(LPVOID pv) { std::free(pv); }
+STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb) {
+    return std::malloc(cb ? cb : 1);
+}
+STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
+    return std::realloc(pv, cb ? cb : 1);
+}
+STDAPI_(void) CoTaskMemFree(LPVOID pv) {
+    std::free(pv);
+}
 
 WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     if (!initRecursive(lpCriticalSection))
@@ -41,7 +49,7 @@ WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSe
 }
 
 WINBASEAPI BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection,
-                                                              DWORD) {
+                                                             DWORD) {
     if (!lpCriticalSection || !initRecursive(lpCriticalSection)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
@@ -77,5 +85,9 @@ WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile* Target, LONG Value) {
     return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
 
-WINBASEAPI DWORD WINAPI GetLastError(void) { return t_lastError; }
-WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+WINBASEAPI DWORD WINAPI GetLastError(void) {
+    return t_lastError;
+}
+WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode) {
+    t_lastError = dwErrCode;
+}

@@ -434,8 +434,7 @@ HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT
         VariantClear(&value);
         return hr;
     }
-    if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) &&
-        (src.vt == VT_UNKNOWN || src.vt == VT_DISPATCH))
+    if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) && (src.vt == VT_UNKNOWN || src.vt == VT_DISPATCH))
         return convertInterface(src, vt, out);
     if ((vt & VT_ARRAY) || (src.vt & VT_ARRAY) || vt == VT_NULL || vt == VT_ERROR ||
         vt == VT_UNKNOWN || vt == VT_DISPATCH || src.vt == VT_NULL || src.vt == VT_ERROR)

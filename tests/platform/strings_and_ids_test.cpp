@@ -71,11 +71,11 @@ TEST(Guid, ComparisonCoversAllSixteenBytes) {
 TEST(Guid, MalformedTextIsRefusedAndLeavesTheOutputAlone) {
     const char16_t* bad[] = {
         u"",
-        u"283075AE-B177-11D3-BE8E-0060B0EB1D67",   // no braces
-        u"{283075AE-B177-11D3-BE8E-0060B0EB1D6}",  // short
+        u"283075AE-B177-11D3-BE8E-0060B0EB1D67",    // no braces
+        u"{283075AE-B177-11D3-BE8E-0060B0EB1D6}",   // short
         u"{283075AE-B177-11D3-BE8E-0060B0EB1D677}", // long
-        u"{283075AE-B177-11D3-BE8E-0060B0EB1D6G}", // not hex
-        u"{283075AE B177-11D3-BE8E-0060B0EB1D67}", // missing dash
+        u"{283075AE-B177-11D3-BE8E-0060B0EB1D6G}",  // not hex
+        u"{283075AE B177-11D3-BE8E-0060B0EB1D67}",  // missing dash
         u"{283075AE-B177-11D3-BE8E-0060B0EB1D67}x", // trailing text
         u"Orvik.Point",
     };

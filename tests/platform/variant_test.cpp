@@ -43,11 +43,16 @@ TEST(Variant, IntegerTargetsRoundHalfToEvenAndRefuseWhatDoesNotFit) {
         HRESULT hr;
         LONG expected;
     } rows[] = {
-        {2.5, VT_I4, S_OK, 2},          {3.5, VT_I4, S_OK, 4},
-        {-2.5, VT_I2, S_OK, -2},        {70000, VT_I2, DISP_E_OVERFLOW, 0},
-        {32767.4, VT_I2, S_OK, 32767},  {-32768.5, VT_I2, S_OK, -32768},
-        {-32769, VT_I2, DISP_E_OVERFLOW, 0}, {3e9, VT_I4, DISP_E_OVERFLOW, 0},
-        {NAN, VT_I4, DISP_E_OVERFLOW, 0},   {-1, VT_UI1, DISP_E_OVERFLOW, 0},
+        {2.5, VT_I4, S_OK, 2},
+        {3.5, VT_I4, S_OK, 4},
+        {-2.5, VT_I2, S_OK, -2},
+        {70000, VT_I2, DISP_E_OVERFLOW, 0},
+        {32767.4, VT_I2, S_OK, 32767},
+        {-32768.5, VT_I2, S_OK, -32768},
+        {-32769, VT_I2, DISP_E_OVERFLOW, 0},
+        {3e9, VT_I4, DISP_E_OVERFLOW, 0},
+        {NAN, VT_I4, DISP_E_OVERFLOW, 0},
+        {-1, VT_UI1, DISP_E_OVERFLOW, 0},
     };
     for (const Row& row : rows) {
         Var in, out;

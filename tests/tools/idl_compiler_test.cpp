@@ -54,9 +54,9 @@ Definition* OrvikDefinition::s_def = nullptr;
 
 TEST_F(OrvikDefinition, HasTwoHundredOperationsWithTheirTableSizes) {
     const std::map<std::string, size_t> own = {
-        {"IPoint", 22}, {"IVector", 35},         {"IMatrix", 38},         {"IAxis", 11},
+        {"IPoint", 22},       {"IVector", 35},         {"IMatrix", 38},         {"IAxis", 11},
         {"IBoundingBox", 12}, {"IAreaProperties", 36}, {"IMassProperties", 20}, {"IAngle", 2},
-        {"ILength", 2}, {"IPlane", 10},          {"IOption", 2},          {"IRgbData", 10}};
+        {"ILength", 2},       {"IPlane", 10},          {"IOption", 2},          {"IRgbData", 10}};
     size_t total = 0;
     ASSERT_EQ(s_def->interfaces.size(), 12u);
     for (const Interface& i : s_def->interfaces) {
@@ -127,11 +127,11 @@ TEST_F(OrvikDefinition, LibraryListsItsTwentyFourTypesInTheirPublishedOrder) {
     EXPECT_EQ(s_def->library->lcid, 0x0409u);
     std::vector<TypeEntry> order = libraryTypeOrder(*s_def);
     const char* expected[] = {
-        "Point",          "IPoint",          "IVector",      "IMatrix",         "Vector",
-        "Axis",           "IAxis",           "Matrix",       "BoundingBox",     "IBoundingBox",
+        "Point",          "IPoint",          "IVector",        "IMatrix",         "Vector",
+        "Axis",           "IAxis",           "Matrix",         "BoundingBox",     "IBoundingBox",
         "AreaProperties", "IAreaProperties", "MassProperties", "IMassProperties", "Angle",
-        "IAngle",         "Length",          "ILength",      "Plane",           "IPlane",
-        "Option",         "IOption",         "RgbData",      "IRgbData"};
+        "IAngle",         "Length",          "ILength",        "Plane",           "IPlane",
+        "Option",         "IOption",         "RgbData",        "IRgbData"};
     ASSERT_EQ(order.size(), 24u);
     for (size_t i = 0; i < order.size(); ++i)
         EXPECT_EQ(order[i].name, expected[i]) << i;
@@ -156,18 +156,17 @@ struct BrokenCase {
     const char* message;
 };
 
-
 TEST(IdlParser, RefusesBrokenDefinitionsWithTheirPosition) {
     const BrokenCase cases[] = {
         {"interface", 1, 10, "expected an interface name"},
         {"[object] interface I : IDispatch {};", 1, 10, "needs a uuid"},
         {"[object, uuid(1234)] interface I : IDispatch {};", 1, 15, "malformed GUID"},
-        {"[object, uuid(11111111-2222-3333-4444-55555555555Z)] interface I : IDispatch {};", 1,
-         15, "malformed GUID"},
+        {"[object, uuid(11111111-2222-3333-4444-55555555555Z)] interface I : IDispatch {};", 1, 15,
+         "malformed GUID"},
         {"[object, uuid(11111111-2222-3333-4444-555555555555)] interface I : IFoo {};", 1, 68,
          "unknown base interface"},
-        {"[object, dual, uuid(11111111-2222-3333-4444-555555555555)] interface I : IUnknown {};",
-         1, 74, "must derive from IDispatch"},
+        {"[object, dual, uuid(11111111-2222-3333-4444-555555555555)] interface I : IUnknown {};", 1,
+         74, "must derive from IDispatch"},
         {"[object, uuid(11111111-2222-3333-4444-555555555555), colour] interface I : IDispatch {};",
          1, 54, "unknown interface attribute 'colour'"},
         {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
@@ -206,7 +205,8 @@ TEST(IdlParser, RefusesBrokenDefinitionsWithTheirPosition) {
         {"/* never closed", 1, 1, "unterminated comment"},
         {"interface J;\n[uuid(11111111-2222-3333-4444-555555555555)] coclass C { interface J; };",
          2, 68, "declared but never defined"},
-        {"[uuid(11111111-2222-3333-4444-555555555555), version(1.x)] library L {};", 1, 54, "malformed number"},
+        {"[uuid(11111111-2222-3333-4444-555555555555), version(1.x)] library L {};", 1, 54,
+         "malformed number"},
         {"#include <x>", 1, 1, "unexpected character '#'"},
         {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
          "interface I : IDispatch { [id(1)] HRESULT F([in] double 2x); };",
@@ -224,12 +224,11 @@ TEST(IdlParser, RefusesBrokenDefinitionsWithTheirPosition) {
 }
 
 TEST(IdlParser, AcceptsUnnamedPutValuesAndHexIdentifiers) {
-    ParseResult r = parseDefinition(
-        "[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
-        "interface I : IDispatch {\n"
-        "  [propget, id(0x1a)] HRESULT P([out, retval] double* pVal);\n"
-        "  [propput, id(0x1a)] HRESULT P([in] double);\n"
-        "};\n");
+    ParseResult r = parseDefinition("[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+                                    "interface I : IDispatch {\n"
+                                    "  [propget, id(0x1a)] HRESULT P([out, retval] double* pVal);\n"
+                                    "  [propput, id(0x1a)] HRESULT P([in] double);\n"
+                                    "};\n");
     ASSERT_TRUE(std::holds_alternative<Definition>(r)) << std::get<Diagnostic>(r).message;
     const Interface& i = std::get<Definition>(r).interfaces[0];
     EXPECT_EQ(i.operations[1].dispid, 26);
@@ -244,9 +243,11 @@ TEST(IdlCompilerTool, BrokenInputReportsItsPositionAndLeavesNoOutputFile) {
     std::string header = dir + "/broken_i.h";
     std::string err = dir + "/broken.err";
     std::remove(header.c_str());
-    std::ofstream(idl) << "[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
-                          "interface I : IDispatch { [id(1)] HRESULT F(); [id(1)] HRESULT F(); };\n";
-    std::string cmd = std::string(ORVIK_IDLC_PATH) + " --header " + header + " " + idl + " 2>" + err;
+    std::ofstream(idl)
+        << "[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+           "interface I : IDispatch { [id(1)] HRESULT F(); [id(1)] HRESULT F(); };\n";
+    std::string cmd =
+        std::string(ORVIK_IDLC_PATH) + " --header " + header + " " + idl + " 2>" + err;
     int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);

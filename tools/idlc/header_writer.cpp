@@ -114,8 +114,7 @@ std::string guidText(const GUID& g) {
 }
 
 // All operations a C table of itf holds, base interfaces' first.
-void collectTable(const Definition& def, const Interface& itf,
-                  std::vector<const Operation*>& ops) {
+void collectTable(const Definition& def, const Interface& itf, std::vector<const Operation*>& ops) {
     if (const Interface* base = def.findInterface(itf.base))
         collectTable(def, *base, ops);
     for (const Operation& op : itf.operations)
@@ -133,7 +132,8 @@ void writeCTable(std::ostringstream& out, const Definition& def, const Interface
     for (const Interface* b = &itf; b; b = def.findInterface(b->base))
         root = b->base;
     if (root == "IDispatch") {
-        out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfoCount)(" << n << "* This, UINT* pctinfo);\n";
+        out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfoCount)(" << n
+            << "* This, UINT* pctinfo);\n";
         out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfo)(" << n
             << "* This, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);\n";
         out << "    HRESULT(STDMETHODCALLTYPE* GetIDsOfNames)(" << n
@@ -188,8 +188,8 @@ std::string writeHeader(const Definition& def, const std::string& guardName,
 
     if (def.library)
         out << "/* " << def.library->helpString << " */\n"
-            << "static const IID LIBID_" << def.library->name << " __attribute__((unused)) = "
-            << guidInitializer(def.library->libid) << ";\n";
+            << "static const IID LIBID_" << def.library->name
+            << " __attribute__((unused)) = " << guidInitializer(def.library->libid) << ";\n";
     for (const Interface& itf : def.interfaces)
         out << "/* " << guidText(itf.iid) << " */\nstatic const IID IID_" << itf.name
             << " __attribute__((unused)) = " << guidInitializer(itf.iid) << ";\n";

@@ -33,9 +33,8 @@ std::vector<TypeEntry> libraryTypeOrder(const Definition& def) {
     if (!def.library)
         return order;
     auto listed = [&](TypeEntry::Kind kind, const std::string& name) {
-        return std::any_of(order.begin(), order.end(), [&](const TypeEntry& e) {
-            return e.kind == kind && e.name == name;
-        });
+        return std::any_of(order.begin(), order.end(),
+                           [&](const TypeEntry& e) { return e.kind == kind && e.name == name; });
     };
     std::function<void(const std::string&)> addInterface = [&](const std::string& name) {
         const Interface* itf = def.findInterface(name);

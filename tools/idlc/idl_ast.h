@@ -42,7 +42,7 @@ enum class BaseType {
 
 struct TypeRef {
     BaseType base = BaseType::Void;
-    std::string interfaceName;        // for Interface
+    std::string interfaceName;         // for Interface
     BaseType element = BaseType::Void; // for SafeArray
     int pointerDepth = 0;
 

@@ -129,8 +129,8 @@ private:
                     if (isPunct(","))
                         take();
                     else if (!isPunct(")"))
-                        fail(m_tok.location, "expected ',' or ')' in the arguments of '" +
-                                                 a.name + "'");
+                        fail(m_tok.location,
+                             "expected ',' or ')' in the arguments of '" + a.name + "'");
                 }
                 take();
             }
@@ -217,8 +217,9 @@ private:
         } else if (isWord("library")) {
             parseLibrary(attrs);
         } else {
-            fail(m_tok.location, "expected 'import', 'interface', 'coclass' or 'library' but found " +
-                                     describe(m_tok));
+            fail(m_tok.location,
+                 "expected 'import', 'interface', 'coclass' or 'library' but found " +
+                     describe(m_tok));
         }
     }
 
@@ -298,14 +299,14 @@ private:
         Token t = expectIdentifier("a type");
         TypeRef type;
         static const std::map<std::string, BaseType> simple = {
-            {"void", BaseType::Void},          {"HRESULT", BaseType::HResult},
-            {"double", BaseType::Double},      {"DOUBLE", BaseType::Double},
-            {"float", BaseType::Float},        {"long", BaseType::Long},
-            {"LONG", BaseType::Long},          {"int", BaseType::Int},
-            {"short", BaseType::Short},        {"SHORT", BaseType::Short},
-            {"BYTE", BaseType::Byte},          {"VARIANT_BOOL", BaseType::VariantBool},
-            {"BSTR", BaseType::Bstr},          {"VARIANT", BaseType::Variant},
-            {"IUnknown", BaseType::Unknown},   {"IDispatch", BaseType::Dispatch},
+            {"void", BaseType::Void},        {"HRESULT", BaseType::HResult},
+            {"double", BaseType::Double},    {"DOUBLE", BaseType::Double},
+            {"float", BaseType::Float},      {"long", BaseType::Long},
+            {"LONG", BaseType::Long},        {"int", BaseType::Int},
+            {"short", BaseType::Short},      {"SHORT", BaseType::Short},
+            {"BYTE", BaseType::Byte},        {"VARIANT_BOOL", BaseType::VariantBool},
+            {"BSTR", BaseType::Bstr},        {"VARIANT", BaseType::Variant},
+            {"IUnknown", BaseType::Unknown}, {"IDispatch", BaseType::Dispatch},
         };
         if (t.text == "SAFEARRAY") {
             expectPunct("(");
@@ -468,7 +469,8 @@ private:
                 break;
             return;
         default:
-            fail(at, "parameter " + describeParam(p) + " of this type cannot have a numeric default");
+            fail(at,
+                 "parameter " + describeParam(p) + " of this type cannot have a numeric default");
         }
         fail(at, "the default does not fit parameter " + describeParam(p));
     }
@@ -479,8 +481,8 @@ private:
                 fail(op.params[i].location, "only the last parameter can be [retval]");
         if (op.kind == InvokeKind::PropertyGet) {
             if (op.params.empty() || !op.params.back().out || !op.params.back().retval)
-                fail(op.location, "property get '" + op.name +
-                                      "' needs an [out, retval] last parameter");
+                fail(op.location,
+                     "property get '" + op.name + "' needs an [out, retval] last parameter");
         } else if (op.kind != InvokeKind::Method) {
             if (op.params.empty() || !op.params.back().in || op.params.back().out)
                 fail(op.location, "property put '" + op.name + "' needs an [in] last parameter");
@@ -492,16 +494,15 @@ private:
         std::set<std::pair<std::string, InvokeKind>> seen;
         for (const Operation& op : itf.operations) {
             if (!seen.insert({op.name, op.kind}).second)
-                fail(op.location, "operation '" + op.name + "' is declared twice in '" +
-                                      itf.name + "'");
+                fail(op.location,
+                     "operation '" + op.name + "' is declared twice in '" + itf.name + "'");
             if (!itf.dual)
                 continue;
             auto [it, fresh] = byId.emplace(op.dispid, &op);
             if (!fresh && (it->second->name != op.name || op.kind == InvokeKind::Method ||
                            it->second->kind == InvokeKind::Method))
-                fail(op.location, "dispatch identifier " + std::to_string(op.dispid) +
-                                      " of '" + op.name + "' is already used by '" +
-                                      it->second->name + "'");
+                fail(op.location, "dispatch identifier " + std::to_string(op.dispid) + " of '" +
+                                      op.name + "' is already used by '" + it->second->name + "'");
         }
     }
 
@@ -648,7 +649,8 @@ private:
             long defaults = std::count_if(cls.interfaces.begin(), cls.interfaces.end(),
                                           [](const CoclassMember& m) { return m.isDefault; });
             if (defaults > 1)
-                fail(cls.location, "coclass '" + cls.name + "' has more than one default interface");
+                fail(cls.location,
+                     "coclass '" + cls.name + "' has more than one default interface");
         }
     }
 

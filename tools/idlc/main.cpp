@@ -102,14 +102,15 @@ int main(int argc, char** argv) {
     }
     orvik::idl::ParseResult parsed = orvik::idl::parseDefinition(source);
     if (auto* d = std::get_if<orvik::idl::Diagnostic>(&parsed)) {
-        std::fprintf(stderr, "%s:%d:%d: %s\n", input.c_str(), d->location.line,
-                     d->location.column, d->message.c_str());
+        std::fprintf(stderr, "%s:%d:%d: %s\n", input.c_str(), d->location.line, d->location.column,
+                     d->message.c_str());
         return 1;
     }
     const auto& def = std::get<orvik::idl::Definition>(parsed);
 
     if (!header.empty() &&
-        !writeFileAtomically(header, orvik::idl::writeHeader(def, guardFor(header), baseName(input)))) {
+        !writeFileAtomically(header,
+                             orvik::idl::writeHeader(def, guardFor(header), baseName(input)))) {
         std::fprintf(stderr, "%s: cannot write: %s\n", header.c_str(), std::strerror(errno));
         return 1;
     }

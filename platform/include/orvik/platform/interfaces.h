@@ -45,11 +45,9 @@ struct IClassFactory : public IUnknown {
 
 struct IDispatch : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid,
-                                                  ITypeInfo** ppTInfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames,
-                                                    UINT cNames, LCID lcid,
-                                                    DISPID* rgDispId) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                                    LCID lcid, DISPID* rgDispId) = 0;
     virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
                                              WORD wFlags, DISPPARAMS* pDispParams,
                                              VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
@@ -68,12 +66,11 @@ struct IUnknown {
 };
 
 typedef struct IClassFactoryVtbl {
-    HRESULT(STDMETHODCALLTYPE* QueryInterface)(IClassFactory* This, REFIID riid,
-                                               void** ppvObject);
+    HRESULT(STDMETHODCALLTYPE* QueryInterface)(IClassFactory* This, REFIID riid, void** ppvObject);
     ULONG(STDMETHODCALLTYPE* AddRef)(IClassFactory* This);
     ULONG(STDMETHODCALLTYPE* Release)(IClassFactory* This);
-    HRESULT(STDMETHODCALLTYPE* CreateInstance)(IClassFactory* This, IUnknown* pUnkOuter,
-                                               REFIID riid, void** ppvObject);
+    HRESULT(STDMETHODCALLTYPE* CreateInstance)
+    (IClassFactory* This, IUnknown* pUnkOuter, REFIID riid, void** ppvObject);
     HRESULT(STDMETHODCALLTYPE* LockServer)(IClassFactory* This, BOOL fLock);
 } IClassFactoryVtbl;
 struct IClassFactory {
@@ -85,15 +82,13 @@ typedef struct IDispatchVtbl {
     ULONG(STDMETHODCALLTYPE* AddRef)(IDispatch* This);
     ULONG(STDMETHODCALLTYPE* Release)(IDispatch* This);
     HRESULT(STDMETHODCALLTYPE* GetTypeInfoCount)(IDispatch* This, UINT* pctinfo);
-    HRESULT(STDMETHODCALLTYPE* GetTypeInfo)(IDispatch* This, UINT iTInfo, LCID lcid,
-                                            ITypeInfo** ppTInfo);
-    HRESULT(STDMETHODCALLTYPE* GetIDsOfNames)(IDispatch* This, REFIID riid,
-                                              LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                              DISPID* rgDispId);
-    HRESULT(STDMETHODCALLTYPE* Invoke)(IDispatch* This, DISPID dispIdMember, REFIID riid,
-                                       LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                                       VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                                       UINT* puArgErr);
+    HRESULT(STDMETHODCALLTYPE* GetTypeInfo)
+    (IDispatch* This, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
+    HRESULT(STDMETHODCALLTYPE* GetIDsOfNames)
+    (IDispatch* This, REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId);
+    HRESULT(STDMETHODCALLTYPE* Invoke)
+    (IDispatch* This, DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+     DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
 } IDispatchVtbl;
 struct IDispatch {
     const IDispatchVtbl* lpVtbl;

@@ -30,7 +30,9 @@ template <> struct InterfaceTraits<IClassFactory> {
     static const IID& iid() { return IID_IClassFactory; }
 };
 
-template <class I> const IID& iidOf() { return InterfaceTraits<I>::iid(); }
+template <class I> const IID& iidOf() {
+    return InterfaceTraits<I>::iid();
+}
 
 template <class I> class Ref {
 public:
