@@ -3,8 +3,8 @@
 // The header follows the conventions compiled clients of this kind of server expect:
 // property accessors are named get_Name / put_Name / putref_Name, every parameter
 // keeps its direction as pointer depth, and SAFEARRAY(T)* parameters become
-// SAFEARRAY**. Identifiers are static constants so that a client needs no extra
-// object file to link.
+// SAFEARRAY**. Identifiers are defined in the header itself so that a client
+// needs no extra object file to link.
 
 #include "header_writer.h"
 
@@ -186,16 +186,21 @@ std::string writeHeader(const Definition& def, const std::string& guardName,
         out << "typedef struct " << itf.name << " " << itf.name << ";\n";
     out << "#endif\n\n";
 
+    // C++ gets one definition per identifier across the program (inline variables),
+    // C a private constant in each file.
+    out << "#ifdef __cplusplus\n#define ORVIK_IDENTIFIER(type, name) inline constexpr type name\n"
+        << "#else\n#define ORVIK_IDENTIFIER(type, name) static const type name "
+           "__attribute__((unused))\n#endif\n\n";
+    auto identifier = [&](const char* type, const std::string& name, const GUID& g) {
+        out << "/* " << guidText(g) << " */\nORVIK_IDENTIFIER(" << type << ", " << name
+            << ") = " << guidInitializer(g) << ";\n";
+    };
     if (def.library)
-        out << "/* " << def.library->helpString << " */\n"
-            << "static const IID LIBID_" << def.library->name
-            << " __attribute__((unused)) = " << guidInitializer(def.library->libid) << ";\n";
+        identifier("IID", "LIBID_" + def.library->name, def.library->libid);
     for (const Interface& itf : def.interfaces)
-        out << "/* " << guidText(itf.iid) << " */\nstatic const IID IID_" << itf.name
-            << " __attribute__((unused)) = " << guidInitializer(itf.iid) << ";\n";
+        identifier("IID", "IID_" + itf.name, itf.iid);
     for (const Coclass& cls : def.coclasses)
-        out << "/* " << guidText(cls.clsid) << " */\nstatic const CLSID CLSID_" << cls.name
-            << " __attribute__((unused)) = " << guidInitializer(cls.clsid) << ";\n";
+        identifier("CLSID", "CLSID_" + cls.name, cls.clsid);
     out << "\n";
 
     out << "#if defined(__cplusplus) && !defined(CINTERFACE)\n\n";

@@ -1,0 +1,123 @@
+// geometry/coord_object.h: what points and vectors share
+//
+// A point and a vector are both a CoordValue behind a dual interface with the same
+// accessors (X, Y, Z, Error, Set, Get, AsArray, CopyFrom). CoordObject implements
+// them once for either interface. Set stores the error through the object's own
+// Error put, and CopyFrom through its own Set, so the error checks live in one
+// place and a derived table sees every store.
+#ifndef ORVIK_GEOMETRY_COORD_OBJECT_H
+#define ORVIK_GEOMETRY_COORD_OBJECT_H
+
+#include "geometry/coord_value.h"
+#include "geometry/value_transfer.h"
+#include "server/co_class.h"
+
+#include "orvik/orvik_i.h"
+
+namespace orvik {
+
+/// Reads a point or vector argument with one call of its Get. The call's result is
+/// not examined: the objects of this system fail Get only for absent outputs.
+template <class Interface> CoordValue readCoord(Interface* arg) {
+    CoordValue v;
+    (void)arg->Get(&v.x, &v.y, &v.z, &v.error);
+    return v;
+}
+
+/// Gives value to a point or vector through its Set and returns Set's result.
+template <class Interface> HRESULT storeCoord(Interface* target, const CoordValue& v) {
+    return target->Set(v.x, v.y, v.z, v.error);
+}
+
+/// The shape of every operation that returns a new point or vector: the result is
+/// made and handed to the caller in *out at once; compute then reads the arguments
+/// and forms the value (a failure there is returned, the result staying with the
+/// caller with its fresh value), and the result's Set gives the final code.
+template <class ResultClass, class ResultInterface, class Compute>
+HRESULT makeCoordResult(ResultInterface** out, Compute compute) {
+    HRESULT hr = CreateResult<ResultClass>(out);
+    if (FAILED(hr))
+        return hr;
+    CoordValue value;
+    hr = compute(value);
+    if (FAILED(hr))
+        return hr;
+    return storeCoord(*out, value);
+}
+
+template <class T, class Interface> class CoordObject : public CComCoClassImpl<T, Interface> {
+public:
+    HRESULT STDMETHODCALLTYPE get_X(DOUBLE* pVal) override { return copyOut(m_value.x, pVal); }
+    HRESULT STDMETHODCALLTYPE put_X(DOUBLE newVal) override { return store(m_value.x, newVal); }
+    HRESULT STDMETHODCALLTYPE get_Y(DOUBLE* pVal) override { return copyOut(m_value.y, pVal); }
+    HRESULT STDMETHODCALLTYPE put_Y(DOUBLE newVal) override { return store(m_value.y, newVal); }
+    HRESULT STDMETHODCALLTYPE get_Z(DOUBLE* pVal) override { return copyOut(m_value.z, pVal); }
+    HRESULT STDMETHODCALLTYPE put_Z(DOUBLE newVal) override { return store(m_value.z, newVal); }
+    HRESULT STDMETHODCALLTYPE get_Error(DOUBLE* pVal) override {
+        return copyOut(m_value.error, pVal);
+    }
+    /// Zero and negative errors are refused; anything else, NaN included, is kept.
+    HRESULT STDMETHODCALLTYPE put_Error(DOUBLE newVal) override {
+        if (newVal <= 0)
+            return E_INVALIDARG;
+        m_value.error = newVal;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE CopyFrom(Interface* pOther) override {
+        if (!pOther)
+            return E_POINTER;
+        CoordValue v;
+        HRESULT hr = pOther->Get(&v.x, &v.y, &v.z, &v.error);
+        if (FAILED(hr))
+            return hr;
+        return storeCoord<Interface>(this, v);
+    }
+
+    /// Coordinates first, unconditionally; then the error through Error put, with an
+    /// error of exactly 0 meaning DefaultError.
+    HRESULT STDMETHODCALLTYPE Set(DOUBLE X, DOUBLE Y, DOUBLE Z, DOUBLE Error) override {
+        m_value.x = X;
+        m_value.y = Y;
+        m_value.z = Z;
+        return static_cast<Interface*>(this)->put_Error(Error == 0 ? DefaultError : Error);
+    }
+
+    HRESULT STDMETHODCALLTYPE Get(DOUBLE* X, DOUBLE* Y, DOUBLE* Z, DOUBLE* Error) override {
+        if (!X || !Y || !Z || !Error)
+            return E_POINTER;
+        *X = m_value.x;
+        *Y = m_value.y;
+        *Z = m_value.z;
+        *Error = m_value.error;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_AsArray(SAFEARRAY** pVal) override {
+        return coordToArray(m_value, pVal);
+    }
+    HRESULT STDMETHODCALLTYPE put_AsArray(SAFEARRAY** newVal) override {
+        return coordFromArray(newVal, m_value);
+    }
+
+    /// The value, for tests and for objects of this module that hold one directly.
+    const CoordValue& value() const { return m_value; }
+
+protected:
+    static HRESULT copyOut(double field, double* out) {
+        if (!out)
+            return E_POINTER;
+        *out = field;
+        return S_OK;
+    }
+    static HRESULT store(double& field, double value) {
+        field = value;
+        return S_OK;
+    }
+
+    CoordValue m_value;
+};
+
+} // namespace orvik
+
+#endif // ORVIK_GEOMETRY_COORD_OBJECT_H

@@ -1,0 +1,38 @@
+// registration/class_table.cpp: the module's classes, in lookup order
+//
+// The order is the published one (Point, Vector, Axis, Matrix, BoundingBox,
+// AreaProperties, MassProperties, Length, Angle, Plane, Option, RgbData);
+// DllGetClassObject walks it from the top.
+
+#include "registration/class_table.h"
+
+#include "geometry/point.h"
+#include "geometry/vector.h"
+#include "server/class_factory.h"
+
+namespace orvik {
+
+namespace {
+
+const OLECHAR* noDescription() {
+    return nullptr;
+}
+const void* noCategories() {
+    return nullptr;
+}
+void noClassInit(bool) {}
+
+template <class T> constexpr ClassEntry entry() {
+    return {&T::classId(), nullptr,      ClassObjectCreator, T::creator, nullptr, 0,
+            noDescription, noCategories, noClassInit};
+}
+
+} // namespace
+
+ClassEntry g_classTable[] = {
+    entry<CPoint>(),
+    entry<CVector>(),
+    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
+};
+
+} // namespace orvik

@@ -1,0 +1,44 @@
+// registration/module_entry.cpp: the module's load entry and exported entry points
+//
+// The load entry runs as the last static construction of the module file (process
+// attach) and as the first static destruction (process detach), after and before
+// the module's own static records, whose construction order module.cpp pins.
+
+#include "registration/class_table.h"
+
+#define ORVIK_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace orvik {
+
+namespace {
+
+constexpr DWORD DLL_PROCESS_DETACH = 0;
+constexpr DWORD DLL_PROCESS_ATTACH = 1;
+
+BOOL moduleMain(void* /*hInstance, not used: the one recorded at load serves*/, DWORD reason) {
+    if (reason == DLL_PROCESS_ATTACH)
+        _pModule->Init(g_classTable);
+    else if (reason == DLL_PROCESS_DETACH)
+        _pModule->Term();
+    return TRUE;
+}
+
+// Thread notifications are never delivered: nothing here would use them.
+struct LoadEntry {
+    LoadEntry() { moduleMain(moduleInstanceHandle(), DLL_PROCESS_ATTACH); }
+    ~LoadEntry() { moduleMain(moduleInstanceHandle(), DLL_PROCESS_DETACH); }
+};
+
+LoadEntry g_loadEntry __attribute__((init_priority(1100)));
+
+} // namespace
+
+} // namespace orvik
+
+ORVIK_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+    return orvik::_pModule->GetClassObject(rclsid, riid, ppv);
+}
+
+ORVIK_MODULE_EXPORT HRESULT DllCanUnloadNow() {
+    return orvik::canUnloadNow();
+}

@@ -1,0 +1,91 @@
+// server/module.h: the module object and the class table
+//
+// One CComModule per process holds the lock count that decides unloading, the
+// termination list run at process detach, the type-information lock, and the class
+// table through which DllGetClassObject finds a class's factory. Everything that
+// locks the module (live objects, factories held by clients, LockServer) reaches it
+// through the process-wide pointer _pModule.
+#ifndef ORVIK_SERVER_MODULE_H
+#define ORVIK_SERVER_MODULE_H
+
+#include "orvik/platform.h"
+
+namespace orvik {
+
+using CreatorFunc = HRESULT (*)(void* pv, REFIID riid, void** ppv);
+using TermFunc = void (*)(DWORD_PTR arg);
+
+/// One class of the module. A table of these ends with an entry whose fields are all
+/// null; the lookup walks it in order.
+struct ClassEntry {
+    const CLSID* pclsid;
+    HRESULT (*RegistrationHook)(BOOL bRegister);
+    CreatorFunc ClassObjectCreator; // makes the class factory (the same for every class)
+    CreatorFunc InstanceCreator;    // the class's creator pair
+    IUnknown* CachedClassObject;    // the factory, once made; the table holds one reference
+    DWORD dwRegister;
+    const OLECHAR* (*DescriptionHook)();
+    const void* (*CategoryListHook)();
+    void (*ClassInitHook)(bool bStarting);
+};
+
+struct TermNode {
+    TermFunc func;
+    DWORD_PTR arg;
+    TermNode* next;
+};
+
+/// The module's root record, in the order the fields are laid out.
+struct ModuleRecord {
+    UINT cbSize = 0; // non-zero from construction until termination
+    LONG m_nLockCnt = 0;
+    TermNode* m_pTermFuncs = nullptr;
+    CRITICAL_SECTION m_csTypeInfoHolder;
+    ClassEntry* m_pObjMap = nullptr;
+};
+
+class CComModuleBase : public ModuleRecord {
+public:
+    CComModuleBase();
+    /// Runs the second half of termination (a no-op once terminated).
+    virtual ~CComModuleBase();
+    virtual LONG Lock();
+    virtual LONG Unlock();
+    virtual LONG GetLockCount();
+    virtual HRESULT GetGITPtr(void** ppGIT);
+
+    /// Puts a node in front of the termination list. E_OUTOFMEMORY when no node can
+    /// be had. Takes the type-information lock (re-entrant for its holder).
+    HRESULT AddTermFunc(TermFunc func, DWORD_PTR arg);
+
+protected:
+    /// Runs the termination list newest first, frees it, deletes the type-information
+    /// lock and clears the size word; does nothing when the size word is already 0.
+    void TermFuncsAndLocks();
+};
+
+template <class T> class CComModuleT : public CComModuleBase {
+public:
+    /// Process attach: records the class table and starts every class.
+    void Init(ClassEntry* objMap);
+    /// Process detach: releases the cached factories, stops every class, then runs
+    /// the termination list. A second call does nothing more.
+    void Term();
+    /// The class-object lookup behind DllGetClassObject.
+    HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+};
+
+class CComModule : public CComModuleT<CComModule> {};
+
+/// The process-wide module, published by its constructor.
+extern CComModule* _pModule;
+
+/// Unloading is safe exactly when no object, held factory or server lock remains.
+HRESULT canUnloadNow();
+
+/// The address the module file is mapped at, recorded at load.
+void* moduleInstanceHandle();
+
+} // namespace orvik
+
+#endif // ORVIK_SERVER_MODULE_H
