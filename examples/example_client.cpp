@@ -1,46 +1,133 @@
-// examples/example_client.cpp: a compiled client of the Orvik interfaces
+// examples/example_client.cpp: a compiled client of the Orvik module
 //
-// Prints the classes and interfaces the module offers, with their identifiers in
-// registry text form, as a compiled client sees them through the interface header.
+// Loads the module file, asks it for the Point and Vector class factories, builds a
+// reference frame from a direction, moves a point along it, measures, prints what
+// it found, releases everything and shows that the module may then be unloaded.
+// The module is found beside this program (../lib/liborvik.so) unless ORVIK_MODULE
+// names it.
 
 #include "orvik/orvik_i.h"
+#include "orvik/platform/ref.h"
 
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+
+using orvik::Ref;
 
 namespace {
 
-std::string text(const GUID& g) {
-    OLECHAR buf[CHARS_IN_GUID];
-    StringFromGUID2(g, buf, CHARS_IN_GUID);
-    return std::string(buf, buf + ORVIK_GUID_TEXT_LENGTH);
+using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFn = HRESULT (*)();
+
+std::string modulePath() {
+    if (const char* env = std::getenv("ORVIK_MODULE"))
+        return env;
+    char exe[PATH_MAX] = {};
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    std::string dir = n > 0 ? std::string(exe, size_t(n)) : std::string(".");
+    dir = dir.substr(0, dir.find_last_of('/'));
+    return dir + "/../lib/liborvik.so";
+}
+
+struct Module {
+    void* handle = nullptr;
+    GetClassObjectFn getClassObject = nullptr;
+    CanUnloadNowFn canUnloadNow = nullptr;
+
+    template <class I> Ref<I> create(const CLSID& clsid) {
+        Ref<IClassFactory> factory;
+        Ref<I> object;
+        if (SUCCEEDED(getClassObject(clsid, IID_IClassFactory, factory.putVoid())))
+            factory->CreateInstance(nullptr, orvik::iidOf<I>(), object.putVoid());
+        return object;
+    }
+};
+
+template <class I> void print(const char* label, const Ref<I>& object) {
+    double x = 0, y = 0, z = 0, e = 0;
+    object->Get(&x, &y, &z, &e);
+    std::printf("  %-22s (%9.4f, %9.4f, %9.4f)  error %g\n", label, x, y, z, e);
+}
+
+int run(Module& m) {
+    Ref<IPoint> start = m.create<IPoint>(CLSID_Point);
+    Ref<IVector> direction = m.create<IVector>(CLSID_Vector);
+    if (!start || !direction)
+        return 1;
+    start->Set(1, 2, 3, 0.0005);
+    direction->Set(3, 4, 0, 0.001);
+    print("start point", start);
+    print("direction", direction);
+
+    // A right-handed frame (direction, Y, Z) built from the direction alone.
+    Ref<IVector> unitX, axisY, axisZ;
+    direction->Clone(unitX.put());
+    unitX->SetNormalize();
+    direction->Axes(axisY.put(), axisZ.put());
+    std::printf("reference frame\n");
+    print("X (normalised)", unitX);
+    print("Y", axisY);
+    print("Z", axisZ);
+
+    // Move the point 5 along the direction and 2 along the frame's Z axis.
+    Ref<IVector> along, up;
+    unitX->Mul(5, along.put());
+    axisZ->Mul(2, up.put());
+    Ref<IPoint> moved, end;
+    start->Add(along.get(), moved.put());
+    moved->Add(up.get(), end.put());
+    std::printf("moves\n");
+    print("after 5 along X", moved);
+    print("after 2 along Z", end);
+
+    Ref<IVector> travelled;
+    end->Diff(start.get(), travelled.put());
+    double distance = 0, angle = 0, dotYZ = 0;
+    travelled->get_Length(&distance);
+    travelled->Angle(unitX.get(), &angle);
+    axisY->DotProduct(axisZ.get(), &dotYZ);
+    VARIANT_BOOL same = VARIANT_FALSE;
+    Ref<IVector> back;
+    travelled->Negate(back.put());
+    back->SetNegate();
+    back->Equals(travelled.get(), &same);
+    std::printf("measures\n");
+    std::printf("  %-22s %.6f (expected sqrt(29) = 5.385165)\n", "distance travelled", distance);
+    std::printf("  %-22s %.6f rad\n", "angle to X", angle);
+    std::printf("  %-22s %.3g\n", "Y . Z", dotYZ);
+    std::printf("  %-22s %s\n", "negated twice equals", same == VARIANT_TRUE ? "yes" : "no");
+
+    HRESULT held = m.canUnloadNow();
+    std::printf("while objects live, DllCanUnloadNow = %s\n", held == S_OK ? "S_OK" : "S_FALSE");
+    return 0;
 }
 
 } // namespace
 
 int main() {
-    struct Entry {
-        const char* name;
-        const CLSID& clsid;
-        const IID& iid;
-    };
-    const Entry entries[] = {
-        {"Point", CLSID_Point, IID_IPoint},
-        {"Vector", CLSID_Vector, IID_IVector},
-        {"Axis", CLSID_Axis, IID_IAxis},
-        {"Matrix", CLSID_Matrix, IID_IMatrix},
-        {"BoundingBox", CLSID_BoundingBox, IID_IBoundingBox},
-        {"AreaProperties", CLSID_AreaProperties, IID_IAreaProperties},
-        {"MassProperties", CLSID_MassProperties, IID_IMassProperties},
-        {"Length", CLSID_Length, IID_ILength},
-        {"Angle", CLSID_Angle, IID_IAngle},
-        {"Plane", CLSID_Plane, IID_IPlane},
-        {"Option", CLSID_Option, IID_IOption},
-        {"RgbData", CLSID_RgbData, IID_IRgbData},
-    };
-    std::printf("ORVIKLib %s\n", text(LIBID_ORVIKLib).c_str());
-    for (const Entry& e : entries)
-        std::printf("  %-15s class %s  interface I%s %s\n", e.name, text(e.clsid).c_str(), e.name,
-                    text(e.iid).c_str());
-    return 0;
+    std::string path = modulePath();
+    Module m;
+    m.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m.handle) {
+        std::fprintf(stderr, "orvik-example: cannot load %s: %s\n", path.c_str(), dlerror());
+        return 1;
+    }
+    m.getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(m.handle, "DllGetClassObject"));
+    m.canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(m.handle, "DllCanUnloadNow"));
+    if (!m.getClassObject || !m.canUnloadNow) {
+        std::fprintf(stderr, "orvik-example: %s is not an Orvik module\n", path.c_str());
+        return 1;
+    }
+    std::printf("Orvik module %s\n", path.c_str());
+    int rc = run(m);
+    HRESULT unload = m.canUnloadNow();
+    std::printf("after releasing everything, DllCanUnloadNow = %s\n",
+                unload == S_OK ? "S_OK" : "S_FALSE");
+    dlclose(m.handle);
+    return rc != 0 || unload != S_OK;
 }

@@ -47,8 +47,11 @@ CComModuleBase::CComModuleBase() {
     m_nLockCnt = 0;
     m_pTermFuncs = nullptr;
     InitializeCriticalSection(&m_csTypeInfoHolder);
-    _pModule = static_cast<CComModule*>(this);
 }
+
+// Published by the most derived constructor: until it runs, the object is not yet a
+// CComModule.
+CComModule::CComModule() { _pModule = this; }
 
 CComModuleBase::~CComModuleBase() {
     TermFuncsAndLocks();

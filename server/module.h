@@ -75,7 +75,10 @@ public:
     HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 };
 
-class CComModule : public CComModuleT<CComModule> {};
+class CComModule : public CComModuleT<CComModule> {
+public:
+    CComModule();
+};
 
 /// The process-wide module, published by its constructor.
 extern CComModule* _pModule;

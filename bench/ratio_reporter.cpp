@@ -1,0 +1,63 @@
+// bench/ratio_reporter.cpp: collecting results and printing ratios
+
+#include "ratio_reporter.h"
+
+#include <cstdio>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace orvik::bench {
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>>& comparisons() {
+    static std::vector<std::pair<std::string, std::string>> list;
+    return list;
+}
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\nRatios to a baseline of the same run (lower is faster):\n");
+        for (const auto& [name, baseline] : comparisons()) {
+            auto a = m_times.find(name), b = m_times.find(baseline);
+            if (a == m_times.end() || b == m_times.end() || b->second <= 0)
+                continue;
+            std::printf("  %-40s / %-40s = %6.2f\n", name.c_str(), baseline.c_str(),
+                        a->second / b->second);
+        }
+    }
+
+private:
+    std::map<std::string, double> m_times;
+};
+
+} // namespace
+
+void compareTo(const std::string& name, const std::string& baseline) {
+    comparisons().emplace_back(name, baseline);
+}
+
+int runWithRatios(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
+
+} // namespace orvik::bench
+
+int main(int argc, char** argv) {
+    return orvik::bench::runWithRatios(argc, argv);
+}
