@@ -16,14 +16,6 @@
 
 namespace orvik {
 
-/// Reads a point or vector argument with one call of its Get. The call's result is
-/// not examined: the objects of this system fail Get only for absent outputs.
-template <class Interface> CoordValue readCoord(Interface* arg) {
-    CoordValue v;
-    (void)arg->Get(&v.x, &v.y, &v.z, &v.error);
-    return v;
-}
-
 /// Gives value to a point or vector through its Set and returns Set's result.
 template <class Interface> HRESULT storeCoord(Interface* target, const CoordValue& v) {
     return target->Set(v.x, v.y, v.z, v.error);
@@ -65,10 +57,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE CopyFrom(Interface* pOther) override {
-        if (!pOther)
-            return E_POINTER;
         CoordValue v;
-        HRESULT hr = pOther->Get(&v.x, &v.y, &v.z, &v.error);
+        HRESULT hr = readCoord(pOther, v);
         if (FAILED(hr))
             return hr;
         return storeCoord<Interface>(this, v);
@@ -104,6 +94,65 @@ public:
     const CoordValue& value() const { return m_value; }
 
 protected:
+    /// In place: this := combine(this, argument), stored through this object's Set.
+    template <class Arg, class Combine> HRESULT setWith(Arg* arg, Combine combine) {
+        CoordValue a;
+        HRESULT hr = readCoord(arg, a);
+        if (FAILED(hr))
+            return hr;
+        return storeCoord<Interface>(this, combine(m_value, a));
+    }
+
+    /// A new ResultClass holding combine(this, argument); see makeCoordResult.
+    template <class ResultClass, class ResultInterface, class Arg, class Combine>
+    HRESULT makeWith(ResultInterface** out, Arg* arg, Combine combine) {
+        if (!out || !arg)
+            return E_POINTER;
+        return makeCoordResult<ResultClass>(out, [&](CoordValue& v) {
+            CoordValue a;
+            HRESULT hr = readCoord(arg, a);
+            if (SUCCEEDED(hr))
+                v = combine(m_value, a);
+            return hr;
+        });
+    }
+
+    /// A new ResultClass holding make(this).
+    template <class ResultClass, class ResultInterface, class Make>
+    HRESULT makeFrom(ResultInterface** out, Make make) {
+        if (!out)
+            return E_POINTER;
+        return makeCoordResult<ResultClass>(out, [&](CoordValue& v) {
+            v = make(m_value);
+            return S_OK;
+        });
+    }
+
+    /// A new ResultClass holding transform(matrix read from pMatrix, this).
+    template <class ResultClass, class ResultInterface, class Transform>
+    HRESULT makeTransformed(ResultInterface** out, IMatrix* pMatrix, Transform transform) {
+        if (!out || !pMatrix)
+            return E_POINTER;
+        return makeCoordResult<ResultClass>(out, [&](CoordValue& v) {
+            MatrixValue matrix;
+            HRESULT hr = readMatrixValue(pMatrix, matrix);
+            if (SUCCEEDED(hr))
+                v = transform(matrix, m_value);
+            return hr;
+        });
+    }
+
+    /// A copy made through the new object's CopyFrom(this), which reads this
+    /// object's Get and stores through the copy's Set.
+    HRESULT cloneInto(Interface** out) {
+        if (!out)
+            return E_POINTER;
+        HRESULT hr = CreateResult<T>(out);
+        if (FAILED(hr))
+            return hr;
+        return (*out)->CopyFrom(this);
+    }
+
     static HRESULT copyOut(double field, double* out) {
         if (!out)
             return E_POINTER;

@@ -18,10 +18,52 @@ struct MatrixValue {
     double error = DefaultError;
 };
 
+/// A.B: applying it applies B first, then A. The larger error.
+MatrixValue product(const MatrixValue& A, const MatrixValue& B);
+/// Entry-wise A + B and A - B; the larger error.
+MatrixValue sum(const MatrixValue& A, const MatrixValue& B);
+MatrixValue difference(const MatrixValue& A, const MatrixValue& B);
+/// Every entry differs by strictly less than CoordTolerance; errors ignored.
+bool nearlyEqual(const MatrixValue& A, const MatrixValue& B);
+
 /// x.X + y.Y + z.Z + origin; the larger of M's and p's errors.
 CoordValue applyToPoint(const MatrixValue& M, const CoordValue& p);
 /// x.X + y.Y + z.Z, the translation ignored; the larger of M's and v's errors.
 CoordValue applyToDirection(const MatrixValue& M, const CoordValue& v);
+
+/// M := diag(sx, sy, sz).M: the scaling acts after M, translation included. Error kept.
+void scaleAxes(MatrixValue& M, double sx, double sy, double sz);
+/// M := R.M for the right-handed rotation by angle (radians) about the X, Y or Z axis;
+/// every column, the origin included, turns. Error kept.
+void rotateAboutX(MatrixValue& M, double angle);
+void rotateAboutY(MatrixValue& M, double angle);
+void rotateAboutZ(MatrixValue& M, double angle);
+/// M := Rx(ax).Ry(ay).Rz(az).M, skipping each angle whose magnitude is below
+/// CoordTolerance. Error kept.
+void rotateXYZ(MatrixValue& M, double ax, double ay, double az);
+/// M := R.M for the rotation by angle about axis through the world origin (right-hand
+/// rule). An axis no longer than CoordTolerance is used unnormalised. M's error
+/// becomes the larger of its own, DefaultError and the axis's.
+void rotateAboutAxis(MatrixValue& M, const CoordValue& axis, double angle);
+/// The rotation about the line through point (or the world origin when point is
+/// null) along axis; its error is the larger of e, the axis's and the point's.
+MatrixValue makeRotation(double angle, const CoordValue& axis, const CoordValue* point, double e);
+/// The translation by v; its error is the larger of e and v's.
+MatrixValue makeTranslation(const CoordValue& v, double e);
+/// Moves the origin column by (dx, dy, dz); error kept.
+void move(MatrixValue& M, double dx, double dy, double dz);
+/// Moves the origin column by v; the larger of M's and v's errors.
+void moveBy(MatrixValue& M, const CoordValue& v);
+/// The transposed linear part with a zero origin column; M's error.
+MatrixValue transposed(const MatrixValue& M);
+/// The affine inverse by cofactors, error DefaultError. A singular linear part gives
+/// non-finite entries; nothing is reported.
+MatrixValue inverse(const MatrixValue& M);
+/// The determinant of the linear part.
+double determinant(const MatrixValue& M);
+/// Makes the axis columns perpendicular, right-handed and all of their mean length,
+/// keeping the direction of X and the plane of X and Y. Origin and error kept.
+void normalize(MatrixValue& M);
 
 } // namespace orvik
 

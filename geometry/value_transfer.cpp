@@ -1,4 +1,4 @@
-// geometry/value_transfer.cpp: values to and from arrays and matrix objects
+// geometry/value_transfer.cpp: values to and from arrays and other objects
 //
 // A matrix argument is read whole into a separate record before anything is
 // stored, so an operation given itself as the argument reads its own old value and
@@ -10,7 +10,12 @@ namespace orvik {
 
 namespace {
 
-// The array's single dimension when it has exactly count elements.
+struct ArrayOwner {
+    SAFEARRAY* array = nullptr;
+    ~ArrayOwner() { SafeArrayDestroy(array); }
+};
+
+// The lower bound of a one-dimensional array of exactly count elements.
 HRESULT vectorBounds(SAFEARRAY* array, LONG count, LONG& lower) {
     if (SafeArrayGetDim(array) != 1)
         return E_INVALIDARG;
@@ -26,43 +31,46 @@ HRESULT vectorBounds(SAFEARRAY* array, LONG count, LONG& lower) {
     return S_OK;
 }
 
-struct ArrayOwner {
-    SAFEARRAY* array = nullptr;
-    ~ArrayOwner() { SafeArrayDestroy(array); }
-};
-
 } // namespace
 
-HRESULT coordToArray(const CoordValue& value, SAFEARRAY** out) {
+HRESULT doublesToArray(const double* values, LONG count, SAFEARRAY** out) {
     if (!out)
         return E_POINTER;
-    *out = SafeArrayCreateVector(VT_R8, 0, 3);
+    *out = SafeArrayCreateVector(VT_R8, 0, ULONG(count));
     if (!*out)
         return E_OUTOFMEMORY;
-    double coords[3] = {value.x, value.y, value.z};
-    for (LONG i = 0; i < 3; ++i) {
-        HRESULT hr = SafeArrayPutElement(*out, &i, &coords[i]);
+    for (LONG i = 0; i < count; ++i) {
+        HRESULT hr = SafeArrayPutElement(*out, &i, const_cast<double*>(&values[i]));
         if (FAILED(hr))
             return hr;
     }
     return S_OK;
 }
 
-HRESULT coordFromArray(SAFEARRAY* const* in, CoordValue& value) {
+HRESULT doublesFromArray(SAFEARRAY* const* in, double* const* targets, LONG count) {
     if (!in)
         return E_POINTER;
     LONG lower = 0;
-    HRESULT hr = vectorBounds(*in, 3, lower);
+    HRESULT hr = vectorBounds(*in, count, lower);
     if (FAILED(hr))
         return hr;
-    double* targets[3] = {&value.x, &value.y, &value.z};
-    for (LONG i = 0; i < 3; ++i) {
+    for (LONG i = 0; i < count; ++i) {
         LONG index = lower + i;
         hr = SafeArrayGetElement(*in, &index, targets[i]);
         if (FAILED(hr))
             return hr;
     }
     return S_OK;
+}
+
+HRESULT coordToArray(const CoordValue& value, SAFEARRAY** out) {
+    const double coords[3] = {value.x, value.y, value.z};
+    return doublesToArray(coords, 3, out);
+}
+
+HRESULT coordFromArray(SAFEARRAY* const* in, CoordValue& value) {
+    double* const targets[3] = {&value.x, &value.y, &value.z};
+    return doublesFromArray(in, targets, 3);
 }
 
 HRESULT readMatrixValue(IMatrix* matrix, MatrixValue& value) {
@@ -72,22 +80,29 @@ HRESULT readMatrixValue(IMatrix* matrix, MatrixValue& value) {
     HRESULT hr = matrix->get_AsArray1D(&entries.array);
     if (FAILED(hr))
         return hr;
-    LONG lower = 0;
-    hr = vectorBounds(entries.array, MatrixValue::kEntries, lower);
+    MatrixValue read;
+    double* targets[MatrixValue::kEntries];
+    for (int i = 0; i < MatrixValue::kEntries; ++i)
+        targets[i] = &read.m[i];
+    hr = doublesFromArray(&entries.array, targets, MatrixValue::kEntries);
     if (FAILED(hr))
         return hr;
-    MatrixValue read;
-    for (LONG i = 0; i < MatrixValue::kEntries; ++i) {
-        LONG index = lower + i;
-        hr = SafeArrayGetElement(entries.array, &index, &read.m[i]);
-        if (FAILED(hr))
-            return hr;
-    }
     hr = matrix->get_Error(&read.error);
     if (FAILED(hr))
         return hr;
     value = read;
     return S_OK;
+}
+
+HRESULT writeMatrixValue(IMatrix* matrix, const MatrixValue& value) {
+    ArrayOwner entries;
+    HRESULT hr = doublesToArray(value.m, MatrixValue::kEntries, &entries.array);
+    if (FAILED(hr))
+        return hr;
+    hr = matrix->put_Error(value.error);
+    if (FAILED(hr))
+        return hr;
+    return matrix->put_AsArray1D(&entries.array);
 }
 
 } // namespace orvik

@@ -12,76 +12,53 @@ namespace orvik {
 
 namespace {
 
-template <class Compute> HRESULT newVector(IVector** out, Compute compute) {
-    return makeCoordResult<CVector>(out, [&](CoordValue& v) {
-        v = compute();
-        return S_OK;
-    });
-}
+const auto kSum = [](const CoordValue& a, const CoordValue& b) { return sum(a, b); };
+const auto kDifference = [](const CoordValue& a, const CoordValue& b) { return difference(a, b); };
 
-// Operations that return a number: check both pointers, then compute.
+// Operations that return a number: check both pointers, read, compute.
 template <class Result, class Compute>
-HRESULT measure(IVector* other, Result* out, Compute compute) {
-    if (!out || !other)
+HRESULT measure(const CoordValue& self, IVector* other, Result* out, Compute compute) {
+    if (!out)
         return E_POINTER;
-    *out = compute(readCoord(other));
-    return S_OK;
+    CoordValue o;
+    HRESULT hr = readCoord(other, o);
+    if (SUCCEEDED(hr))
+        *out = compute(self, o);
+    return hr;
 }
 
 } // namespace
 
 HRESULT STDMETHODCALLTYPE CVector::Add(IVector* pVec, IVector** pResval) {
-    if (!pResval || !pVec)
-        return E_POINTER;
-    return newVector(pResval, [&] { return sum(m_value, readCoord(pVec)); });
+    return makeWith<CVector>(pResval, pVec, kSum);
 }
 
 HRESULT STDMETHODCALLTYPE CVector::SetAdd(IVector* pVec) {
-    if (!pVec)
-        return E_POINTER;
-    return storeCoord<IVector>(this, sum(m_value, readCoord(pVec)));
+    return setWith(pVec, kSum);
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Sub(IVector* pVec, IVector** pResval) {
-    if (!pResval || !pVec)
-        return E_POINTER;
-    return newVector(pResval, [&] { return difference(m_value, readCoord(pVec)); });
+    return makeWith<CVector>(pResval, pVec, kDifference);
 }
 
 HRESULT STDMETHODCALLTYPE CVector::SetSub(IVector* pVec) {
-    if (!pVec)
-        return E_POINTER;
-    return storeCoord<IVector>(this, difference(m_value, readCoord(pVec)));
+    return setWith(pVec, kDifference);
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Clone(IVector** pResult) {
-    if (!pResult)
-        return E_POINTER;
-    HRESULT hr = CreateResult<CVector>(pResult);
-    if (FAILED(hr))
-        return hr;
-    return (*pResult)->CopyFrom(this);
+    return cloneInto(pResult);
 }
 
 HRESULT STDMETHODCALLTYPE CVector::ToPoint(IPoint** pResult) {
-    if (!pResult)
-        return E_POINTER;
-    return makeCoordResult<CPoint>(pResult, [&](CoordValue& v) {
-        v = m_value;
-        return S_OK;
-    });
+    return makeFrom<CPoint>(pResult, [](const CoordValue& v) { return v; });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Mul(DOUBLE num, IVector** pResult) {
-    if (!pResult)
-        return E_POINTER;
-    return newVector(pResult, [&] { return scaled(m_value, num); });
+    return makeFrom<CVector>(pResult, [&](const CoordValue& v) { return scaled(v, num); });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Div(DOUBLE num, IVector** pResult) {
-    if (!pResult)
-        return E_POINTER;
-    return newVector(pResult, [&] { return divided(m_value, num); });
+    return makeFrom<CVector>(pResult, [&](const CoordValue& v) { return divided(v, num); });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::SetMul(DOUBLE num) {
@@ -93,9 +70,7 @@ HRESULT STDMETHODCALLTYPE CVector::SetDiv(DOUBLE num) {
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Negate(IVector** pResult) {
-    if (!pResult)
-        return E_POINTER;
-    return newVector(pResult, [&] { return negated(m_value); });
+    return makeFrom<CVector>(pResult, [](const CoordValue& v) { return negated(v); });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::SetNegate() {
@@ -103,32 +78,32 @@ HRESULT STDMETHODCALLTYPE CVector::SetNegate() {
 }
 
 HRESULT STDMETHODCALLTYPE CVector::DotProduct(IVector* pOther, DOUBLE* result) {
-    return measure(pOther, result, [&](const CoordValue& o) { return dot(m_value, o); });
+    return measure(m_value, pOther, result,
+                   [](const CoordValue& a, const CoordValue& b) { return dot(a, b); });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::CrossProduct(IVector* pOther, IVector** pResult) {
-    if (!pResult || !pOther)
-        return E_POINTER;
-    return newVector(pResult, [&] { return cross(m_value, readCoord(pOther)); });
+    return makeWith<CVector>(pResult, pOther,
+                             [](const CoordValue& a, const CoordValue& b) { return cross(a, b); });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::get_Length(DOUBLE* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    *pVal = length(m_value);
-    return S_OK;
+    return copyOut(length(m_value), pVal);
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Angle(IVector* pOther, DOUBLE* result) {
-    return measure(pOther, result, [&](const CoordValue& o) { return angle(m_value, o); });
+    return measure(m_value, pOther, result,
+                   [](const CoordValue& a, const CoordValue& b) { return angle(a, b); });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Cosine(IVector* pOther, DOUBLE* result) {
-    return measure(pOther, result, [&](const CoordValue& o) { return cosine(m_value, o); });
+    return measure(m_value, pOther, result,
+                   [](const CoordValue& a, const CoordValue& b) { return cosine(a, b); });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Distance(IVector* pOther, DOUBLE* result) {
-    return measure(pOther, result, [&](const CoordValue& o) { return distance(m_value, o); });
+    return measure(m_value, pOther, result,
+                   [](const CoordValue& a, const CoordValue& b) { return distance(a, b); });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::SetNormalize() {
@@ -158,21 +133,15 @@ HRESULT STDMETHODCALLTYPE CVector::Axes(IVector** pY, IVector** pZ) {
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Equals(IVector* pOther, VARIANT_BOOL* pResult) {
-    return measure(pOther, pResult, [&](const CoordValue& o) {
-        return nearlyEqual(m_value, o) ? VARIANT_TRUE : VARIANT_FALSE;
+    return measure(m_value, pOther, pResult, [](const CoordValue& a, const CoordValue& b) {
+        return nearlyEqual(a, b) ? VARIANT_TRUE : VARIANT_FALSE;
     });
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Apply(IMatrix* pMatrix, IVector** pResult) {
-    if (!pResult || !pMatrix)
-        return E_POINTER;
-    return makeCoordResult<CVector>(pResult, [&](CoordValue& v) {
-        MatrixValue matrix;
-        HRESULT hr = readMatrixValue(pMatrix, matrix);
-        if (SUCCEEDED(hr))
-            v = applyToDirection(matrix, m_value);
-        return hr;
-    });
+    return makeTransformed<CVector>(
+        pResult, pMatrix,
+        [](const MatrixValue& m, const CoordValue& v) { return applyToDirection(m, v); });
 }
 
 } // namespace orvik

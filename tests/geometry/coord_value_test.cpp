@@ -99,17 +99,17 @@ TEST(CoordValue, NormalisingDividesCoordinatesAndErrorByTheLength) {
 }
 
 TEST(CoordValue, EqualityIsStrictlyWithinTheToleranceAndIgnoresErrors) {
-    EXPECT_TRUE(nearlyEqual({0, 0, 0}, {9e-7, -9e-7, 0}));
-    EXPECT_FALSE(nearlyEqual({0, 0, 0}, {1e-6, 0, 0}));
-    EXPECT_FALSE(nearlyEqual({0, 0, 0, 1000}, {1, 0, 0, 1000}));
-    EXPECT_FALSE(nearlyEqual({kNaN, 0, 0}, {kNaN, 0, 0}));
+    EXPECT_TRUE(nearlyEqual(CoordValue{0, 0, 0}, CoordValue{9e-7, -9e-7, 0}));
+    EXPECT_FALSE(nearlyEqual(CoordValue{0, 0, 0}, CoordValue{1e-6, 0, 0}));
+    EXPECT_FALSE(nearlyEqual(CoordValue{0, 0, 0, 1000}, CoordValue{1, 0, 0, 1000}));
+    EXPECT_FALSE(nearlyEqual(CoordValue{kNaN, 0, 0}, CoordValue{kNaN, 0, 0}));
 }
 
 TEST(CoordValue, CosineAndAngleOfAZeroVectorAreNotANumber) {
-    EXPECT_TRUE(std::isnan(cosine({1, 0, 0}, {0, 0, 0})));
-    EXPECT_TRUE(std::isnan(angle({1, 0, 0}, {0, 0, 0})));
-    EXPECT_DOUBLE_EQ(angle({1, 0, 0}, {0, 1, 0}), std::numbers::pi / 2);
-    EXPECT_DOUBLE_EQ(angle({1, 0, 0}, {-2, 0, 0}), std::numbers::pi);
+    EXPECT_TRUE(std::isnan(cosine(CoordValue{1, 0, 0}, CoordValue{0, 0, 0})));
+    EXPECT_TRUE(std::isnan(angle(CoordValue{1, 0, 0}, CoordValue{0, 0, 0})));
+    EXPECT_DOUBLE_EQ(angle(CoordValue{1, 0, 0}, CoordValue{0, 1, 0}), std::numbers::pi / 2);
+    EXPECT_DOUBLE_EQ(angle(CoordValue{1, 0, 0}, CoordValue{-2, 0, 0}), std::numbers::pi);
 }
 
 TEST(CoordValue, AngleOfParallelVectorsIsZeroOrPiEvenWhenRoundingOvershoots) {
@@ -125,11 +125,11 @@ TEST(CoordValue, AngleOfParallelVectorsIsZeroOrPiEvenWhenRoundingOvershoots) {
 }
 
 TEST(CoordValue, CrossProductKeepsTheLargerErrorAndDistanceIsTheLengthOfTheDifference) {
-    expectCoord(cross({1, 0, 0, 0.001}, {0, 1, 0, 0.002}), 0, 0, 1, 0.002);
-    expectCoord(cross({0, 1, 0}, {1, 0, 0}), 0, 0, -1, 0.001);
-    EXPECT_DOUBLE_EQ(distance({1, 1, 1}, {4, 5, 1}), 5);
-    EXPECT_DOUBLE_EQ(dot({1, 2, 3}, {4, 5, 6}), 32);
-    expectCoord(negated({1, -2, 3, 0.25}), -1, 2, -3, 0.25);
+    expectCoord(cross(CoordValue{1, 0, 0, 0.001}, CoordValue{0, 1, 0, 0.002}), 0, 0, 1, 0.002);
+    expectCoord(cross(CoordValue{0, 1, 0}, CoordValue{1, 0, 0}), 0, 0, -1, 0.001);
+    EXPECT_DOUBLE_EQ(distance(CoordValue{1, 1, 1}, CoordValue{4, 5, 1}), 5);
+    EXPECT_DOUBLE_EQ(dot(CoordValue{1, 2, 3}, CoordValue{4, 5, 6}), 32);
+    expectCoord(negated(CoordValue{1, -2, 3, 0.25}), -1, 2, -3, 0.25);
 }
 
 struct AxesCase {
@@ -175,7 +175,7 @@ TEST(CoordValue, ReferenceAxesFollowTheDominantComponentWithTiesToYThenX) {
 }
 
 TEST(CoordValue, ReferenceAxesOfTheZeroVectorAreZeroWithItsError) {
-    ReferenceAxes axes = referenceAxes({0, 0, 0, 0.125});
+    ReferenceAxes axes = referenceAxes(CoordValue{0, 0, 0, 0.125});
     expectCoord(axes.y, 0, 0, 0, 0.125);
     expectCoord(axes.z, 0, 0, 0, 0.125);
 }

@@ -158,12 +158,17 @@ TEST_F(Point, OperationsReadTheirArgumentOnceAfterMakingTheResult) {
     EXPECT_COORDS(result, 1, 0, 0, 0.001);
 }
 
-TEST_F(Point, ArgumentGetFailureIsNotExaminedByTheArithmetic) {
+TEST_F(Point, ArgumentWhoseGetFailsPassesItsCodeOnAndChangesNothing) {
     Ref<IPoint> p = makePoint(1, 2, 3, 0.5);
     RecordingVector v;
     v.getResult = E_ACCESSDENIED;
-    EXPECT_EQ(p->SetAdd(&v), S_OK);
+    EXPECT_EQ(p->SetAdd(&v), E_ACCESSDENIED);
     EXPECT_EQ(v.calls, CallLog{"Get"});
+    EXPECT_COORDS(p, 1, 2, 3, 0.5);
+    Ref<IPoint> sum;
+    EXPECT_EQ(p->Add(&v, sum.put()), E_ACCESSDENIED);
+    ASSERT_TRUE(sum) << "the result was handed out before the argument was read";
+    EXPECT_COORDS(sum, 0, 0, 0, 0.001);
 }
 
 TEST_F(Point, CopyFromGoesThroughSetSoItsErrorRulesApply) {
