@@ -54,6 +54,62 @@ template <class I> void print(const char* label, const Ref<I>& object) {
     std::printf("  %-22s (%9.4f, %9.4f, %9.4f)  error %g\n", label, x, y, z, e);
 }
 
+void printMatrix(const char* label, const Ref<IMatrix>& matrix) {
+    std::printf("  %s\n", label);
+    for (int row = 0; row < 3; ++row) {
+        std::printf("    ");
+        for (int column = 0; column < 4; ++column) {
+            double v = 0;
+            matrix->get_Element(column, row, &v);
+            std::printf("%9.4f ", v);
+        }
+        std::printf("\n");
+    }
+}
+
+// A quarter turn about a vertical axis through a point, composed with a move; the
+// composition and its inverse applied to points; an axis built from two points.
+void transformations(Module& m, const Ref<IPoint>& start, const Ref<IVector>& direction) {
+    std::printf("transformations\n");
+    Ref<IMatrix> turn = m.create<IMatrix>(CLSID_Matrix);
+    Ref<IVector> up = m.create<IVector>(CLSID_Vector);
+    Ref<IPoint> pivot = m.create<IPoint>(CLSID_Point);
+    up->Set(0, 0, 1, 0.001);
+    pivot->Set(2, 0, 0, 0.001);
+    turn->SetRotation(3.14159265358979323846 / 2, up.get(), pivot.get(), 0.001);
+    printMatrix("quarter turn about the vertical line through (2, 0, 0)", turn);
+
+    Ref<IMatrix> shift = m.create<IMatrix>(CLSID_Matrix);
+    shift->SetTranslation(direction.get(), 0.001);
+    Ref<IMatrix> composed, inverse;
+    shift->Mul(turn.get(), composed.put()); // turn first, then shift
+    composed->Inverse(inverse.put());
+    printMatrix("turn, then move by the direction", composed);
+
+    Ref<IPoint> there, back;
+    start->Apply(composed.get(), there.put());
+    there->Apply(inverse.get(), back.put());
+    print("start transformed", there);
+    print("and transformed back", back);
+    Ref<IVector> roundTrip;
+    back->Diff(start.get(), roundTrip.put());
+    double drift = 0;
+    roundTrip->get_Length(&drift);
+    std::printf("  %-22s %.3g\n", "round-trip drift", drift);
+
+    Ref<IAxis> axis = m.create<IAxis>(CLSID_Axis);
+    axis->SetTwoPoints(there.get(), start.get());
+    Ref<IAxis> longer;
+    axis->Mul(2, longer.put());
+    Ref<IPoint> axisOrigin;
+    Ref<IVector> axisVector;
+    longer->get_Origin(axisOrigin.put());
+    longer->get_Vector(axisVector.put());
+    std::printf("axis from the start to its image, doubled\n");
+    print("origin", axisOrigin);
+    print("vector", axisVector);
+}
+
 int run(Module& m) {
     Ref<IPoint> start = m.create<IPoint>(CLSID_Point);
     Ref<IVector> direction = m.create<IVector>(CLSID_Vector);
@@ -101,6 +157,8 @@ int run(Module& m) {
     std::printf("  %-22s %.6f rad\n", "angle to X", angle);
     std::printf("  %-22s %.3g\n", "Y . Z", dotYZ);
     std::printf("  %-22s %s\n", "negated twice equals", same == VARIANT_TRUE ? "yes" : "no");
+
+    transformations(m, start, direction);
 
     HRESULT held = m.canUnloadNow();
     std::printf("while objects live, DllCanUnloadNow = %s\n", held == S_OK ? "S_OK" : "S_FALSE");

@@ -22,6 +22,13 @@ struct CoordValue {
     double error = DefaultError;
 };
 
+/// An oriented line: an origin (a point) and a direction vector, each with its own
+/// error. Fresh, both are fresh coordinate values.
+struct AxisValue {
+    CoordValue origin;
+    CoordValue vector;
+};
+
 /// a when a > b, otherwise b (so a NaN first operand yields b).
 constexpr double largerError(double a, double b) {
     return a > b ? a : b;

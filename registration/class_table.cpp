@@ -6,6 +6,8 @@
 
 #include "registration/class_table.h"
 
+#include "geometry/axis.h"
+#include "geometry/matrix.h"
 #include "geometry/point.h"
 #include "geometry/vector.h"
 #include "server/class_factory.h"
@@ -32,6 +34,8 @@ template <class T> constexpr ClassEntry entry() {
 ClassEntry g_classTable[] = {
     entry<CPoint>(),
     entry<CVector>(),
+    entry<CAxis>(),
+    entry<CMatrix>(),
     {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
 };
 

@@ -51,7 +51,9 @@ CComModuleBase::CComModuleBase() {
 
 // Published by the most derived constructor: until it runs, the object is not yet a
 // CComModule.
-CComModule::CComModule() { _pModule = this; }
+CComModule::CComModule() {
+    _pModule = this;
+}
 
 CComModuleBase::~CComModuleBase() {
     TermFuncsAndLocks();

@@ -11,7 +11,8 @@
 namespace orvik::testing {
 namespace {
 
-const std::vector<const CLSID*> kClasses = {&CLSID_Point, &CLSID_Vector};
+const std::vector<const CLSID*> kClasses = {&CLSID_Point, &CLSID_Vector, &CLSID_Axis,
+                                            &CLSID_Matrix};
 
 using Frame = ModuleTest;
 
