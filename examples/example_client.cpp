@@ -110,6 +110,114 @@ void transformations(Module& m, const Ref<IPoint>& start, const Ref<IVector>& di
     print("vector", axisVector);
 }
 
+// A box and the two property records, filled and read back.
+void records(Module& m) {
+    std::printf("records\n");
+    Ref<IBoundingBox> box = m.create<IBoundingBox>(CLSID_BoundingBox);
+    box->put_XMin(-1);
+    box->put_XMax(4);
+    box->put_YMin(0);
+    box->put_YMax(2);
+    box->put_ZMin(-0.5);
+    box->put_ZMax(0.5);
+    double x0 = 0, x1 = 0, y0 = 0, y1 = 0, z0 = 0, z1 = 0;
+    box->get_XMin(&x0);
+    box->get_XMax(&x1);
+    box->get_YMin(&y0);
+    box->get_YMax(&y1);
+    box->get_ZMin(&z0);
+    box->get_ZMax(&z1);
+    std::printf("  %-22s [%g, %g] x [%g, %g] x [%g, %g]\n", "bounding box", x0, x1, y0, y1, z0, z1);
+
+    // A 4 x 2 rectangle with its corner at the origin.
+    Ref<IAreaProperties> area = m.create<IAreaProperties>(CLSID_AreaProperties);
+    Ref<IPoint> centre = m.create<IPoint>(CLSID_Point);
+    centre->Set(2, 1, 0, 0.001);
+    area->put_Area(8);
+    area->put_Perimeter(12);
+    area->put_Barycenter(centre.get());
+    area->put_XXInertiaMoment(4 * 8.0 / 12 * 4);
+    area->put_Angle(0);
+    double a = 0, perimeter = 0, ixx = 0;
+    area->get_Area(&a);
+    area->get_Perimeter(&perimeter);
+    area->get_XXInertiaMoment(&ixx);
+    Ref<IPoint> areaCentre;
+    area->get_Barycenter(areaCentre.put());
+    std::printf("  %-22s area %g, perimeter %g, Ixx %.4g\n", "rectangle 4 x 2", a, perimeter, ixx);
+    print("barycenter", areaCentre);
+
+    // A steel cube of side 0.1 m.
+    Ref<IMassProperties> mass = m.create<IMassProperties>(CLSID_MassProperties);
+    Ref<IPoint> middle = m.create<IPoint>(CLSID_Point);
+    middle->Set(0.05, 0.05, 0.05, 0.001);
+    mass->put_Volume(0.001);
+    mass->put_Weight(7.85);
+    mass->put_Area(0.06);
+    mass->put_Barycenter(middle.get());
+    double volume = 0, weight = 0;
+    mass->get_Volume(&volume);
+    mass->get_Weight(&weight);
+    Ref<IPoint> massCentre;
+    mass->get_Barycenter(massCentre.put());
+    std::printf("  %-22s volume %g m3, weight %g kg\n", "steel cube", volume, weight);
+    print("centre of mass", massCentre);
+}
+
+// An object of the example's own that aggregates an Orvik colour: clients of the
+// outer object see one identity and one count, and the colour's interface as if
+// it were the outer object's.
+class LabelledColour : public IUnknown {
+public:
+    explicit LabelledColour(Module& m) {
+        Ref<IClassFactory> factory;
+        if (SUCCEEDED(m.getClassObject(CLSID_RgbData, IID_IClassFactory, factory.putVoid())))
+            factory->CreateInstance(this, IID_IUnknown, m_inner.putVoid());
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        if (IsEqualGUID(iid, IID_IUnknown)) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (!m_inner) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        return m_inner->QueryInterface(iid, ppv);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
+    /// Lets go of the inner object; the example owns the outer one on the stack.
+    void close() { m_inner.reset(); }
+    const char* label = "signal red";
+
+private:
+    ULONG m_refs = 1;
+    Ref<IUnknown> m_inner;
+};
+
+void aggregation(Module& m) {
+    std::printf("aggregation\n");
+    LabelledColour outer(m);
+    Ref<IRgbData> colour;
+    outer.QueryInterface(IID_IRgbData, colour.putVoid());
+    if (!colour)
+        return;
+    colour->SetRgbData(204, 6, 5, 255);
+    Ref<IUnknown> identity;
+    colour.query(identity);
+    SHORT r = 0, g = 0, b = 0, alpha = 0;
+    colour->GetRgbData(&r, &g, &b, &alpha);
+    std::printf("  %-22s rgba(%d, %d, %d, %d), identity is the outer object: %s\n", outer.label, r,
+                g, b, alpha, identity.get() == &outer ? "yes" : "no");
+    identity.reset();
+    colour.reset();
+    outer.close();
+}
+
 int run(Module& m) {
     Ref<IPoint> start = m.create<IPoint>(CLSID_Point);
     Ref<IVector> direction = m.create<IVector>(CLSID_Vector);
@@ -159,6 +267,8 @@ int run(Module& m) {
     std::printf("  %-22s %s\n", "negated twice equals", same == VARIANT_TRUE ? "yes" : "no");
 
     transformations(m, start, direction);
+    records(m);
+    aggregation(m);
 
     HRESULT held = m.canUnloadNow();
     std::printf("while objects live, DllCanUnloadNow = %s\n", held == S_OK ? "S_OK" : "S_FALSE");

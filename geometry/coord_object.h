@@ -11,6 +11,7 @@
 #include "geometry/coord_value.h"
 #include "geometry/value_transfer.h"
 #include "server/co_class.h"
+#include "server/property_access.h"
 
 #include "orvik/orvik_i.h"
 
@@ -39,12 +40,9 @@ HRESULT makeCoordResult(ResultInterface** out, Compute compute) {
 
 template <class T, class Interface> class CoordObject : public CComCoClassImpl<T, Interface> {
 public:
-    HRESULT STDMETHODCALLTYPE get_X(DOUBLE* pVal) override { return copyOut(m_value.x, pVal); }
-    HRESULT STDMETHODCALLTYPE put_X(DOUBLE newVal) override { return store(m_value.x, newVal); }
-    HRESULT STDMETHODCALLTYPE get_Y(DOUBLE* pVal) override { return copyOut(m_value.y, pVal); }
-    HRESULT STDMETHODCALLTYPE put_Y(DOUBLE newVal) override { return store(m_value.y, newVal); }
-    HRESULT STDMETHODCALLTYPE get_Z(DOUBLE* pVal) override { return copyOut(m_value.z, pVal); }
-    HRESULT STDMETHODCALLTYPE put_Z(DOUBLE newVal) override { return store(m_value.z, newVal); }
+    ORVIK_PROPERTY(DOUBLE, X, m_value.x)
+    ORVIK_PROPERTY(DOUBLE, Y, m_value.y)
+    ORVIK_PROPERTY(DOUBLE, Z, m_value.z)
     HRESULT STDMETHODCALLTYPE get_Error(DOUBLE* pVal) override {
         return copyOut(m_value.error, pVal);
     }
@@ -151,17 +149,6 @@ protected:
         if (FAILED(hr))
             return hr;
         return (*out)->CopyFrom(this);
-    }
-
-    static HRESULT copyOut(double field, double* out) {
-        if (!out)
-            return E_POINTER;
-        *out = field;
-        return S_OK;
-    }
-    static HRESULT store(double& field, double value) {
-        field = value;
-        return S_OK;
     }
 
     CoordValue m_value;

@@ -8,8 +8,13 @@
 
 #include "geometry/axis.h"
 #include "geometry/matrix.h"
+#include "geometry/plane.h"
 #include "geometry/point.h"
 #include "geometry/vector.h"
+#include "records/area_properties.h"
+#include "records/bounding_box.h"
+#include "records/holders.h"
+#include "records/mass_properties.h"
 #include "server/class_factory.h"
 
 namespace orvik {
@@ -36,6 +41,14 @@ ClassEntry g_classTable[] = {
     entry<CVector>(),
     entry<CAxis>(),
     entry<CMatrix>(),
+    entry<CBoundingBox>(),
+    entry<CAreaProperties>(),
+    entry<CMassProperties>(),
+    entry<CLength>(),
+    entry<CAngle>(),
+    entry<CPlane>(),
+    entry<COption>(),
+    entry<CRgbData>(),
     {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
 };
 

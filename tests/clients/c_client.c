@@ -73,6 +73,35 @@ int main(int argc, char** argv) {
     UINT count = 0;
     check(point->lpVtbl->GetTypeInfoCount(point, &count) == S_OK && count == 1, "GetTypeInfoCount");
 
+    /* A record and a holder through their tables. */
+    IClassFactory* factory = NULL;
+    IMassProperties* mass = NULL;
+    IRgbData* rgb = NULL;
+    IPoint* centre = NULL;
+    check(getClassObject(&CLSID_MassProperties, &IID_IClassFactory, (void**)&factory) == S_OK &&
+              factory->lpVtbl->CreateInstance(factory, NULL, &IID_IMassProperties, (void**)&mass) ==
+                  S_OK,
+          "create MassProperties");
+    factory->lpVtbl->Release(factory);
+    check(getClassObject(&CLSID_RgbData, &IID_IClassFactory, (void**)&factory) == S_OK &&
+              factory->lpVtbl->CreateInstance(factory, NULL, &IID_IRgbData, (void**)&rgb) == S_OK,
+          "create RgbData");
+    factory->lpVtbl->Release(factory);
+    check(mass->lpVtbl->put_Volume(mass, 2.5) == S_OK, "put_Volume");
+    check(mass->lpVtbl->put_Barycenter(mass, point) == S_OK, "put_Barycenter");
+    double volume = 0;
+    check(mass->lpVtbl->get_Volume(mass, &volume) == S_OK && volume == 2.5, "get_Volume");
+    check(mass->lpVtbl->get_Barycenter(mass, &centre) == S_OK, "get_Barycenter");
+    check(centre->lpVtbl->Get(centre, &x, &y, &z, &e) == S_OK && x == 1 && y == 2 && z == 3,
+          "barycenter is a copy of the point");
+    SHORT r = 0, g = 0, b = 0, a = 0;
+    check(rgb->lpVtbl->SetRgbData(rgb, 300, -1, 0, 255) == S_OK, "SetRgbData");
+    check(rgb->lpVtbl->GetRgbData(rgb, &r, &g, &b, &a) == S_OK && r == 300 && g == -1 && a == 255,
+          "colour components are not clamped");
+    centre->lpVtbl->Release(centre);
+    mass->lpVtbl->Release(mass);
+    rgb->lpVtbl->Release(rgb);
+
     check(canUnloadNow() == S_FALSE, "objects hold the module");
     check(sum->lpVtbl->Release(sum) == 0, "result carries one reference");
     point->lpVtbl->Release(point);
