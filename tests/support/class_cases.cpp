@@ -55,7 +55,7 @@ void exerciseMatrix(void* p) {
 
 void freshBox(void* p) {
     double v = -1;
-    HRESULT (STDMETHODCALLTYPE IBoundingBox::*gets[])
+    HRESULT(STDMETHODCALLTYPE IBoundingBox::*gets[])
     (DOUBLE*) = {&IBoundingBox::get_XMin, &IBoundingBox::get_XMax, &IBoundingBox::get_YMin,
                  &IBoundingBox::get_YMax, &IBoundingBox::get_ZMin, &IBoundingBox::get_ZMax};
     for (auto get : gets) {

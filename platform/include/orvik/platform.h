@@ -14,5 +14,7 @@
 #include "orvik/platform/variant.h"
 #include "orvik/platform/task_memory.h"
 #include "orvik/platform/interfaces.h"
+#include "orvik/platform/registry.h"
+#include "orvik/platform/text.h"
 
 #endif /* ORVIK_PLATFORM_H */

@@ -1,0 +1,607 @@
+// platform/src/registry_store.cpp: registry keys kept in SQLite
+//
+// The store is one SQLite file per user: $ORVIK_REGISTRY, or else
+// $XDG_DATA_HOME/orvik/registry.db (~/.local/share/orvik/registry.db), created on
+// first use private to its owner (file 0600, folder 0700). Every mutating call is one
+// IMMEDIATE transaction in a write-ahead log, so a process killed at any point
+// leaves each key and value as it was or as the call meant it to be, and several
+// processes may share the store (a busy store is waited for, up to ten seconds).
+//
+// Names compare without regard to ASCII case: each name is kept as given and, in a
+// second column, folded to lower case, on which uniqueness and lookup rest.
+// Handles are process-local numbers mapped to (store, key id, rights); a handle keeps
+// its store open even if ORVIK_REGISTRY later names another one.
+
+#include "orvik/platform/registry.h"
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
+constexpr int kBusyTimeoutMs = 10000;
+
+const char* const kRootNames[] = {
+    "HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",   "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+    "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
+
+std::string fold(const std::string& name) {
+    std::string f = name;
+    for (char& c : f)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return f;
+}
+
+// One open store file.
+struct Store {
+    sqlite3* db = nullptr;
+    std::string path;
+    ~Store() { sqlite3_close(db); }
+};
+
+std::string storePath() {
+    if (const char* env = std::getenv("ORVIK_REGISTRY"); env && *env)
+        return env;
+    std::string dir;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+        dir = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        dir = std::string(home) + "/.local/share";
+    else
+        dir = "/tmp";
+    return dir + "/orvik/registry.db";
+}
+
+// Creates the folders of path (the last one private) and the file itself with
+// mode 0600 before SQLite opens it.
+bool preparePath(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+        std::string dir = path.substr(0, slash);
+        for (size_t p = 1; p != std::string::npos; p = dir.find('/', p + 1)) {
+            std::string part = dir.substr(0, p);
+            if (!part.empty())
+                mkdir(part.c_str(), 0755);
+        }
+        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER, name TEXT NOT NULL,"
+    " fold TEXT NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, fold);"
+    "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL,"
+    " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold));";
+
+std::shared_ptr<Store> tryOpenStore(const std::string& path) {
+    if (!preparePath(path))
+        return nullptr;
+    auto store = std::make_shared<Store>();
+    store->path = path;
+    if (sqlite3_open_v2(path.c_str(), &store->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK)
+        return nullptr;
+    sqlite3_busy_timeout(store->db, kBusyTimeoutMs);
+    if (sqlite3_exec(store->db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
+                     nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_exec(store->db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return nullptr;
+    bool ok = sqlite3_exec(store->db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK;
+    for (int i = 0; ok && i < 7; ++i) {
+        std::string sql = "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(" +
+                          std::to_string(i + 1) + ", NULL, '" + kRootNames[i] + "', '" +
+                          fold(kRootNames[i]) + "')";
+        ok = sqlite3_exec(store->db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ok = ok && sqlite3_exec(store->db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok) {
+        sqlite3_exec(store->db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return nullptr;
+    }
+    return store;
+}
+
+// Opening a new store changes its journal mode, which needs the file to itself for a
+// moment; a process opening it at the same time is told "busy" without waiting, so
+// the open is tried again for as long as a busy write would be waited for.
+std::shared_ptr<Store> openStore(const std::string& path) {
+    for (int waitedMs = 0;; waitedMs += 10) {
+        if (std::shared_ptr<Store> store = tryOpenStore(path))
+            return store;
+        if (waitedMs >= kBusyTimeoutMs)
+            return nullptr;
+        usleep(10000);
+    }
+}
+
+// A prepared statement that finalizes itself.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) {
+        m_ok = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) == SQLITE_OK;
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement& bind(int i, int64_t v) {
+        m_ok = m_ok && sqlite3_bind_int64(m_stmt, i, v) == SQLITE_OK;
+        return *this;
+    }
+    Statement& bind(int i, const std::string& s) {
+        m_ok = m_ok &&
+               sqlite3_bind_text(m_stmt, i, s.data(), int(s.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+        return *this;
+    }
+    Statement& bindBlob(int i, const void* p, size_t n) {
+        m_ok =
+            m_ok && sqlite3_bind_blob(m_stmt, i, n ? p : "", int(n), SQLITE_TRANSIENT) == SQLITE_OK;
+        return *this;
+    }
+    /// SQLITE_ROW, SQLITE_DONE or an error.
+    int step() { return m_ok ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
+    int64_t integer(int col) { return sqlite3_column_int64(m_stmt, col); }
+    std::string text(int col) {
+        auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, col));
+        return p ? std::string(p, size_t(sqlite3_column_bytes(m_stmt, col))) : std::string();
+    }
+    std::vector<BYTE> blob(int col) {
+        auto* p = static_cast<const BYTE*>(sqlite3_column_blob(m_stmt, col));
+        return p ? std::vector<BYTE>(p, p + sqlite3_column_bytes(m_stmt, col))
+                 : std::vector<BYTE>();
+    }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+    bool m_ok = false;
+};
+
+// One write transaction: rolled back unless committed.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : m_db(db) {
+        m_open = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~Transaction() {
+        if (m_open)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    bool began() const { return m_open; }
+    LSTATUS commit() {
+        if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return ERROR_REGISTRY_IO_FAILED;
+        m_open = false;
+        return ERROR_SUCCESS;
+    }
+
+private:
+    sqlite3* m_db;
+    bool m_open;
+};
+
+struct OpenKey {
+    std::shared_ptr<Store> store;
+    int64_t id;
+    REGSAM access;
+};
+
+// All registry state of the process, behind one lock.
+struct Registry {
+    std::mutex mutex;
+    std::shared_ptr<Store> current;
+    std::map<uintptr_t, OpenKey> handles;
+    uintptr_t nextHandle = 0x1000;
+
+    std::shared_ptr<Store> currentStore() {
+        std::string path = storePath();
+        if (!current || current->path != path)
+            current = openStore(path);
+        return current;
+    }
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+// The predefined root a handle names, as its key id (1-7), or 0.
+int64_t rootId(HKEY h) {
+    auto v = reinterpret_cast<intptr_t>(h);
+    for (int i = 0; i < 7; ++i)
+        if (v == intptr_t(int32_t(0x80000000u + unsigned(i))))
+            return i + 1; // kRootNames is in the order of the predefined handles
+    return 0;
+}
+
+bool keyExists(Store& s, int64_t id) {
+    return Statement(s.db, "SELECT 1 FROM keys WHERE id=?").bind(1, id).step() == SQLITE_ROW;
+}
+
+// Resolves a handle to its key, or an error number.
+LSTATUS resolve(Registry& r, HKEY h, OpenKey& out) {
+    if (int64_t root = rootId(h)) {
+        std::shared_ptr<Store> s = r.currentStore();
+        if (!s)
+            return ERROR_REGISTRY_IO_FAILED;
+        out = {s, root, KEY_ALL_ACCESS};
+        return ERROR_SUCCESS;
+    }
+    auto it = r.handles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == r.handles.end())
+        return ERROR_INVALID_HANDLE;
+    out = it->second;
+    if (!keyExists(*out.store, out.id))
+        return ERROR_KEY_DELETED;
+    return ERROR_SUCCESS;
+}
+
+// Splits a path at backslashes; a single trailing backslash is allowed, empty names
+// inside the path are not.
+LSTATUS splitPath(const char* path, std::vector<std::string>& parts) {
+    parts.clear();
+    if (!path || !*path)
+        return ERROR_SUCCESS;
+    std::string p = path;
+    if (p.back() == '\\')
+        p.pop_back();
+    size_t start = 0;
+    for (;;) {
+        size_t end = p.find('\\', start);
+        std::string part =
+            p.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (part.empty())
+            return ERROR_BAD_PATHNAME;
+        if (part.size() > kMaxKeyNameLength)
+            return ERROR_INVALID_PARAMETER;
+        parts.push_back(part);
+        if (end == std::string::npos)
+            return ERROR_SUCCESS;
+        start = end + 1;
+    }
+}
+
+std::optional<int64_t> childId(Store& s, int64_t parent, const std::string& name) {
+    Statement q(s.db, "SELECT id FROM keys WHERE parent=? AND fold=?");
+    q.bind(1, parent).bind(2, fold(name));
+    if (q.step() == SQLITE_ROW)
+        return q.integer(0);
+    return std::nullopt;
+}
+
+HKEY newHandle(Registry& r, const OpenKey& key) {
+    uintptr_t h = r.nextHandle;
+    r.nextHandle += 4;
+    r.handles[h] = key;
+    return reinterpret_cast<HKEY>(h);
+}
+
+std::string valueName(LPCSTR name) {
+    return name ? std::string(name) : std::string();
+}
+
+} // namespace
+
+WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired,
+                                        PHKEY phkResult) {
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    std::vector<std::string> parts;
+    if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
+        return e;
+    for (const std::string& part : parts) {
+        std::optional<int64_t> child = childId(*key.store, key.id, part);
+        if (!child)
+            return ERROR_FILE_NOT_FOUND;
+        key.id = *child;
+    }
+    key.access = samDesired;
+    *phkResult = newHandle(r, key);
+    return ERROR_SUCCESS;
+}
+
+WINBASEAPI LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD,
+                                          REGSAM samDesired, const SECURITY_ATTRIBUTES*,
+                                          PHKEY phkResult, LPDWORD lpdwDisposition) {
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    std::vector<std::string> parts;
+    if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
+        return e;
+    Transaction t(key.store->db);
+    if (!t.began())
+        return ERROR_REGISTRY_IO_FAILED;
+    bool created = false;
+    for (const std::string& part : parts) {
+        if (std::optional<int64_t> child = childId(*key.store, key.id, part)) {
+            key.id = *child;
+            continue;
+        }
+        if (!created && !(key.access & KEY_CREATE_SUB_KEY))
+            return ERROR_ACCESS_DENIED;
+        Statement insert(key.store->db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
+        if (insert.bind(1, key.id).bind(2, part).bind(3, fold(part)).step() != SQLITE_DONE)
+            return ERROR_REGISTRY_IO_FAILED;
+        key.id = sqlite3_last_insert_rowid(key.store->db);
+        created = true;
+    }
+    if ((e = t.commit()) != ERROR_SUCCESS)
+        return e;
+    if (lpdwDisposition)
+        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    key.access = samDesired;
+    *phkResult = newHandle(r, key);
+    return ERROR_SUCCESS;
+}
+
+WINBASEAPI LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType,
+                                         const BYTE* lpData, DWORD cbData) {
+    if (!lpData && cbData)
+        return ERROR_INVALID_PARAMETER;
+    std::string name = valueName(lpValueName);
+    if (name.size() > kMaxValueNameLength)
+        return ERROR_INVALID_PARAMETER;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (!(key.access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    Transaction t(key.store->db);
+    Statement upsert(
+        key.store->db,
+        "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
+        " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
+    upsert.bind(1, key.id).bind(2, name).bind(3, fold(name)).bind(4, int64_t(dwType));
+    upsert.bindBlob(5, lpData, cbData);
+    if (!t.began() || upsert.step() != SQLITE_DONE)
+        return ERROR_REGISTRY_IO_FAILED;
+    return t.commit();
+}
+
+WINBASEAPI LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
+                                           LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpData && !lpcbData)
+        return ERROR_INVALID_PARAMETER;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (!(key.access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    Statement q(key.store->db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
+    q.bind(1, key.id).bind(2, fold(valueName(lpValueName)));
+    if (q.step() != SQLITE_ROW)
+        return ERROR_FILE_NOT_FOUND;
+    std::vector<BYTE> data = q.blob(1);
+    if (lpType)
+        *lpType = DWORD(q.integer(0));
+    if (!lpcbData)
+        return ERROR_SUCCESS;
+    DWORD room = *lpcbData;
+    *lpcbData = DWORD(data.size());
+    if (!lpData)
+        return ERROR_SUCCESS;
+    if (room < data.size())
+        return ERROR_MORE_DATA;
+    if (!data.empty())
+        std::memcpy(lpData, data.data(), data.size());
+    return ERROR_SUCCESS;
+}
+
+WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if (!lpSubKey || !*lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    std::vector<std::string> parts;
+    if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
+        return e;
+    Transaction t(key.store->db);
+    if (!t.began())
+        return ERROR_REGISTRY_IO_FAILED;
+    for (const std::string& part : parts) {
+        std::optional<int64_t> child = childId(*key.store, key.id, part);
+        if (!child)
+            return ERROR_FILE_NOT_FOUND;
+        key.id = *child;
+    }
+    if (Statement(key.store->db, "SELECT 1 FROM keys WHERE parent=?").bind(1, key.id).step() ==
+        SQLITE_ROW)
+        return ERROR_ACCESS_DENIED;
+    if (Statement(key.store->db, "DELETE FROM vals WHERE key=?").bind(1, key.id).step() !=
+            SQLITE_DONE ||
+        Statement(key.store->db, "DELETE FROM keys WHERE id=?").bind(1, key.id).step() !=
+            SQLITE_DONE)
+        return ERROR_REGISTRY_IO_FAILED;
+    return t.commit();
+}
+
+WINBASEAPI LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (!(key.access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    Transaction t(key.store->db);
+    Statement del(key.store->db, "DELETE FROM vals WHERE key=? AND fold=?");
+    if (!t.began() ||
+        del.bind(1, key.id).bind(2, fold(valueName(lpValueName))).step() != SQLITE_DONE)
+        return ERROR_REGISTRY_IO_FAILED;
+    if (sqlite3_changes(key.store->db) == 0)
+        return ERROR_FILE_NOT_FOUND;
+    return t.commit();
+}
+
+namespace {
+
+// Copies name into a caller's buffer of *size bytes (terminator included); on
+// success *size is the length without the terminator.
+LSTATUS copyName(const std::string& name, LPSTR buffer, LPDWORD size) {
+    if (!buffer || !size)
+        return ERROR_INVALID_PARAMETER;
+    if (name.size() + 1 > *size) {
+        *size = DWORD(name.size());
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    *size = DWORD(name.size());
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+WINBASEAPI LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                                        LPDWORD, LPSTR lpClass, LPDWORD lpcchClass,
+                                        FILETIME* lpftLastWriteTime) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (!(key.access & KEY_ENUMERATE_SUB_KEYS))
+        return ERROR_ACCESS_DENIED;
+    Statement q(key.store->db,
+                "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
+    q.bind(1, key.id).bind(2, int64_t(dwIndex));
+    if (q.step() != SQLITE_ROW)
+        return ERROR_NO_MORE_ITEMS;
+    if (lpClass && lpcchClass && *lpcchClass)
+        lpClass[0] = 0;
+    if (lpcchClass)
+        *lpcchClass = 0;
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = {0, 0};
+    return copyName(q.text(0), lpName, lpcchName);
+}
+
+WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
+                                        LPDWORD lpcchValueName, LPDWORD, LPDWORD lpType,
+                                        LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpData && !lpcbData)
+        return ERROR_INVALID_PARAMETER;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (!(key.access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    Statement q(key.store->db,
+                "SELECT name, type, data FROM vals WHERE key=? ORDER BY rowid LIMIT 1 OFFSET ?");
+    q.bind(1, key.id).bind(2, int64_t(dwIndex));
+    if (q.step() != SQLITE_ROW)
+        return ERROR_NO_MORE_ITEMS;
+    e = copyName(q.text(0), lpValueName, lpcchValueName);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (lpType)
+        *lpType = DWORD(q.integer(1));
+    std::vector<BYTE> data = q.blob(2);
+    if (!lpcbData)
+        return ERROR_SUCCESS;
+    DWORD room = *lpcbData;
+    *lpcbData = DWORD(data.size());
+    if (lpData && room < data.size())
+        return ERROR_MORE_DATA;
+    if (lpData && !data.empty())
+        std::memcpy(lpData, data.data(), data.size());
+    return ERROR_SUCCESS;
+}
+
+WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD,
+                                           LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
+                                           LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                           LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                           LPDWORD lpcbSecurityDescriptor,
+                                           FILETIME* lpftLastWriteTime) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    OpenKey key;
+    LSTATUS e = resolve(r, hKey, key);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (!(key.access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    Statement keys(key.store->db, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0)"
+                                  " FROM keys WHERE parent=?");
+    Statement vals(key.store->db, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0),"
+                                  " coalesce(max(length(data)), 0) FROM vals WHERE key=?");
+    if (keys.bind(1, key.id).step() != SQLITE_ROW || vals.bind(1, key.id).step() != SQLITE_ROW)
+        return ERROR_REGISTRY_IO_FAILED;
+    if (lpClass && lpcchClass && *lpcchClass)
+        lpClass[0] = 0;
+    if (lpcchClass)
+        *lpcchClass = 0;
+    if (lpcSubKeys)
+        *lpcSubKeys = DWORD(keys.integer(0));
+    if (lpcbMaxSubKeyLen)
+        *lpcbMaxSubKeyLen = DWORD(keys.integer(1));
+    if (lpcbMaxClassLen)
+        *lpcbMaxClassLen = 0;
+    if (lpcValues)
+        *lpcValues = DWORD(vals.integer(0));
+    if (lpcbMaxValueNameLen)
+        *lpcbMaxValueNameLen = DWORD(vals.integer(1));
+    if (lpcbMaxValueLen)
+        *lpcbMaxValueLen = DWORD(vals.integer(2));
+    if (lpcbSecurityDescriptor)
+        *lpcbSecurityDescriptor = 0;
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = {0, 0};
+    return ERROR_SUCCESS;
+}
+
+WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+    if (rootId(hKey))
+        return ERROR_SUCCESS;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
+                                                              : ERROR_INVALID_HANDLE;
+}

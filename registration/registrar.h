@@ -1,0 +1,83 @@
+// registration/registrar.h: the registration script processor
+//
+// A CRegObject takes a registration script (8-bit text), replaces the variables
+// written between percent signs, and walks the result to create (registration) or
+// remove (unregistration) registry keys and values. The same script drives both
+// directions; its keywords say what must never be removed (NoRemove) and what must
+// be wiped before it is written (ForceRemove, Delete).
+//
+// A registrar lives on its user's stack for one run: make it, add variables, run
+// one script, let it go. Its reference counting is inert.
+#ifndef ORVIK_REGISTRATION_REGISTRAR_H
+#define ORVIK_REGISTRATION_REGISTRAR_H
+
+#include "orvik/platform.h"
+
+namespace orvik {
+
+/// The registrar's interface, in table order.
+struct IRegistrarBase {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddVariable(LPCOLESTR name, LPCOLESTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ClearVariables() = 0;
+};
+
+/// The code page of every 8-bit/16-bit conversion in registration, chosen on first
+/// use and cached.
+UINT ConversionCodePage();
+
+class CRegObject final : public IRegistrarBase {
+public:
+    static constexpr size_t kTokenBufferSize = 4096;
+    static constexpr size_t kNameBufferSize = 260;
+    static constexpr size_t kMaxVariableNameLength = 31;
+
+    CRegObject() = default;
+    CRegObject(const CRegObject&) = delete;
+    CRegObject& operator=(const CRegObject&) = delete;
+    virtual ~CRegObject();
+
+    /// Always E_NOTIMPL: the object is never handed out by interface.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 0; }
+    /// Appends a variable (a name already present is shadowed, not replaced).
+    /// E_INVALIDARG for a null name or value; E_OUTOFMEMORY.
+    HRESULT STDMETHODCALLTYPE AddVariable(LPCOLESTR name, LPCOLESTR value) override;
+    HRESULT STDMETHODCALLTYPE ClearVariables() override;
+
+    /// Expands the variables of text and walks every root section in the given
+    /// mode. DISP_E_EXCEPTION for any syntax error; registry errors as result codes.
+    /// A failed registration walk is undone by an unregistration walk over the same
+    /// root section before the failure is returned.
+    HRESULT RunScript(LPCSTR text, bool doRegister);
+
+    /// The text with every %NAME% replaced by its value and %% by %, in *result
+    /// (allocated with new[]; the caller frees it). E_POINTER for null arguments,
+    /// DISP_E_EXCEPTION for an unclosed or unknown name, E_FAIL for a name longer
+    /// than 31 bytes.
+    HRESULT ExpandVariables(LPCSTR text, char** result);
+
+    /// A key name the ForceRemove and Delete keywords never delete.
+    static bool IsProtectedKeyName(LPCSTR name);
+    /// Deletes parent\name and everything below it; a platform error number.
+    static LONG DeleteKeyTree(HKEY parent, LPCSTR name);
+
+private:
+    HRESULT ReadToken(char* token);
+    HRESULT WalkBlock(char* token, HKEY parent, bool doRegister, bool recovering);
+    HRESULT StoreValue(HKEY key, LPCSTR valueName, char* token);
+    HRESULT SkipValue(char* token);
+    void SkipSeparators();
+
+    char** m_names = nullptr;
+    OLECHAR** m_values = nullptr;
+    int m_count = 0;
+    const char* m_cursor = nullptr;
+};
+
+} // namespace orvik
+
+#endif // ORVIK_REGISTRATION_REGISTRAR_H

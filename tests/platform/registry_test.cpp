@@ -1,0 +1,384 @@
+// tests/platform/registry_test.cpp: the registry's contract, its store file, and what
+// concurrent and killed writers leave behind
+
+#include "tests/support/registry_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <random>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace orvik::testing {
+namespace {
+
+using Registry = RegistryTest;
+
+// A key handle closed at the end of its scope.
+struct Key {
+    HKEY h = nullptr;
+    ~Key() {
+        if (h)
+            RegCloseKey(h);
+    }
+};
+
+LONG setString(HKEY key, const char* name, const std::string& text) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          DWORD(text.size() + 1));
+}
+
+std::string getString(HKEY key, const char* name) {
+    static char buf[1 << 17];
+    DWORD size = sizeof buf, type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) !=
+        ERROR_SUCCESS)
+        return "<missing>";
+    return std::string(buf, size ? size - 1 : 0);
+}
+
+TEST_F(Registry, NamesCompareWithoutCaseAndKeepTheirCase) {
+    Key k;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "Orvik.Point\\CurVer", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &k.h, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
+    Key again;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "ORVIK.POINT\\curver", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &again.h, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
+    ASSERT_EQ(setString(k.h, "ThreadingModel", "Apartment"), ERROR_SUCCESS);
+    EXPECT_EQ(getString(again.h, "THREADINGMODEL"), "Apartment");
+    Key root;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "orvik.point", 0, KEY_READ, &root.h), ERROR_SUCCESS);
+    char name[256];
+    DWORD size = sizeof name;
+    ASSERT_EQ(RegEnumKeyExA(root.h, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "CurVer");
+    EXPECT_EQ(size, 6u);
+}
+
+TEST_F(Registry, ValuesKeepTheirTypeAndEveryByte) {
+    Key k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Values", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &k.h, nullptr),
+              ERROR_SUCCESS);
+    const BYTE binary[] = {0, 1, 0, 255, 0};
+    ASSERT_EQ(RegSetValueExA(k.h, "bin", 0, REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(k.h, "none", 0, REG_NONE, nullptr, 0), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(k.h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("dflt"), 5),
+              ERROR_SUCCESS);
+    BYTE out[16];
+    DWORD size = sizeof out, type = 0;
+    ASSERT_EQ(RegQueryValueExA(k.h, "BIN", nullptr, &type, out, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_BINARY));
+    EXPECT_EQ(size, sizeof binary);
+    EXPECT_EQ(std::memcmp(out, binary, sizeof binary), 0);
+    size = sizeof out;
+    ASSERT_EQ(RegQueryValueExA(k.h, "none", nullptr, &type, out, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_NONE));
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(getString(k.h, ""), "dflt") << "the empty name is the default value";
+    // Replacing keeps the value's place in the enumeration.
+    ASSERT_EQ(RegSetValueExA(k.h, "bin", 0, REG_DWORD, binary, 4), ERROR_SUCCESS);
+    char name[32];
+    DWORD nameSize = sizeof name;
+    ASSERT_EQ(RegEnumValueA(k.h, 0, name, &nameSize, nullptr, &type, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "bin");
+    EXPECT_EQ(type, DWORD(REG_DWORD));
+}
+
+TEST_F(Registry, SizesAreReportedAndShortBuffersRefused) {
+    Key k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Sizes\\AChildWithALongName", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &k.h, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setString(k.h, "v", "0123456789"), ERROR_SUCCESS);
+    DWORD size = 0;
+    ASSERT_EQ(RegQueryValueExA(k.h, "v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 11u);
+    BYTE small[4];
+    size = sizeof small;
+    EXPECT_EQ(RegQueryValueExA(k.h, "v", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 11u);
+    Key parent;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Sizes", 0, KEY_READ, &parent.h), ERROR_SUCCESS);
+    char name[8];
+    DWORD nameSize = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(parent.h, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(nameSize, 19u);
+    nameSize = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(parent.h, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+    DWORD subKeys = 0, maxName = 0, values = 9;
+    ASSERT_EQ(RegQueryInfoKeyA(parent.h, nullptr, nullptr, nullptr, &subKeys, &maxName, nullptr,
+                               &values, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subKeys, 1u);
+    EXPECT_EQ(maxName, 19u);
+    EXPECT_EQ(values, 0u);
+}
+
+TEST_F(Registry, RightsOfAHandleAreHonoured) {
+    Key writable;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Rights", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &writable.h, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setString(writable.h, "v", "x"), ERROR_SUCCESS);
+    Key reader, writer;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Rights", 0, KEY_READ, &reader.h), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Rights", 0, KEY_WRITE, &writer.h), ERROR_SUCCESS);
+    EXPECT_EQ(setString(reader.h, "v", "y"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteValueA(reader.h, "v"), ERROR_ACCESS_DENIED);
+    Key child;
+    EXPECT_EQ(RegCreateKeyExA(reader.h, "child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child.h,
+                              nullptr),
+              ERROR_ACCESS_DENIED);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(writer.h, "v", nullptr, nullptr, nullptr, &size),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(getString(reader.h, "v"), "x");
+}
+
+TEST_F(Registry, ClosedAndBogusHandlesAndMissingNames) {
+    Key k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Handles", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &k.h, nullptr),
+              ERROR_SUCCESS);
+    HKEY closed = k.h;
+    ASSERT_EQ(RegCloseKey(k.h), ERROR_SUCCESS);
+    k.h = nullptr;
+    HKEY bogus = reinterpret_cast<HKEY>(uintptr_t(0xDEAD0));
+    for (HKEY bad : {closed, bogus, HKEY(nullptr)}) {
+        HKEY out = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(bad, "x", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(setString(bad, "v", "x"), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegDeleteKeyA(bad, "x"), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegCloseKey(bad), ERROR_INVALID_HANDLE);
+    }
+    HKEY out = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Handles\\missing", 0, KEY_READ, &out),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
+    Key h;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Handles", 0, KEY_ALL_ACCESS, &h.h), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(h.h, "missing"), ERROR_FILE_NOT_FOUND);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(h.h, "missing", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "\\leading", 0, KEY_READ, &out), ERROR_BAD_PATHNAME);
+}
+
+TEST_F(Registry, KeysWithSubkeysAreNotDeletedAndDeletedKeysInvalidateHandles) {
+    Key k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Tree\\Leaf", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &k.h, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Tree"), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Tree\\Leaf"), ERROR_SUCCESS);
+    EXPECT_EQ(setString(k.h, "v", "x"), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Tree"), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, EnumeratingIndexZeroWhileDeletingEmptiesAKey) {
+    Key parent;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Many", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &parent.h, nullptr),
+              ERROR_SUCCESS);
+    for (int i = 0; i < 20; ++i) {
+        Key child;
+        std::string name = "k" + std::to_string(i);
+        ASSERT_EQ(RegCreateKeyExA(parent.h, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &child.h, nullptr),
+                  ERROR_SUCCESS);
+    }
+    int deleted = 0;
+    for (;;) {
+        char name[256];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(parent.h, 0, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        ASSERT_EQ(RegDeleteKeyA(parent.h, name), ERROR_SUCCESS);
+        ++deleted;
+    }
+    EXPECT_EQ(deleted, 20);
+}
+
+// Random operations against a map of path -> value: the store must agree at every step.
+TEST_F(Registry, AgreesWithAModelUnderRandomOperations) {
+    unsigned seed = std::random_device{}();
+    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    std::mt19937 rng(seed);
+    std::map<std::string, std::string> model; // folded path -> value ("" when none)
+    const char* names[] = {"a", "B", "c"};
+    auto randomPath = [&] {
+        std::string p = "Model";
+        int depth = 1 + int(rng() % 3);
+        for (int d = 0; d < depth; ++d)
+            p += std::string("\\") + names[rng() % 3];
+        return p;
+    };
+    auto fold = [](std::string s) {
+        for (char& c : s)
+            c = char(tolower(c));
+        return s;
+    };
+    for (int step = 0; step < 300; ++step) {
+        std::string path = randomPath();
+        std::string key = fold(path);
+        switch (rng() % 3) {
+        case 0: { // create and set
+            Key k;
+            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                      KEY_ALL_ACCESS, nullptr, &k.h, nullptr),
+                      ERROR_SUCCESS);
+            std::string v = std::to_string(step);
+            ASSERT_EQ(setString(k.h, "v", v), ERROR_SUCCESS);
+            for (size_t pos = key.find('\\'); pos != std::string::npos;
+                 pos = key.find('\\', pos + 1))
+                model.emplace(key.substr(0, pos), "");
+            model[key] = v;
+            break;
+        }
+        case 1: { // delete a leaf
+            bool hasChildren = false;
+            for (const auto& [p, v] : model)
+                hasChildren |=
+                    p.size() > key.size() && p.compare(0, key.size() + 1, key + "\\") == 0;
+            LONG expected = !model.count(key) ? ERROR_FILE_NOT_FOUND
+                            : hasChildren     ? ERROR_ACCESS_DENIED
+                                              : ERROR_SUCCESS;
+            ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str()), expected) << path;
+            if (expected == ERROR_SUCCESS)
+                model.erase(key);
+            break;
+        }
+        default: { // read
+            Key k;
+            LONG e = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k.h);
+            ASSERT_EQ(e == ERROR_SUCCESS, model.count(key) == 1) << path;
+            if (e == ERROR_SUCCESS) {
+                std::string v = model[key];
+                EXPECT_EQ(getString(k.h, "v"), v.empty() ? "<missing>" : v);
+            }
+        }
+        }
+    }
+}
+
+TEST_F(Registry, StoreIsCreatedPrivateToItsOwner) {
+    Key k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k.h,
+                              nullptr),
+              ERROR_SUCCESS);
+    struct stat file {
+    }, dir{};
+    ASSERT_EQ(stat(storeFile().c_str(), &file), 0);
+    ASSERT_EQ(stat((storeDir() + "/store").c_str(), &dir), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(dir.st_mode & 0777, 0700u);
+}
+
+// Runs body in a child process and returns its pid.
+template <class Body> pid_t spawn(Body body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int rc = body();
+        _exit(rc);
+    }
+    return pid;
+}
+
+int writeKeys(const char* prefix, int count) {
+    for (int i = 0; i < count; ++i) {
+        HKEY k = nullptr;
+        std::string path = std::string("Shared\\") + prefix + std::to_string(i);
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &k, nullptr) != ERROR_SUCCESS)
+            return 1;
+        LONG e = setString(k, "v", path);
+        RegCloseKey(k);
+        if (e != ERROR_SUCCESS)
+            return 2;
+    }
+    return 0;
+}
+
+TEST_F(Registry, TwoProcessesWritingAtOnceBothSucceed) {
+    pid_t a = spawn([] { return writeKeys("a", 150); });
+    pid_t b = spawn([] { return writeKeys("b", 150); });
+    int status = 0;
+    ASSERT_EQ(waitpid(a, &status, 0), a);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(waitpid(b, &status, 0), b);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Key shared;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Shared", 0, KEY_READ, &shared.h), ERROR_SUCCESS);
+    DWORD subKeys = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(shared.h, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subKeys, 300u);
+}
+
+// A child rewrites one large value between two patterns and creates deep paths in
+// single calls; killed at a random moment, it must leave each write whole.
+TEST_F(Registry, WriterKilledMidRunLeavesEveryKeyAndValueWhole) {
+    const std::string patternA(60000, 'A'), patternB(60000, 'B');
+    pid_t child = spawn([&] {
+        HKEY k = nullptr;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Busy", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                            nullptr) != ERROR_SUCCESS)
+            return 1;
+        for (int i = 0;; ++i) {
+            setString(k, "big", i % 2 ? patternB : patternA);
+            std::string path = "Busy\\d" + std::to_string(i) + "\\e\\f\\g";
+            HKEY deep = nullptr;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &deep, nullptr) == ERROR_SUCCESS)
+                RegCloseKey(deep);
+        }
+    });
+    usleep(300000);
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    Key busy;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Busy", 0, KEY_READ, &busy.h), ERROR_SUCCESS);
+    std::string big = getString(busy.h, "big");
+    EXPECT_TRUE(big == patternA || big == patternB) << "a torn value of " << big.size() << " bytes";
+    int complete = 0;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(busy.h, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        Key leaf;
+        EXPECT_EQ(
+            RegOpenKeyExA(busy.h, (std::string(name) + "\\e\\f\\g").c_str(), 0, KEY_READ, &leaf.h),
+            ERROR_SUCCESS)
+            << "path " << name << " was created in part";
+        ++complete;
+    }
+    EXPECT_GT(complete, 0) << "the child never got to write";
+    // The store still takes writes.
+    EXPECT_EQ(setString(busy.h, "after", "x"), ERROR_ACCESS_DENIED) << "busy was opened read-only";
+    Key w;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Busy", 0, KEY_ALL_ACCESS, &w.h), ERROR_SUCCESS);
+    EXPECT_EQ(setString(w.h, "after", "x"), ERROR_SUCCESS);
+}
+
+} // namespace
+} // namespace orvik::testing

@@ -1,0 +1,330 @@
+// tools/reg/main.cpp: orvik-reg, the registry store from the command line
+//
+// Lists, queries and exports the store that ORVIK_REGISTRY names (or the default
+// one), runs registration scripts through the module's own registrar, and deletes
+// key trees. Export writes REGEDIT4 text with keys in name order, so two stores can
+// be compared with diff.
+
+#include "registration/registrar.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "usage: orvik-reg COMMAND ...\n"
+    "\n"
+    "Works on the registry store named by ORVIK_REGISTRY (default:\n"
+    "$XDG_DATA_HOME/orvik/registry.db).\n"
+    "\n"
+    "  export [KEY]              REGEDIT4 text of KEY and everything below it\n"
+    "                            (every root when no KEY is given)\n"
+    "  query KEY [VALUE]         one value, or a key's values and sub-keys\n"
+    "  script --register|--unregister FILE [--var NAME=VALUE]...\n"
+    "                            run a registration script with the given variables\n"
+    "  delete KEY                remove KEY and everything below it\n"
+    "  --help                    show this text\n"
+    "\n"
+    "KEY is ROOT\\path, ROOT one of HKEY_CLASSES_ROOT (HKCR), HKEY_CURRENT_USER (HKCU),\n"
+    "HKEY_LOCAL_MACHINE (HKLM), HKEY_USERS (HKU), HKEY_CURRENT_CONFIG (HKCC).\n"
+    "Exit status: 0 success, 1 failure (the result code on standard error), 2 usage.\n";
+
+struct Root {
+    const char* name;
+    const char* shortName;
+    HKEY key;
+};
+
+const Root kRoots[] = {
+    {"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},
+    {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
+    {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
+    {"HKEY_USERS", "HKU", HKEY_USERS},
+    {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG},
+};
+
+struct KeyPath {
+    const Root* root = nullptr;
+    std::string path; // below the root, without leading backslash
+    std::string full() const {
+        return path.empty() ? root->name : std::string(root->name) + "\\" + path;
+    }
+};
+
+bool parseKey(const std::string& text, KeyPath& out) {
+    size_t slash = text.find('\\');
+    std::string rootName = text.substr(0, slash);
+    for (const Root& r : kRoots)
+        if (lstrcmpiA(rootName.c_str(), r.name) == 0 ||
+            lstrcmpiA(rootName.c_str(), r.shortName) == 0)
+            out.root = &r;
+    if (!out.root)
+        return false;
+    out.path = slash == std::string::npos ? "" : text.substr(slash + 1);
+    while (!out.path.empty() && out.path.back() == '\\')
+        out.path.pop_back();
+    return true;
+}
+
+int fail(const char* what, HRESULT hr) {
+    std::fprintf(stderr, "orvik-reg: %s: 0x%08X\n", what, unsigned(hr));
+    return 1;
+}
+
+int usage(const char* message) {
+    std::fprintf(stderr, "orvik-reg: %s\n%s", message, kUsage);
+    return 2;
+}
+
+std::string quoted(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string hexBytes(const std::vector<BYTE>& data) {
+    std::string out;
+    char buf[4];
+    for (size_t i = 0; i < data.size(); ++i) {
+        std::snprintf(buf, sizeof buf, i ? ",%02x" : "%02x", data[i]);
+        out += buf;
+    }
+    return out;
+}
+
+// One value as a REGEDIT4 line: "name"=data, with @ for the default value.
+std::string valueLine(const std::string& name, DWORD type, const std::vector<BYTE>& data) {
+    std::string line = name.empty() ? "@=" : quoted(name) + "=";
+    if (type == REG_SZ) {
+        std::string text(data.begin(), data.end());
+        if (!text.empty() && text.back() == '\0')
+            text.pop_back();
+        return line + quoted(text);
+    }
+    if (type == REG_DWORD && data.size() == 4) {
+        char buf[16];
+        DWORD v = 0;
+        std::memcpy(&v, data.data(), 4);
+        std::snprintf(buf, sizeof buf, "dword:%08x", unsigned(v));
+        return line + buf;
+    }
+    if (type == REG_BINARY)
+        return line + "hex:" + hexBytes(data);
+    return line + "hex(" + std::to_string(type) + "):" + hexBytes(data);
+}
+
+struct Value {
+    std::string name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+LONG readValues(HKEY key, std::vector<Value>& values) {
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD nameSize = sizeof name, type = 0, size = 0;
+        LONG e = RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &size);
+        if (e == ERROR_NO_MORE_ITEMS)
+            return ERROR_SUCCESS;
+        if (e != ERROR_SUCCESS)
+            return e;
+        Value v{name, type, std::vector<BYTE>(size)};
+        e = RegQueryValueExA(key, name, nullptr, &type, v.data.data(), &size);
+        if (e != ERROR_SUCCESS)
+            return e;
+        values.push_back(std::move(v));
+    }
+}
+
+LONG readSubkeys(HKEY key, std::vector<std::string>& names) {
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD size = sizeof name;
+        LONG e = RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (e == ERROR_NO_MORE_ITEMS)
+            return ERROR_SUCCESS;
+        if (e != ERROR_SUCCESS)
+            return e;
+        names.push_back(name);
+    }
+}
+
+LONG exportKey(HKEY key, const std::string& fullName, bool printSelf, std::string& out) {
+    std::vector<Value> values;
+    std::vector<std::string> children;
+    LONG e = readValues(key, values);
+    if (e == ERROR_SUCCESS)
+        e = readSubkeys(key, children);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (printSelf || !values.empty()) {
+        out += "[" + fullName + "]\n";
+        for (const Value& v : values)
+            out += valueLine(v.name, v.type, v.data) + "\n";
+        out += "\n";
+    }
+    for (const std::string& child : children) {
+        HKEY sub = nullptr;
+        e = RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, &sub);
+        if (e != ERROR_SUCCESS)
+            return e;
+        e = exportKey(sub, fullName + "\\" + child, true, out);
+        RegCloseKey(sub);
+        if (e != ERROR_SUCCESS)
+            return e;
+    }
+    return ERROR_SUCCESS;
+}
+
+int runExport(const std::vector<std::string>& args) {
+    if (args.size() > 1)
+        return usage("export takes at most one key");
+    std::string out = "REGEDIT4\n\n";
+    std::vector<KeyPath> keys;
+    if (args.empty()) {
+        for (const Root& r : kRoots)
+            keys.push_back({&r, ""});
+    } else {
+        KeyPath k;
+        if (!parseKey(args[0], k))
+            return usage("unknown root key");
+        keys.push_back(k);
+    }
+    for (const KeyPath& k : keys) {
+        HKEY key = nullptr;
+        LONG e = RegOpenKeyExA(k.root->key, k.path.c_str(), 0, KEY_READ, &key);
+        if (e == ERROR_SUCCESS) {
+            e = exportKey(key, k.full(), !k.path.empty(), out);
+            RegCloseKey(key);
+        }
+        if (e != ERROR_SUCCESS)
+            return fail(("export " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
+    }
+    std::fputs(out.c_str(), stdout);
+    return 0;
+}
+
+int runQuery(const std::vector<std::string>& args) {
+    if (args.empty() || args.size() > 2)
+        return usage("query takes a key and at most one value name");
+    KeyPath k;
+    if (!parseKey(args[0], k))
+        return usage("unknown root key");
+    HKEY key = nullptr;
+    LONG e = RegOpenKeyExA(k.root->key, k.path.c_str(), 0, KEY_READ, &key);
+    if (e != ERROR_SUCCESS)
+        return fail(("open " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
+    std::vector<Value> values;
+    std::vector<std::string> children;
+    e = readValues(key, values);
+    if (e == ERROR_SUCCESS)
+        e = readSubkeys(key, children);
+    RegCloseKey(key);
+    if (e != ERROR_SUCCESS)
+        return fail(("query " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
+    if (args.size() == 2) {
+        for (const Value& v : values)
+            if (lstrcmpiA(v.name.c_str(), args[1].c_str()) == 0) {
+                std::printf("%s\n", valueLine(v.name, v.type, v.data).c_str());
+                return 0;
+            }
+        return fail(("value " + args[1]).c_str(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    }
+    std::printf("[%s]\n", k.full().c_str());
+    for (const Value& v : values)
+        std::printf("%s\n", valueLine(v.name, v.type, v.data).c_str());
+    for (const std::string& child : children)
+        std::printf("%s\\\n", child.c_str());
+    return 0;
+}
+
+std::u16string widen(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
+    std::u16string out(size_t(n > 0 ? n : 1), u'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, out.data(), n);
+    out.pop_back();
+    return out;
+}
+
+int runScript(const std::vector<std::string>& args) {
+    if (args.size() < 2 || (args[0] != "--register" && args[0] != "--unregister"))
+        return usage("script needs --register or --unregister and a file");
+    bool doRegister = args[0] == "--register";
+    orvik::CRegObject registrar;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] != "--var" || i + 1 >= args.size())
+            return usage("expected --var NAME=VALUE");
+        const std::string& assignment = args[++i];
+        size_t eq = assignment.find('=');
+        if (eq == std::string::npos || eq == 0)
+            return usage("expected --var NAME=VALUE");
+        HRESULT hr = registrar.AddVariable(widen(assignment.substr(0, eq)).c_str(),
+                                           widen(assignment.substr(eq + 1)).c_str());
+        if (FAILED(hr))
+            return fail("variable", hr);
+    }
+    std::ifstream in(args[1], std::ios::binary);
+    if (!in)
+        return fail(("cannot read " + args[1]).c_str(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string script = text.str();
+    HRESULT hr = registrar.RunScript(script.c_str(), doRegister);
+    if (FAILED(hr))
+        return fail(doRegister ? "registration failed" : "unregistration failed", hr);
+    return 0;
+}
+
+int runDelete(const std::vector<std::string>& args) {
+    if (args.size() != 1)
+        return usage("delete takes one key");
+    KeyPath k;
+    if (!parseKey(args[0], k))
+        return usage("unknown root key");
+    if (k.path.empty())
+        return usage("a root key cannot be deleted");
+    size_t slash = k.path.find_last_of('\\');
+    std::string parentPath = slash == std::string::npos ? "" : k.path.substr(0, slash);
+    std::string name = slash == std::string::npos ? k.path : k.path.substr(slash + 1);
+    HKEY parent = nullptr;
+    LONG e = RegOpenKeyExA(k.root->key, parentPath.c_str(), 0, KEY_READ | KEY_WRITE, &parent);
+    if (e == ERROR_SUCCESS) {
+        e = orvik::CRegObject::DeleteKeyTree(parent, name.c_str());
+        RegCloseKey(parent);
+    }
+    if (e != ERROR_SUCCESS)
+        return fail(("delete " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return usage("no command");
+    std::string command = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "--help" || command == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "export")
+        return runExport(args);
+    if (command == "query")
+        return runQuery(args);
+    if (command == "script")
+        return runScript(args);
+    if (command == "delete")
+        return runDelete(args);
+    return usage(("unknown command '" + command + "'").c_str());
+}
