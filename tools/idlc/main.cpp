@@ -7,6 +7,7 @@
 
 #include "header_writer.h"
 #include "idl_parser.h"
+#include "tlb_writer.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,10 +19,11 @@
 namespace {
 
 const char kUsage[] =
-    "usage: orvik-idlc [--header FILE] [--list] DEFINITION.idl\n"
+    "usage: orvik-idlc [--header FILE] [--tlb FILE] [--list] DEFINITION.idl\n"
     "\n"
     "Compiles an interface definition.\n"
     "  --header FILE  write the C/C++ interface header to FILE\n"
+    "  --tlb FILE     write the binary interface library to FILE\n"
     "  --list         print one line per operation: INTERFACE SLOT DISPID KIND NAME\n"
     "  --help         show this text\n";
 
@@ -71,7 +73,7 @@ std::string guardFor(const std::string& headerPath) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string input, header;
+    std::string input, header, tlb;
     bool list = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -83,6 +85,8 @@ int main(int argc, char** argv) {
             list = true;
         } else if (arg == "--header" && i + 1 < argc) {
             header = argv[++i];
+        } else if (arg == "--tlb" && i + 1 < argc) {
+            tlb = argv[++i];
         } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
             input = arg;
         } else {
@@ -113,6 +117,18 @@ int main(int argc, char** argv) {
                              orvik::idl::writeHeader(def, guardFor(header), baseName(input)))) {
         std::fprintf(stderr, "%s: cannot write: %s\n", header.c_str(), std::strerror(errno));
         return 1;
+    }
+    if (!tlb.empty()) {
+        std::vector<uint8_t> bytes;
+        std::string message;
+        if (!orvik::idl::writeTypeLibrary(def, bytes, &message)) {
+            std::fprintf(stderr, "%s: %s\n", input.c_str(), message.c_str());
+            return 1;
+        }
+        if (!writeFileAtomically(tlb, std::string(bytes.begin(), bytes.end()))) {
+            std::fprintf(stderr, "%s: cannot write: %s\n", tlb.c_str(), std::strerror(errno));
+            return 1;
+        }
     }
     if (list)
         std::fputs(orvik::idl::writeListing(def).c_str(), stdout);

@@ -16,5 +16,6 @@
 #include "orvik/platform/interfaces.h"
 #include "orvik/platform/registry.h"
 #include "orvik/platform/text.h"
+#include "orvik/platform/typelib.h"
 
 #endif /* ORVIK_PLATFORM_H */

@@ -1,0 +1,235 @@
+// platform/src/msft_format.h: the record layouts of "MSFT" type libraries
+//
+// Shared by the library writer (the interface compiler) and the reader (the
+// platform's LoadTypeLib), so that both agree on every offset. The layouts follow the
+// public description of the format: a header, the offsets of the type records,
+// a directory of fifteen segments, the segments, then per-type blocks of function
+// records. All numbers are little-endian, all records 4-byte aligned.
+//
+// Choices where the description leaves room, made once here:
+//  - A type code is a 32-bit value: negative means a base type, with the VT in its
+//    low 12 bits (written as 0x80000000 | vt << 16 | vt); otherwise it is the offset
+//    of an 8-byte type descriptor in the type-descriptor segment.
+//  - A type descriptor is {vt, flags, reference}: VT_PTR and VT_SAFEARRAY refer to
+//    their target by type code, VT_USERDEFINED to its type by reference handle.
+//  - A reference handle (hreftype) is the offset of a type record in the type-info
+//    table, or, with the low bit set, the offset of an import record plus one.
+//  - Function records store the table slot times 4 (the 32-bit table layout); the
+//    reader scales it to this host's pointer size.
+//  - A parameter default that is a 32-bit integer fitting 24 signed bits is kept in
+//    the record (high bit set); any other default (a double) is a custom-data entry
+//    {VT, value} referred to by offset.
+//  - The name and GUID hash segments are written empty (-1); readers look names
+//    and GUIDs up by scanning.
+#ifndef ORVIK_PLATFORM_MSFT_FORMAT_H
+#define ORVIK_PLATFORM_MSFT_FORMAT_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace orvik::msft {
+
+constexpr int32_t kMagic = 0x5446534D; // "MSFT"
+constexpr int32_t kFormatVersion = 0x00010002;
+constexpr int kSegmentCount = 15;
+
+enum SegmentIndex {
+    kTypeInfoTable,
+    kImportInfo,
+    kImportFiles,
+    kRefTable,
+    kLibTable,
+    kGuidTable,
+    kNameHash,
+    kNameTable,
+    kStringTable,
+    kTypeDescs,
+    kArrayDescs,
+    kCustData,
+    kGuidOffsets,
+    kUnknown02,
+    kUnknown03,
+};
+
+#pragma pack(push, 1)
+
+struct Header {
+    int32_t magic1;
+    int32_t magic2;
+    int32_t posguid; // offset of the library's GUID in the GUID table
+    int32_t lcid;
+    int32_t lcid2;
+    int32_t varflags; // low 4 bits: the SYSKIND
+    int32_t version;  // major in the low word, minor in the high word
+    int32_t flags;    // library flags
+    int32_t nrtypeinfos;
+    int32_t helpstring; // string table offsets (-1: none)
+    int32_t helpstringcontext;
+    int32_t helpcontext;
+    int32_t nametablecount;
+    int32_t nametablechars;
+    int32_t NameOffset; // the library's name, in the string table
+    int32_t helpfile;
+    int32_t CustomDataOffset;
+    int32_t res44;       // 0x20
+    int32_t res48;       // 0x80
+    int32_t dispatchpos; // hreftype of IDispatch
+    int32_t nimpinfos;
+};
+static_assert(sizeof(Header) == 84);
+
+struct SegDesc {
+    int32_t offset; // -1 when absent
+    int32_t length;
+    int32_t res08; // -1
+    int32_t res0c; // 0x0F
+};
+static_assert(sizeof(SegDesc) == 16);
+
+struct TypeInfoRecord {
+    int32_t typekind;  // low 4 bits TYPEKIND, bits 11-15 alignment
+    int32_t memoffset; // file offset of the function block, or file length + 1
+    int32_t res2;
+    int32_t res3;
+    int32_t res4; // 3
+    int32_t res5;
+    int16_t cFuncs;
+    int16_t cVars;
+    int32_t res7;
+    int32_t res8;
+    int32_t res9;
+    int32_t resA;
+    int32_t posguid;
+    int32_t flags; // TYPEFLAGs
+    int32_t NameOffset;
+    int32_t version; // major low word, minor high word
+    int32_t docstringoffs;
+    int32_t helpstringcontext;
+    int32_t helpcontext;
+    int32_t oCustData;
+    int16_t cImplTypes;
+    int16_t cbSizeVft; // table slots (inherited included) times 4
+    int32_t size;      // instance size
+    int32_t datatype1; // coclass: first reference record; interface: base hreftype
+    int32_t datatype2;
+    int32_t res18;
+    int32_t res19;
+};
+static_assert(sizeof(TypeInfoRecord) == 100);
+
+struct ImpInfo {
+    int16_t count;
+    uint8_t flags; // 1: oGuid is a GUID table offset
+    uint8_t tkind;
+    int32_t oImpFile;
+    int32_t oGuid;
+};
+static_assert(sizeof(ImpInfo) == 12);
+
+struct ImpFile {
+    int32_t oGuid;
+    int32_t lcid;
+    uint16_t majorVersion;
+    uint16_t minorVersion;
+    uint16_t nameLengthTimes4; // the file name follows, padded to 4 bytes
+};
+static_assert(sizeof(ImpFile) == 14);
+
+struct RefRecord {
+    int32_t reftype; // hreftype of the implemented interface
+    int32_t flags;   // IMPLTYPEFLAGs
+    int32_t oCustData;
+    int32_t onext; // next record of the same coclass, or -1
+};
+static_assert(sizeof(RefRecord) == 16);
+
+struct GuidEntry {
+    uint8_t guid[16];
+    int32_t hreftype;
+    int32_t nextHash;
+};
+static_assert(sizeof(GuidEntry) == 24);
+
+struct NameEntry {
+    int32_t hreftype; // type record of the name's owner, or -1
+    int32_t nextHash;
+    uint8_t length;
+    uint8_t flags;
+    uint16_t hash;
+    // the characters follow, padded to 4 bytes
+};
+static_assert(sizeof(NameEntry) == 12);
+
+struct TypeDesc {
+    uint16_t vt;
+    uint16_t flags;
+    int32_t reference; // type code (VT_PTR, VT_SAFEARRAY) or hreftype (VT_USERDEFINED)
+};
+static_assert(sizeof(TypeDesc) == 8);
+
+struct FuncRecordFixed {
+    uint16_t recordSize; // the whole record, optional fields and parameters included
+    uint16_t index;
+    int32_t returnType;   // a type code
+    int32_t flags;        // FUNCFLAGs
+    int16_t vtableOffset; // slot times 4
+    int16_t funcDescSize;
+    int32_t fkccic; // funckind 0-2, invkind 3-6, callconv 8-11, bit 12: defaults present
+    int16_t paramCount;
+    int16_t optionalParamCount;
+};
+static_assert(sizeof(FuncRecordFixed) == 24);
+
+// The optional fields of a function record, all present in records this format
+// writes, followed by one default per parameter (when bit 12 of fkccic is set) and
+// the parameter records.
+struct FuncRecordOptional {
+    int32_t helpcontext;
+    int32_t helpstring;
+    int32_t entry;
+    int32_t res2;
+    int32_t res3;
+    int32_t helpstringcontext;
+    int32_t oCustData;
+};
+static_assert(sizeof(FuncRecordOptional) == 28);
+
+struct ParamRecord {
+    int32_t type;  // a type code
+    int32_t name;  // name table offset, -1 when unnamed
+    int32_t flags; // PARAMFLAGs
+};
+static_assert(sizeof(ParamRecord) == 12);
+
+#pragma pack(pop)
+
+constexpr int32_t kFkccicHasDefaults = 1 << 12;
+constexpr int32_t kDefaultInRecord = int32_t(0x80000000u);
+
+constexpr int32_t baseTypeCode(uint16_t vt) {
+    return int32_t(0x80000000u | (uint32_t(vt) << 16) | vt);
+}
+constexpr bool isBaseTypeCode(int32_t code) {
+    return code < 0;
+}
+constexpr uint16_t baseTypeOf(int32_t code) {
+    return uint16_t(code & 0x0FFF);
+}
+
+constexpr int32_t kImportedTypeFlag = 1; // low bit of an hreftype: an import record
+
+/// The hash kept with each name: FNV-1a of the name folded to lower case, 16 bits.
+inline uint16_t nameHash(const char* name, size_t length) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<unsigned char>(c + 32);
+        h = (h ^ c) * 16777619u;
+    }
+    return uint16_t(h ^ (h >> 16));
+}
+
+} // namespace orvik::msft
+
+#endif // ORVIK_PLATFORM_MSFT_FORMAT_H

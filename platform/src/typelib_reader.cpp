@@ -1,0 +1,348 @@
+// platform/src/typelib_reader.cpp: reading "MSFT" type libraries safely
+//
+// Every offset and count in a library file comes from outside and is checked
+// before it is used: segment extents against the file, records against their
+// segment, names and strings against their table, type-descriptor chains against a
+// depth limit (a cycle would otherwise never end). Anything that does not hold gives
+// TYPE_E_INVDATAREAD (or TYPE_E_UNSUPFORMAT for a file of another kind), never a
+// read outside the buffer.
+
+#include "typelib_model.h"
+
+#include "msft_format.h"
+
+#include "orvik/platform/text.h"
+
+#include <cstring>
+#include <set>
+
+namespace orvik::tlb {
+
+namespace {
+
+using namespace orvik::msft;
+
+constexpr int kMaxTypeDepth = 16;
+constexpr int32_t kMaxTypes = 0xFFFF;
+
+struct ReadFailure {
+    HRESULT hr;
+};
+
+[[noreturn]] void bad() {
+    throw ReadFailure{TYPE_E_INVDATAREAD};
+}
+
+class Reader {
+public:
+    Reader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+
+    void read(Library& lib) {
+        if (m_size < sizeof(Header))
+            throw ReadFailure{m_size >= 4 && std::memcmp(m_data, "MSFT", 4) == 0
+                                  ? TYPE_E_INVDATAREAD
+                                  : TYPE_E_UNSUPFORMAT};
+        Header h = at<Header>(0);
+        if (h.magic1 != kMagic)
+            throw ReadFailure{TYPE_E_UNSUPFORMAT};
+        if (h.magic2 != kFormatVersion)
+            throw ReadFailure{TYPE_E_UNSUPFORMAT};
+        if (h.nrtypeinfos < 0 || h.nrtypeinfos > kMaxTypes || h.nimpinfos < 0)
+            bad();
+        size_t directory = sizeof(Header) + 4 * size_t(h.nrtypeinfos);
+        if (h.varflags & 0x100)
+            directory += 4; // the optional file name field
+        for (int i = 0; i < kSegmentCount; ++i) {
+            SegDesc d = at<SegDesc>(directory + sizeof(SegDesc) * size_t(i));
+            if (d.offset == -1) {
+                m_segments[i] = {0, 0};
+                continue;
+            }
+            if (d.offset < 0 || d.length < 0 || size_t(d.offset) + size_t(d.length) > m_size)
+                bad();
+            m_segments[i] = {size_t(d.offset), size_t(d.length)};
+        }
+
+        lib.libid = guidAt(h.posguid);
+        lib.lcid = LCID(h.lcid);
+        lib.syskind = SYSKIND(h.varflags & 0xF);
+        if (lib.syskind > SYS_WIN64)
+            bad();
+        lib.majorVersion = WORD(h.version & 0xFFFF);
+        lib.minorVersion = WORD(uint32_t(h.version) >> 16);
+        lib.flags = WORD(h.flags);
+        lib.doc = stringAt(h.helpstring);
+        lib.name = stringAt(h.NameOffset);
+        readImports(lib, h.nimpinfos);
+
+        if (size_t(h.nrtypeinfos) * sizeof(TypeInfoRecord) > m_segments[kTypeInfoTable].length)
+            bad();
+        lib.types.resize(size_t(h.nrtypeinfos));
+        for (int32_t i = 0; i < h.nrtypeinfos; ++i)
+            readType(lib, i, lib.types[size_t(i)]);
+        // Every reference a library makes must lead somewhere.
+        for (const Type& t : lib.types)
+            for (const ImplType& impl : t.implTypes)
+                checkHref(lib, impl.hreftype);
+        for (const TypeNode& n : lib.nodes)
+            if (n.vt == VT_USERDEFINED)
+                checkHref(lib, n.hreftype);
+    }
+
+private:
+    struct Extent {
+        size_t offset = 0, length = 0;
+    };
+
+    template <class T> T at(size_t offset) const {
+        if (offset > m_size || sizeof(T) > m_size - offset)
+            bad();
+        T value;
+        std::memcpy(&value, m_data + offset, sizeof(T));
+        return value;
+    }
+
+    // A record of type T at offset within segment s.
+    template <class T> T inSegment(int s, int64_t offset) const {
+        const Extent& e = m_segments[s];
+        if (offset < 0 || size_t(offset) > e.length || sizeof(T) > e.length - size_t(offset))
+            bad();
+        return at<T>(e.offset + size_t(offset));
+    }
+
+    GUID guidAt(int32_t offset) const {
+        GuidEntry e = inSegment<GuidEntry>(kGuidTable, offset);
+        GUID g;
+        std::memcpy(&g, e.guid, 16);
+        return g;
+    }
+
+    static std::u16string widen(const char* p, size_t n) {
+        std::u16string out;
+        int count = n ? MultiByteToWideChar(CP_UTF8, 0, p, int(n), nullptr, 0) : 0;
+        if (n && count <= 0)
+            bad();
+        out.resize(size_t(count));
+        if (count)
+            MultiByteToWideChar(CP_UTF8, 0, p, int(n), out.data(), count);
+        return out;
+    }
+
+    std::u16string nameAt(int32_t offset) const {
+        if (offset == -1)
+            return {};
+        NameEntry e = inSegment<NameEntry>(kNameTable, offset);
+        size_t start = size_t(offset) + sizeof(NameEntry);
+        if (start + e.length > m_segments[kNameTable].length)
+            bad();
+        return widen(reinterpret_cast<const char*>(m_data + m_segments[kNameTable].offset + start),
+                     e.length);
+    }
+
+    std::u16string stringAt(int32_t offset) const {
+        if (offset == -1)
+            return {};
+        uint16_t length = inSegment<uint16_t>(kStringTable, offset);
+        size_t start = size_t(offset) + 2;
+        if (start + length > m_segments[kStringTable].length)
+            bad();
+        return widen(
+            reinterpret_cast<const char*>(m_data + m_segments[kStringTable].offset + start),
+            length);
+    }
+
+    void readImports(Library& lib, int32_t count) {
+        if (size_t(count) * sizeof(ImpInfo) > m_segments[kImportInfo].length)
+            bad();
+        for (int32_t i = 0; i < count; ++i) {
+            int32_t offset = i * int32_t(sizeof(ImpInfo));
+            ImpInfo info = inSegment<ImpInfo>(kImportInfo, offset);
+            if (!(info.flags & 1))
+                bad(); // only imports by GUID are written or read
+            ImpFile file = inSegment<ImpFile>(kImportFiles, info.oImpFile);
+            ImportedType t;
+            t.libid = guidAt(file.oGuid);
+            t.majorVersion = file.majorVersion;
+            t.minorVersion = file.minorVersion;
+            t.guid = guidAt(info.oGuid);
+            lib.imports[HREFTYPE(offset | kImportedTypeFlag)] = t;
+        }
+    }
+
+    void checkHref(const Library& lib, HREFTYPE href) const {
+        if (href & kImportedTypeFlag) {
+            if (!lib.imports.count(href))
+                bad();
+        } else if (lib.localIndex(href) < 0) {
+            bad();
+        }
+    }
+
+    // The node index of a type code, descriptor chains followed to a fixed depth.
+    int typeNode(Library& lib, int32_t code, int depth = 0) {
+        if (depth > kMaxTypeDepth)
+            bad();
+        if (isBaseTypeCode(code)) {
+            VARTYPE vt = baseTypeOf(code);
+            if (vt == VT_PTR || vt == VT_SAFEARRAY || vt == VT_USERDEFINED || vt == VT_CARRAY)
+                bad();
+            lib.nodes.push_back({vt, -1, 0});
+            return int(lib.nodes.size() - 1);
+        }
+        if (code % int32_t(sizeof(TypeDesc)))
+            bad();
+        TypeDesc d = inSegment<TypeDesc>(kTypeDescs, code);
+        TypeNode node{VARTYPE(d.vt & VT_TYPEMASK), -1, 0};
+        switch (node.vt) {
+        case VT_PTR:
+        case VT_SAFEARRAY:
+            node.target = typeNode(lib, d.reference, depth + 1);
+            break;
+        case VT_USERDEFINED:
+            node.hreftype = HREFTYPE(d.reference);
+            break;
+        default:
+            bad();
+        }
+        lib.nodes.push_back(node);
+        return int(lib.nodes.size() - 1);
+    }
+
+    DefaultValue defaultAt(int32_t value) const {
+        DefaultValue d;
+        if (value < 0) { // kept in the record: a 24-bit signed integer
+            int32_t v = value & 0xFFFFFF;
+            if (v & 0x800000)
+                v -= 0x1000000;
+            d.vt = VT_I4;
+            d.i4 = v;
+            return d;
+        }
+        uint16_t vt = inSegment<uint16_t>(kCustData, value);
+        if (vt == VT_I4) {
+            d.vt = VT_I4;
+            d.i4 = inSegment<int32_t>(kCustData, int64_t(value) + 2);
+        } else if (vt == VT_R8) {
+            d.vt = VT_R8;
+            d.r8 = inSegment<double>(kCustData, int64_t(value) + 2);
+        } else {
+            bad();
+        }
+        return d;
+    }
+
+    void readType(Library& lib, int32_t index, Type& t) {
+        TypeInfoRecord r = inSegment<TypeInfoRecord>(kTypeInfoTable, index * int32_t(sizeof r));
+        t.kind = TYPEKIND(r.typekind & 0xF);
+        if (t.kind >= TKIND_MAX)
+            bad();
+        t.alignment = WORD((r.typekind >> 11) & 0x1F);
+        t.guid = guidAt(r.posguid);
+        t.flags = WORD(r.flags);
+        t.majorVersion = WORD(r.version & 0xFFFF);
+        t.minorVersion = WORD(uint32_t(r.version) >> 16);
+        t.name = nameAt(r.NameOffset);
+        t.doc = stringAt(r.docstringoffs);
+        t.instanceSize = ULONG(r.size);
+        if (r.cImplTypes < 0 || r.cFuncs < 0 || r.cVars != 0 || r.cbSizeVft < 0 || r.cbSizeVft % 4)
+            bad();
+        t.vtableSlots = r.cbSizeVft / 4;
+        if (t.kind == TKIND_COCLASS) {
+            std::set<int32_t> seen;
+            int32_t ref = r.datatype1;
+            for (int i = 0; i < r.cImplTypes; ++i) {
+                if (!seen.insert(ref).second)
+                    bad(); // a cycle in the chain
+                RefRecord rr = inSegment<RefRecord>(kRefTable, ref);
+                t.implTypes.push_back({HREFTYPE(rr.reftype), rr.flags});
+                ref = rr.onext;
+            }
+        } else if (r.cImplTypes > 0) {
+            if (r.cImplTypes != 1)
+                bad();
+            t.implTypes.push_back({HREFTYPE(r.datatype1), 0});
+        }
+        if (r.cFuncs > 0)
+            readFuncs(lib, r, t);
+    }
+
+    void readFuncs(Library& lib, const TypeInfoRecord& r, Type& t) {
+        size_t block = size_t(uint32_t(r.memoffset));
+        int32_t blockSize = at<int32_t>(block);
+        size_t count = size_t(r.cFuncs);
+        if (blockSize < 0 || size_t(blockSize) > m_size - block - 4 ||
+            12 * count > size_t(blockSize))
+            bad();
+        size_t records = block + 4;
+        size_t recordsEnd = records + size_t(blockSize) - 12 * count;
+        size_t ids = recordsEnd, names = ids + 4 * count, offsets = names + 4 * count;
+        for (size_t i = 0; i < count; ++i) {
+            int32_t offset = at<int32_t>(offsets + 4 * i);
+            if (offset < 0 || records + size_t(offset) + sizeof(FuncRecordFixed) > recordsEnd)
+                bad();
+            size_t start = records + size_t(offset);
+            FuncRecordFixed f = at<FuncRecordFixed>(start);
+            if (f.paramCount < 0 || f.recordSize < sizeof f || start + f.recordSize > recordsEnd)
+                bad();
+            size_t paramCount = size_t(f.paramCount);
+            bool hasDefaults = f.fkccic & kFkccicHasDefaults;
+            size_t tail = paramCount * sizeof(ParamRecord) + (hasDefaults ? 4 * paramCount : 0);
+            if (size_t(f.recordSize) < sizeof f + tail)
+                bad();
+            size_t optionalBytes = f.recordSize - sizeof f - tail;
+            Func fn;
+            fn.memid = at<int32_t>(ids + 4 * i);
+            fn.name = nameAt(at<int32_t>(names + 4 * i));
+            fn.funckind = FUNCKIND(f.fkccic & 7);
+            fn.invkind = INVOKEKIND((f.fkccic >> 3) & 0xF);
+            fn.callconv = CALLCONV((f.fkccic >> 8) & 0xF);
+            if (fn.funckind > FUNC_DISPATCH || fn.callconv >= CC_MAX ||
+                (fn.invkind != INVOKE_FUNC && fn.invkind != INVOKE_PROPERTYGET &&
+                 fn.invkind != INVOKE_PROPERTYPUT && fn.invkind != INVOKE_PROPERTYPUTREF))
+                bad();
+            if (f.vtableOffset < 0 || f.vtableOffset % 4)
+                bad();
+            fn.slot = f.vtableOffset / 4;
+            fn.funcFlags = WORD(f.flags);
+            fn.returnType = typeNode(lib, f.returnType);
+            if (optionalBytes >= 8) // help context, then help string
+                fn.doc = stringAt(at<int32_t>(start + sizeof f + 4));
+            size_t defaults = start + sizeof f + optionalBytes;
+            size_t params = defaults + (hasDefaults ? 4 * paramCount : 0);
+            for (size_t p = 0; p < paramCount; ++p) {
+                ParamRecord pr = at<ParamRecord>(params + p * sizeof pr);
+                Param param;
+                param.name = nameAt(pr.name);
+                param.flags = USHORT(pr.flags);
+                param.type = typeNode(lib, pr.type);
+                if (hasDefaults && (pr.flags & PARAMFLAG_FHASDEFAULT)) {
+                    param.hasDefault = true;
+                    param.defaultValue = defaultAt(at<int32_t>(defaults + 4 * p));
+                }
+                fn.params.push_back(std::move(param));
+            }
+            t.funcs.push_back(std::move(fn));
+        }
+    }
+
+    const uint8_t* m_data;
+    size_t m_size;
+    Extent m_segments[kSegmentCount];
+};
+
+} // namespace
+
+HRESULT readLibrary(const uint8_t* data, size_t size, Library& out) {
+    try {
+        Library lib;
+        Reader(data, size).read(lib);
+        out = std::move(lib);
+        return S_OK;
+    } catch (const ReadFailure& f) {
+        return f.hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+} // namespace orvik::tlb

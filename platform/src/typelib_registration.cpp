@@ -1,0 +1,286 @@
+// platform/src/typelib_registration.cpp: loading libraries from files and the registry
+//
+// A registered library is found under HKEY_CLASSES_ROOT\TypeLib\{LIBID}\MAJ.MIN
+// (hexadecimal version numbers), one sub-key per locale (hex) holding the path under
+// "win32"; its dual interfaces are listed under HKEY_CLASSES_ROOT\Interface so that
+// calls can be marshaled by the automation proxy.
+
+#include "typelib_objects.h"
+
+#include "orvik/platform/bstr.h"
+#include "orvik/platform/registry.h"
+#include "orvik/platform/text.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+namespace {
+
+using orvik::tlb::Library;
+
+constexpr size_t kMaxLibrarySize = 64u << 20;
+const char kAutomationProxy[] = "{00020424-0000-0000-C000-000000000046}";
+
+std::string narrow(LPCOLESTR text) {
+    std::string out;
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return out;
+    out.resize(size_t(n));
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.pop_back();
+    return out;
+}
+
+std::u16string widen(const std::string& text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::u16string out(size_t(n), u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
+    out.pop_back();
+    return out;
+}
+
+std::string guidText(REFGUID g) {
+    OLECHAR text[CHARS_IN_GUID];
+    StringFromGUID2(g, text, CHARS_IN_GUID);
+    return narrow(text);
+}
+
+std::string hex(unsigned v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%x", v);
+    return buf;
+}
+
+std::string versionKey(WORD major, WORD minor) {
+    return hex(major) + "." + hex(minor);
+}
+const char* platformKey(SYSKIND k) {
+    return k == SYS_WIN64 ? "win64" : "win32";
+}
+
+// A key handle closed when it goes out of scope.
+struct Key {
+    HKEY h = nullptr;
+    ~Key() {
+        if (h)
+            RegCloseKey(h);
+    }
+};
+
+bool setString(HKEY parent, const std::string& path, const char* name, const std::string& value) {
+    Key k;
+    if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k.h,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    return RegSetValueExA(k.h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          DWORD(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool getString(HKEY parent, const std::string& path, const char* name, std::string& out) {
+    Key k;
+    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &k.h) != ERROR_SUCCESS)
+        return false;
+    char buf[2048];
+    DWORD size = sizeof buf - 1, type = 0;
+    if (RegQueryValueExA(k.h, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    buf[size] = 0;
+    out = buf;
+    return true;
+}
+
+std::vector<std::string> subkeys(HKEY parent, const std::string& path) {
+    std::vector<std::string> names;
+    Key k;
+    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &k.h) != ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(k.h, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return names;
+        names.push_back(name);
+    }
+}
+
+void deleteTree(HKEY parent, const std::string& path) {
+    for (const std::string& child : subkeys(parent, path))
+        deleteTree(parent, path + "\\" + child);
+    RegDeleteKeyA(parent, path.c_str());
+}
+
+bool baseNameIs(const std::string& path, const char* name) {
+    size_t slash = path.find_last_of("/\\");
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    return lstrcmpiA(base.c_str(), name) == 0;
+}
+
+} // namespace
+
+STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
+    if (!pptlib)
+        return E_INVALIDARG;
+    *pptlib = nullptr;
+    if (!szFile)
+        return E_INVALIDARG;
+    std::string path = narrow(szFile);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (baseNameIs(path, "stdole2.tlb"))
+            return orvik::tlb::standardTypeLib(pptlib);
+        return TYPE_E_CANTLOADLIBRARY;
+    }
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    if (size < 0)
+        return TYPE_E_CANTLOADLIBRARY;
+    if (size_t(size) > kMaxLibrarySize)
+        return TYPE_E_SIZETOOBIG;
+    in.seekg(0);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
+        return TYPE_E_IOERROR;
+    auto lib = std::make_shared<Library>();
+    HRESULT hr = orvik::tlb::readLibrary(bytes.data(), bytes.size(), *lib);
+    if (FAILED(hr))
+        return hr;
+    return orvik::tlb::createTypeLib(std::move(lib), pptlib);
+}
+
+STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib) {
+    if (!pptlib)
+        return E_INVALIDARG;
+    *pptlib = nullptr;
+    std::string libKey = "TypeLib\\" + guidText(rguid);
+    // The exact version, or else the highest minor version of the same major one.
+    std::string chosen;
+    long bestMinor = -1;
+    for (const std::string& v : subkeys(HKEY_CLASSES_ROOT, libKey)) {
+        unsigned major = 0, minor = 0;
+        char rest = 0;
+        if (std::sscanf(v.c_str(), "%x.%x%c", &major, &minor, &rest) != 2 || major != wVerMajor ||
+            minor < wVerMinor)
+            continue;
+        if (long(minor) > bestMinor) {
+            bestMinor = long(minor);
+            chosen = v;
+        }
+    }
+    if (chosen.empty())
+        return TYPE_E_LIBNOTREGISTERED;
+    std::string versionPath = libKey + "\\" + chosen;
+    for (LCID candidate : {lcid, LCID(lcid & 0x3FF), LCID(0)}) {
+        std::string path;
+        for (SYSKIND k : {SYS_WIN32, SYS_WIN64})
+            if (getString(HKEY_CLASSES_ROOT,
+                          versionPath + "\\" + hex(candidate) + "\\" + platformKey(k), nullptr,
+                          path))
+                return LoadTypeLib(widen(path).c_str(), pptlib);
+    }
+    return TYPE_E_LIBNOTREGISTERED;
+}
+
+STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir) {
+    if (!ptlib || !szFullPath)
+        return E_INVALIDARG;
+    TLIBATTR* attr = nullptr;
+    HRESULT hr = ptlib->GetLibAttr(&attr);
+    if (FAILED(hr))
+        return hr;
+    TLIBATTR a = *attr;
+    ptlib->ReleaseTLibAttr(attr);
+    BSTR name = nullptr, doc = nullptr;
+    ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
+    std::string description = narrow(doc ? doc : name ? name : u"");
+    SysFreeString(name);
+    SysFreeString(doc);
+
+    std::string libid = guidText(a.guid);
+    std::string versionPath =
+        "TypeLib\\" + libid + "\\" + versionKey(a.wMajorVerNum, a.wMinorVerNum);
+    bool ok = setString(HKEY_CLASSES_ROOT, versionPath, nullptr, description) &&
+              setString(HKEY_CLASSES_ROOT,
+                        versionPath + "\\" + hex(a.lcid) + "\\" + platformKey(a.syskind), nullptr,
+                        narrow(szFullPath)) &&
+              setString(HKEY_CLASSES_ROOT, versionPath + "\\FLAGS", nullptr,
+                        std::to_string(a.wLibFlags)) &&
+              setString(HKEY_CLASSES_ROOT, versionPath + "\\HELPDIR", nullptr,
+                        szHelpDir ? narrow(szHelpDir) : std::string());
+
+    for (UINT i = 0; ok && i < ptlib->GetTypeInfoCount(); ++i) {
+        ITypeInfo* info = nullptr;
+        if (FAILED(ptlib->GetTypeInfo(i, &info)))
+            continue;
+        TYPEATTR* ta = nullptr;
+        if (SUCCEEDED(info->GetTypeAttr(&ta))) {
+            bool automation = (ta->typekind == TKIND_INTERFACE &&
+                               (ta->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION))) ||
+                              ta->typekind == TKIND_DISPATCH;
+            if (automation) {
+                BSTR itfName = nullptr;
+                info->GetDocumentation(MEMBERID_NIL, &itfName, nullptr, nullptr, nullptr);
+                std::string key = "Interface\\" + guidText(ta->guid);
+                ok = setString(HKEY_CLASSES_ROOT, key, nullptr, narrow(itfName ? itfName : u"")) &&
+                     setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", nullptr,
+                               kAutomationProxy) &&
+                     setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid32", nullptr,
+                               kAutomationProxy) &&
+                     setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, libid) &&
+                     setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version",
+                               versionKey(a.wMajorVerNum, a.wMinorVerNum));
+                SysFreeString(itfName);
+            }
+            info->ReleaseTypeAttr(ta);
+        }
+        info->Release();
+    }
+    return ok ? S_OK : TYPE_E_REGISTRYACCESS;
+}
+
+STDAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                         SYSKIND syskind) {
+    std::string libid = guidText(libID);
+    std::string libKey = "TypeLib\\" + libid;
+    std::string version = versionKey(wVerMajor, wVerMinor);
+    std::string versionPath = libKey + "\\" + version;
+    Key probe;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionPath.c_str(), 0, KEY_READ, &probe.h) !=
+        ERROR_SUCCESS)
+        return TYPE_E_REGISTRYACCESS;
+
+    // The library's interfaces are found by the library they name, so they go even
+    // when the library file itself is gone.
+    for (const std::string& iid : subkeys(HKEY_CLASSES_ROOT, "Interface")) {
+        std::string key = "Interface\\" + iid, owner, ownerVersion;
+        if (getString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, owner) &&
+            lstrcmpiA(owner.c_str(), libid.c_str()) == 0 &&
+            getString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version", ownerVersion) &&
+            ownerVersion == version)
+            deleteTree(HKEY_CLASSES_ROOT, key);
+    }
+
+    std::string localePath = versionPath + "\\" + hex(lcid);
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, (localePath + "\\" + platformKey(syskind)).c_str());
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, localePath.c_str()); // refused while other platforms remain
+    bool otherLocales = false;
+    for (const std::string& child : subkeys(HKEY_CLASSES_ROOT, versionPath))
+        otherLocales |=
+            lstrcmpiA(child.c_str(), "FLAGS") != 0 && lstrcmpiA(child.c_str(), "HELPDIR") != 0;
+    if (!otherLocales) {
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, (versionPath + "\\FLAGS").c_str());
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, (versionPath + "\\HELPDIR").c_str());
+        RegCloseKey(probe.h);
+        probe.h = nullptr;
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, versionPath.c_str());
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, libKey.c_str()); // refused while other versions remain
+    }
+    return S_OK;
+}

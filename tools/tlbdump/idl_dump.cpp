@@ -1,0 +1,334 @@
+// tools/tlbdump/idl_dump.cpp: printing a type library as definition text
+//
+// The library block lists every type in index order, interfaces as forward
+// references; the compiler's ordering rule (a coclass, then its interfaces and the
+// interfaces they use) then reproduces the original order. Doubles are printed in
+// their shortest exact form, so defaults survive the round trip bit for bit.
+
+#include "idl_dump.h"
+
+#include "orvik/platform/ref.h"
+
+#include <charconv>
+#include <cstdio>
+#include <vector>
+
+namespace orvik {
+template <> struct InterfaceTraits<ITypeInfo> {
+    static const IID& iid() { return IID_ITypeInfo; }
+};
+} // namespace orvik
+
+namespace orvik {
+
+namespace {
+
+struct DumpFailure {
+    HRESULT hr;
+};
+
+void check(HRESULT hr) {
+    if (FAILED(hr))
+        throw DumpFailure{hr};
+}
+
+std::string narrow(const OLECHAR* s) {
+    if (!s)
+        return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return {};
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), n, nullptr, nullptr);
+    out.pop_back();
+    return out;
+}
+
+// Takes ownership of a BSTR and returns its text.
+std::string take(BSTR s) {
+    std::string out = narrow(s);
+    SysFreeString(s);
+    return out;
+}
+
+std::string quoted(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        if (c == '\t') {
+            out += "\\t";
+            continue;
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string guidText(const GUID& g) {
+    OLECHAR buf[CHARS_IN_GUID];
+    StringFromGUID2(g, buf, CHARS_IN_GUID);
+    std::string t = narrow(buf);
+    return t.substr(1, t.size() - 2);
+}
+
+std::string doubleText(double d) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, d);
+    std::string s(buf, r.ptr);
+    if (s.find_first_of(".en") == std::string::npos)
+        s += ".0";
+    return s;
+}
+
+class Dumper {
+public:
+    explicit Dumper(ITypeLib* lib) : m_lib(lib) {}
+
+    std::string dump() {
+        std::string out = "// Interface definition text of a type library, by orvik-tlbdump.\n\n";
+        out += "import \"oaidl.idl\";\nimport \"ocidl.idl\";\n\n";
+        UINT count = m_lib->GetTypeInfoCount();
+        std::vector<Ref<ITypeInfo>> infos(count);
+        for (UINT i = 0; i < count; ++i)
+            check(m_lib->GetTypeInfo(i, infos[i].put()));
+        for (UINT i = 0; i < count; ++i)
+            if (kind(infos[i].get()) == TKIND_INTERFACE)
+                out += "interface " + name(infos[i].get()) + ";\n";
+        out += "\n";
+        for (UINT i = 0; i < count; ++i)
+            if (kind(infos[i].get()) == TKIND_INTERFACE)
+                out += interfaceText(infos[i].get());
+
+        TLIBATTR* attr = nullptr;
+        check(m_lib->GetLibAttr(&attr));
+        TLIBATTR a = *attr;
+        m_lib->ReleaseTLibAttr(attr);
+        BSTR libName = nullptr, libDoc = nullptr;
+        check(m_lib->GetDocumentation(-1, &libName, &libDoc, nullptr, nullptr));
+        char version[64];
+        std::snprintf(version, sizeof version, "%u.%u", a.wMajorVerNum, a.wMinorVerNum);
+        char lcid[16];
+        std::snprintf(lcid, sizeof lcid, "0x%04X", unsigned(a.lcid));
+        out += "[\n    uuid(" + guidText(a.guid) + "),\n    version(" + version + "),\n    lcid(" +
+               lcid + ")";
+        std::string doc = take(libDoc);
+        if (!doc.empty())
+            out += ",\n    helpstring(" + quoted(doc) + ")";
+        out += "\n]\nlibrary " + take(libName) + "\n{\n    importlib(\"stdole2.tlb\");\n";
+        for (UINT i = 0; i < count; ++i)
+            out += kind(infos[i].get()) == TKIND_COCLASS
+                       ? coclassText(infos[i].get())
+                       : "\n    interface " + name(infos[i].get()) + ";\n";
+        out += "};\n";
+        return out;
+    }
+
+private:
+    static TYPEKIND kind(ITypeInfo* info) {
+        TYPEATTR* a = nullptr;
+        check(info->GetTypeAttr(&a));
+        TYPEKIND k = a->typekind;
+        info->ReleaseTypeAttr(a);
+        return k;
+    }
+    static std::string name(ITypeInfo* info) {
+        BSTR n = nullptr;
+        check(info->GetDocumentation(MEMBERID_NIL, &n, nullptr, nullptr, nullptr));
+        return take(n);
+    }
+
+    std::string typeText(ITypeInfo* info, const TYPEDESC& t) {
+        switch (t.vt) {
+        case VT_PTR:
+            return typeText(info, *t.lptdesc) + "*";
+        case VT_SAFEARRAY:
+            return "SAFEARRAY(" + typeText(info, *t.lptdesc) + ")";
+        case VT_USERDEFINED: {
+            Ref<ITypeInfo> ref;
+            check(info->GetRefTypeInfo(t.hreftype, ref.put()));
+            return name(ref.get());
+        }
+        case VT_R8:
+            return "double";
+        case VT_R4:
+            return "float";
+        case VT_I4:
+            return "long";
+        case VT_INT:
+            return "int";
+        case VT_I2:
+            return "short";
+        case VT_UI1:
+            return "BYTE";
+        case VT_BOOL:
+            return "VARIANT_BOOL";
+        case VT_BSTR:
+            return "BSTR";
+        case VT_VARIANT:
+            return "VARIANT";
+        case VT_UNKNOWN:
+            return "IUnknown*";
+        case VT_DISPATCH:
+            return "IDispatch*";
+        case VT_HRESULT:
+            return "HRESULT";
+        case VT_VOID:
+            return "void";
+        default:
+            throw DumpFailure{TYPE_E_UNSUPFORMAT};
+        }
+    }
+
+    std::string interfaceText(ITypeInfo* info) {
+        TYPEATTR* attr = nullptr;
+        check(info->GetTypeAttr(&attr));
+        TYPEATTR a = *attr;
+        info->ReleaseTypeAttr(attr);
+        BSTR itfName = nullptr, itfDoc = nullptr;
+        check(info->GetDocumentation(MEMBERID_NIL, &itfName, &itfDoc, nullptr, nullptr));
+        std::string out = "[\n    object,\n    uuid(" + guidText(a.guid) + "),\n";
+        if (a.wTypeFlags & TYPEFLAG_FDUAL)
+            out += "    dual,\n";
+        else if (a.wTypeFlags & TYPEFLAG_FOLEAUTOMATION)
+            out += "    oleautomation,\n";
+        std::string doc = take(itfDoc);
+        if (!doc.empty())
+            out += "    helpstring(" + quoted(doc) + "),\n";
+        out += "    pointer_default(unique)\n]\n";
+        std::string base = "IUnknown";
+        if (a.cImplTypes > 0) {
+            HREFTYPE href = 0;
+            Ref<ITypeInfo> baseInfo;
+            check(info->GetRefTypeOfImplType(0, &href));
+            check(info->GetRefTypeInfo(href, baseInfo.put()));
+            base = name(baseInfo.get());
+        }
+        out += "interface " + take(itfName) + " : " + base + "\n{\n";
+        for (UINT i = 0; i < a.cFuncs; ++i)
+            out += functionText(info, i);
+        return out + "};\n\n";
+    }
+
+    std::string functionText(ITypeInfo* info, UINT index) {
+        FUNCDESC* f = nullptr;
+        check(info->GetFuncDesc(index, &f));
+        std::vector<BSTR> names(size_t(f->cParams) + 1, nullptr);
+        UINT got = 0;
+        HRESULT hr = info->GetNames(f->memid, names.data(), UINT(names.size()), &got);
+        BSTR fnName = nullptr, fnDoc = nullptr;
+        if (SUCCEEDED(hr))
+            hr = info->GetDocumentation(f->memid, &fnName, &fnDoc, nullptr, nullptr);
+        std::string out;
+        try {
+            check(hr);
+            out = "    [";
+            if (f->invkind == INVOKE_PROPERTYGET)
+                out += "propget, ";
+            else if (f->invkind == INVOKE_PROPERTYPUT)
+                out += "propput, ";
+            else if (f->invkind == INVOKE_PROPERTYPUTREF)
+                out += "propputref, ";
+            out += "id(" + std::to_string(f->memid) + ")";
+            std::string doc = take(fnDoc);
+            fnDoc = nullptr;
+            if (!doc.empty())
+                out += ", helpstring(" + quoted(doc) + ")";
+            // GetDocumentation names the first function of a memid; the record's own
+            // name comes from GetNames.
+            out += "]\n    " + typeText(info, f->elemdescFunc.tdesc) + " " + narrow(names[0]) + "(";
+            UINT nameIndex = 1;
+            for (SHORT p = 0; p < f->cParams; ++p) {
+                const ELEMDESC& e = f->lprgelemdescParam[p];
+                USHORT pf = e.paramdesc.wParamFlags;
+                std::vector<std::string> attrs;
+                if (pf & PARAMFLAG_FIN)
+                    attrs.push_back("in");
+                if (pf & PARAMFLAG_FOUT)
+                    attrs.push_back("out");
+                if (pf & PARAMFLAG_FRETVAL)
+                    attrs.push_back("retval");
+                if (pf & PARAMFLAG_FOPT)
+                    attrs.push_back("optional");
+                if ((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
+                    const VARIANT& v = e.paramdesc.pparamdescex->varDefaultValue;
+                    attrs.push_back(
+                        "defaultvalue(" +
+                        (v.vt == VT_R8 ? doubleText(v.dblVal) : std::to_string(v.lVal)) + ")");
+                }
+                std::string joined;
+                for (const std::string& s : attrs)
+                    joined += (joined.empty() ? "" : ", ") + s;
+                bool named = nameIndex < got &&
+                             !(f->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF) &&
+                               p == f->cParams - 1);
+                out += (p ? ", " : "") + std::string("[") + joined + "] " +
+                       typeText(info, e.tdesc) + (named ? " " + narrow(names[nameIndex++]) : "");
+            }
+            out += ");\n";
+        } catch (...) {
+            for (BSTR b : names)
+                SysFreeString(b);
+            SysFreeString(fnName);
+            SysFreeString(fnDoc);
+            info->ReleaseFuncDesc(f);
+            throw;
+        }
+        for (BSTR b : names)
+            SysFreeString(b);
+        SysFreeString(fnName);
+        info->ReleaseFuncDesc(f);
+        return out;
+    }
+
+    std::string coclassText(ITypeInfo* info) {
+        TYPEATTR* attr = nullptr;
+        check(info->GetTypeAttr(&attr));
+        TYPEATTR a = *attr;
+        info->ReleaseTypeAttr(attr);
+        BSTR clsName = nullptr, clsDoc = nullptr;
+        check(info->GetDocumentation(MEMBERID_NIL, &clsName, &clsDoc, nullptr, nullptr));
+        std::string out = "\n    [\n        uuid(" + guidText(a.guid) + ")";
+        std::string doc = take(clsDoc);
+        if (!doc.empty())
+            out += ",\n        helpstring(" + quoted(doc) + ")";
+        out += "\n    ]\n    coclass " + take(clsName) + "\n    {\n";
+        for (UINT i = 0; i < a.cImplTypes; ++i) {
+            HREFTYPE href = 0;
+            INT flags = 0;
+            Ref<ITypeInfo> itf;
+            check(info->GetRefTypeOfImplType(i, &href));
+            check(info->GetImplTypeFlags(i, &flags));
+            check(info->GetRefTypeInfo(href, itf.put()));
+            std::string prefix;
+            if (flags & IMPLTYPEFLAG_FDEFAULT)
+                prefix += "default";
+            if (flags & IMPLTYPEFLAG_FSOURCE)
+                prefix += std::string(prefix.empty() ? "" : ", ") + "source";
+            out += "        " + (prefix.empty() ? "" : "[" + prefix + "] ") + "interface " +
+                   name(itf.get()) + ";\n";
+        }
+        return out + "    };\n";
+    }
+
+    ITypeLib* m_lib;
+};
+
+} // namespace
+
+HRESULT dumpTypeLibrary(ITypeLib* lib, std::string& text) {
+    if (!lib)
+        return E_POINTER;
+    try {
+        text = Dumper(lib).dump();
+        return S_OK;
+    } catch (const DumpFailure& f) {
+        return f.hr;
+    }
+}
+
+} // namespace orvik
