@@ -272,10 +272,19 @@ public:
     HRESULT STDMETHODCALLTYPE GetVarIndexOfMemId(MEMBERID, UINT*) override {
         return TYPE_E_ELEMENTNOTFOUND;
     }
-    // The library keeps no custom data: every query finds none.
+    // The only custom data is each function's own help string.
     HRESULT STDMETHODCALLTYPE GetCustData(REFGUID, VARIANT* v) override { return noData(v); }
-    HRESULT STDMETHODCALLTYPE GetFuncCustData(UINT, REFGUID, VARIANT* v) override {
-        return noData(v);
+    HRESULT STDMETHODCALLTYPE GetFuncCustData(UINT index, REFGUID guid, VARIANT* v) override {
+        HRESULT hr = noData(v);
+        if (FAILED(hr))
+            return hr;
+        if (index >= type().funcs.size())
+            return TYPE_E_ELEMENTNOTFOUND;
+        if (IsEqualGUID(guid, ORVIK_CUSTDATA_FUNC_HELPSTRING) && !type().funcs[index].doc.empty()) {
+            v->vt = VT_BSTR;
+            v->bstrVal = newString(type().funcs[index].doc);
+        }
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetParamCustData(UINT, UINT, REFGUID, VARIANT* v) override {
         return noData(v);

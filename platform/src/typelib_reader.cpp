@@ -65,9 +65,9 @@ public:
 
         lib.libid = guidAt(h.posguid);
         lib.lcid = LCID(h.lcid);
-        lib.syskind = SYSKIND(h.varflags & 0xF);
-        if (lib.syskind > SYS_WIN64)
+        if ((h.varflags & 0xF) > SYS_WIN64)
             bad();
+        lib.syskind = SYSKIND(h.varflags & 0xF);
         lib.majorVersion = WORD(h.version & 0xFFFF);
         lib.minorVersion = WORD(uint32_t(h.version) >> 16);
         lib.flags = WORD(h.flags);
@@ -233,9 +233,9 @@ private:
 
     void readType(Library& lib, int32_t index, Type& t) {
         TypeInfoRecord r = inSegment<TypeInfoRecord>(kTypeInfoTable, index * int32_t(sizeof r));
-        t.kind = TYPEKIND(r.typekind & 0xF);
-        if (t.kind >= TKIND_MAX)
+        if ((r.typekind & 0xF) >= TKIND_MAX)
             bad();
+        t.kind = TYPEKIND(r.typekind & 0xF);
         t.alignment = WORD((r.typekind >> 11) & 0x1F);
         t.guid = guidAt(r.posguid);
         t.flags = WORD(r.flags);
@@ -293,13 +293,17 @@ private:
             Func fn;
             fn.memid = at<int32_t>(ids + 4 * i);
             fn.name = nameAt(at<int32_t>(names + 4 * i));
-            fn.funckind = FUNCKIND(f.fkccic & 7);
-            fn.invkind = INVOKEKIND((f.fkccic >> 3) & 0xF);
-            fn.callconv = CALLCONV((f.fkccic >> 8) & 0xF);
-            if (fn.funckind > FUNC_DISPATCH || fn.callconv >= CC_MAX ||
-                (fn.invkind != INVOKE_FUNC && fn.invkind != INVOKE_PROPERTYGET &&
-                 fn.invkind != INVOKE_PROPERTYPUT && fn.invkind != INVOKE_PROPERTYPUTREF))
+            // Enumerations are checked as integers: an out-of-range value must never
+            // be converted to the enum type.
+            int funckind = f.fkccic & 7, invkind = (f.fkccic >> 3) & 0xF,
+                callconv = (f.fkccic >> 8) & 0xF;
+            if (funckind > FUNC_DISPATCH || callconv >= CC_MAX ||
+                (invkind != INVOKE_FUNC && invkind != INVOKE_PROPERTYGET &&
+                 invkind != INVOKE_PROPERTYPUT && invkind != INVOKE_PROPERTYPUTREF))
                 bad();
+            fn.funckind = FUNCKIND(funckind);
+            fn.invkind = INVOKEKIND(invkind);
+            fn.callconv = CALLCONV(callconv);
             if (f.vtableOffset < 0 || f.vtableOffset % 4)
                 bad();
             fn.slot = f.vtableOffset / 4;

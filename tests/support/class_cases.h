@@ -6,6 +6,7 @@
 
 #include "orvik/orvik_i.h"
 
+#include <ostream>
 #include <vector>
 
 namespace orvik::testing {
@@ -19,6 +20,11 @@ struct ClassCase {
     /// Changes the object through its interface and checks the change.
     void (*exercise)(void* object);
 };
+
+/// Test names show the class, not the record's bytes.
+inline void PrintTo(const ClassCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 /// The twelve classes, in class-table order.
 const std::vector<ClassCase>& classCases();

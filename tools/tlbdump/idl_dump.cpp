@@ -17,6 +17,9 @@ namespace orvik {
 template <> struct InterfaceTraits<ITypeInfo> {
     static const IID& iid() { return IID_ITypeInfo; }
 };
+template <> struct InterfaceTraits<ITypeInfo2> {
+    static const IID& iid() { return IID_ITypeInfo2; }
+};
 } // namespace orvik
 
 namespace orvik {
@@ -108,18 +111,18 @@ public:
         check(m_lib->GetLibAttr(&attr));
         TLIBATTR a = *attr;
         m_lib->ReleaseTLibAttr(attr);
-        BSTR libName = nullptr, libDoc = nullptr;
-        check(m_lib->GetDocumentation(-1, &libName, &libDoc, nullptr, nullptr));
+        BSTR libNameText = nullptr, libDocText = nullptr;
+        check(m_lib->GetDocumentation(-1, &libNameText, &libDocText, nullptr, nullptr));
+        std::string libName = take(libNameText), doc = take(libDocText);
         char version[64];
         std::snprintf(version, sizeof version, "%u.%u", a.wMajorVerNum, a.wMinorVerNum);
         char lcid[16];
         std::snprintf(lcid, sizeof lcid, "0x%04X", unsigned(a.lcid));
         out += "[\n    uuid(" + guidText(a.guid) + "),\n    version(" + version + "),\n    lcid(" +
                lcid + ")";
-        std::string doc = take(libDoc);
         if (!doc.empty())
             out += ",\n    helpstring(" + quoted(doc) + ")";
-        out += "\n]\nlibrary " + take(libName) + "\n{\n    importlib(\"stdole2.tlb\");\n";
+        out += "\n]\nlibrary " + libName + "\n{\n    importlib(\"stdole2.tlb\");\n";
         for (UINT i = 0; i < count; ++i)
             out += kind(infos[i].get()) == TKIND_COCLASS
                        ? coclassText(infos[i].get())
@@ -189,14 +192,14 @@ private:
         check(info->GetTypeAttr(&attr));
         TYPEATTR a = *attr;
         info->ReleaseTypeAttr(attr);
-        BSTR itfName = nullptr, itfDoc = nullptr;
-        check(info->GetDocumentation(MEMBERID_NIL, &itfName, &itfDoc, nullptr, nullptr));
+        BSTR itfNameText = nullptr, itfDocText = nullptr;
+        check(info->GetDocumentation(MEMBERID_NIL, &itfNameText, &itfDocText, nullptr, nullptr));
+        std::string itfName = take(itfNameText), doc = take(itfDocText);
         std::string out = "[\n    object,\n    uuid(" + guidText(a.guid) + "),\n";
         if (a.wTypeFlags & TYPEFLAG_FDUAL)
             out += "    dual,\n";
         else if (a.wTypeFlags & TYPEFLAG_FOLEAUTOMATION)
             out += "    oleautomation,\n";
-        std::string doc = take(itfDoc);
         if (!doc.empty())
             out += "    helpstring(" + quoted(doc) + "),\n";
         out += "    pointer_default(unique)\n]\n";
@@ -208,7 +211,7 @@ private:
             check(info->GetRefTypeInfo(href, baseInfo.put()));
             base = name(baseInfo.get());
         }
-        out += "interface " + take(itfName) + " : " + base + "\n{\n";
+        out += "interface " + itfName + " : " + base + "\n{\n";
         for (UINT i = 0; i < a.cFuncs; ++i)
             out += functionText(info, i);
         return out + "};\n\n";
@@ -236,6 +239,16 @@ private:
             out += "id(" + std::to_string(f->memid) + ")";
             std::string doc = take(fnDoc);
             fnDoc = nullptr;
+            // A property's get and put share their id; the function's own help string
+            // comes from its custom data where the library offers it.
+            Ref<ITypeInfo2> info2;
+            VARIANT own;
+            VariantInit(&own);
+            if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, info2.putVoid())) &&
+                SUCCEEDED(info2->GetFuncCustData(index, ORVIK_CUSTDATA_FUNC_HELPSTRING, &own)) &&
+                own.vt == VT_BSTR)
+                doc = narrow(own.bstrVal);
+            VariantClear(&own);
             if (!doc.empty())
                 out += ", helpstring(" + quoted(doc) + ")";
             // GetDocumentation names the first function of a memid; the record's own
@@ -290,13 +303,13 @@ private:
         check(info->GetTypeAttr(&attr));
         TYPEATTR a = *attr;
         info->ReleaseTypeAttr(attr);
-        BSTR clsName = nullptr, clsDoc = nullptr;
-        check(info->GetDocumentation(MEMBERID_NIL, &clsName, &clsDoc, nullptr, nullptr));
+        BSTR clsNameText = nullptr, clsDocText = nullptr;
+        check(info->GetDocumentation(MEMBERID_NIL, &clsNameText, &clsDocText, nullptr, nullptr));
+        std::string clsName = take(clsNameText), doc = take(clsDocText);
         std::string out = "\n    [\n        uuid(" + guidText(a.guid) + ")";
-        std::string doc = take(clsDoc);
         if (!doc.empty())
             out += ",\n        helpstring(" + quoted(doc) + ")";
-        out += "\n    ]\n    coclass " + take(clsName) + "\n    {\n";
+        out += "\n    ]\n    coclass " + clsName + "\n    {\n";
         for (UINT i = 0; i < a.cImplTypes; ++i) {
             HREFTYPE href = 0;
             INT flags = 0;

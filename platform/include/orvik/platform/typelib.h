@@ -206,6 +206,12 @@ typedef struct tagCUSTDATA {
     CUSTDATAITEM* prgCustData;
 } CUSTDATA;
 
+/* Custom data of every function of this platform's type information: the help
+ * string of that very function (a BSTR). GetDocumentation finds a member by its id,
+ * which a property's get and put share; this reaches the put's own text. */
+static const GUID ORVIK_CUSTDATA_FUNC_HELPSTRING __attribute__((unused)) = {
+    0x6F72766B, 0x6866, 0x4865, {0x6C, 0x70, 0x53, 0x74, 0x72, 0x69, 0x6E, 0x67}};
+
 #ifdef __cplusplus
 struct ITypeLib;
 struct ITypeComp;

@@ -1,0 +1,583 @@
+// tests/platform/typelib_test.cpp: the compiled interface library read back through
+// LoadTypeLib, its registration, and files that are not what they claim to be
+
+#include "header_writer.h"
+#include "idl_dump.h"
+#include "idl_parser.h"
+#include "tlb_writer.h"
+#include "tests/support/registry_fixture.h"
+
+#include "orvik/orvik_i.h"
+#include "orvik/platform/ref.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace orvik {
+template <> struct InterfaceTraits<ITypeInfo> {
+    static const IID& iid() { return IID_ITypeInfo; }
+};
+template <> struct InterfaceTraits<ITypeLib> {
+    static const IID& iid() { return IID_ITypeLib; }
+};
+} // namespace orvik
+
+namespace orvik::testing {
+namespace {
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A scratch file of this process (tests run in parallel processes).
+std::string scratch(const std::string& name) {
+    return ::testing::TempDir() + std::to_string(getpid()) + "-" + name;
+}
+
+std::u16string widen(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
+std::string narrow(const BSTR s) {
+    return s ? std::string(s, s + SysStringLen(s)) : std::string();
+}
+std::string take(BSTR s) {
+    std::string out = narrow(s);
+    SysFreeString(s);
+    return out;
+}
+
+idl::Definition definition() {
+    idl::ParseResult r = idl::parseDefinition(readText(ORVIK_IDL_PATH));
+    return std::get<idl::Definition>(std::move(r));
+}
+
+Ref<ITypeLib> loadLibrary(const std::string& path = ORVIK_TLB_PATH) {
+    Ref<ITypeLib> lib;
+    EXPECT_EQ(LoadTypeLib(widen(path).c_str(), lib.put()), S_OK) << path;
+    return lib;
+}
+
+TYPEATTR attributes(ITypeInfo* info) {
+    TYPEATTR* a = nullptr;
+    EXPECT_EQ(info->GetTypeAttr(&a), S_OK);
+    TYPEATTR copy = *a;
+    info->ReleaseTypeAttr(a);
+    return copy;
+}
+
+std::string nameOf(ITypeInfo* info) {
+    BSTR n = nullptr;
+    EXPECT_EQ(info->GetDocumentation(MEMBERID_NIL, &n, nullptr, nullptr, nullptr), S_OK);
+    return take(n);
+}
+
+TEST(TypeLibrary, HasItsAttributesAndTwentyFourTypesInIndexOrder) {
+    Ref<ITypeLib> lib = loadLibrary();
+    ASSERT_TRUE(lib);
+    TLIBATTR* a = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&a), S_OK);
+    EXPECT_EQ(a->guid, LIBID_ORVIKLib);
+    EXPECT_EQ(a->lcid, 0x0409u);
+    EXPECT_EQ(a->syskind, SYS_WIN32);
+    EXPECT_EQ(a->wMajorVerNum, 1);
+    EXPECT_EQ(a->wMinorVerNum, 0);
+    EXPECT_EQ(a->wLibFlags, 0);
+    lib->ReleaseTLibAttr(a);
+    BSTR name = nullptr, doc = nullptr, file = nullptr;
+    DWORD context = 9;
+    ASSERT_EQ(lib->GetDocumentation(-1, &name, &doc, &context, &file), S_OK);
+    EXPECT_EQ(take(name), "ORVIKLib");
+    EXPECT_EQ(take(doc), "Tamsot Elementary 3d Geometrical Structures Type Library");
+    EXPECT_EQ(context, 0u);
+    EXPECT_EQ(file, nullptr);
+
+    const char* order[] = {
+        "Point",          "IPoint",          "IVector",        "IMatrix",         "Vector",
+        "Axis",           "IAxis",           "Matrix",         "BoundingBox",     "IBoundingBox",
+        "AreaProperties", "IAreaProperties", "MassProperties", "IMassProperties", "Angle",
+        "IAngle",         "Length",          "ILength",        "Plane",           "IPlane",
+        "Option",         "IOption",         "RgbData",        "IRgbData"};
+    ASSERT_EQ(lib->GetTypeInfoCount(), 24u);
+    for (UINT i = 0; i < 24; ++i) {
+        Ref<ITypeInfo> info;
+        ASSERT_EQ(lib->GetTypeInfo(i, info.put()), S_OK);
+        EXPECT_EQ(nameOf(info.get()), order[i]) << i;
+        TYPEKIND kind;
+        ASSERT_EQ(lib->GetTypeInfoType(i, &kind), S_OK);
+        EXPECT_EQ(kind, order[i][0] == 'I' && order[i][1] >= 'A' && order[i][1] <= 'Z'
+                            ? TKIND_INTERFACE
+                            : TKIND_COCLASS);
+    }
+    Ref<ITypeInfo> none;
+    EXPECT_EQ(lib->GetTypeInfo(24, none.put()), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(GUID_NULL, none.put()), TYPE_E_ELEMENTNOTFOUND);
+}
+
+TEST(TypeLibrary, CoclassesAreCreatableWithOneDefaultInterface) {
+    Ref<ITypeLib> lib = loadLibrary();
+    Ref<ITypeInfo> point;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_Point, point.put()), S_OK);
+    TYPEATTR a = attributes(point.get());
+    EXPECT_EQ(a.typekind, TKIND_COCLASS);
+    EXPECT_EQ(a.wTypeFlags, TYPEFLAG_FCANCREATE);
+    ASSERT_EQ(a.cImplTypes, 1);
+    HREFTYPE href = 0;
+    INT flags = 0;
+    ASSERT_EQ(point->GetRefTypeOfImplType(0, &href), S_OK);
+    ASSERT_EQ(point->GetImplTypeFlags(0, &flags), S_OK);
+    EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT);
+    Ref<ITypeInfo> itf;
+    ASSERT_EQ(point->GetRefTypeInfo(href, itf.put()), S_OK);
+    EXPECT_EQ(attributes(itf.get()).guid, IID_IPoint);
+    BSTR doc = nullptr;
+    ASSERT_EQ(point->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr), S_OK);
+    EXPECT_EQ(take(doc), "Point Class");
+    EXPECT_EQ(point->GetRefTypeOfImplType(1, &href), TYPE_E_ELEMENTNOTFOUND);
+}
+
+TEST(TypeLibrary, InterfacesAreDualAndDeriveFromTheStandardIDispatch) {
+    Ref<ITypeLib> lib = loadLibrary();
+    const std::pair<const IID*, int> ownOperations[] = {
+        {&IID_IPoint, 22},          {&IID_IVector, 35},      {&IID_IMatrix, 38},
+        {&IID_IAxis, 11},           {&IID_IBoundingBox, 12}, {&IID_IAreaProperties, 36},
+        {&IID_IMassProperties, 20}, {&IID_IAngle, 2},        {&IID_ILength, 2},
+        {&IID_IPlane, 10},          {&IID_IOption, 2},       {&IID_IRgbData, 10}};
+    for (auto [iid, count] : ownOperations) {
+        Ref<ITypeInfo> info;
+        ASSERT_EQ(lib->GetTypeInfoOfGuid(*iid, info.put()), S_OK);
+        TYPEATTR a = attributes(info.get());
+        SCOPED_TRACE(nameOf(info.get()));
+        EXPECT_EQ(a.typekind, TKIND_INTERFACE);
+        EXPECT_EQ(a.wTypeFlags, 0x1140);
+        EXPECT_EQ(a.wMajorVerNum, 0);
+        EXPECT_EQ(a.wMinorVerNum, 0);
+        EXPECT_EQ(a.cFuncs, count);
+        EXPECT_EQ(a.cbSizeVft, (7 + count) * sizeof(void*));
+        DWORD context = 9;
+        ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, nullptr, nullptr, &context, nullptr), S_OK);
+        EXPECT_EQ(context, 0u);
+
+        // The base chain: IDispatch (four functions) from stdole2, then IUnknown (three).
+        HREFTYPE href = 0;
+        Ref<ITypeInfo> dispatch, unknown;
+        ASSERT_EQ(info->GetRefTypeOfImplType(0, &href), S_OK);
+        ASSERT_EQ(info->GetRefTypeInfo(href, dispatch.put()), S_OK);
+        TYPEATTR d = attributes(dispatch.get());
+        EXPECT_EQ(d.guid, IID_IDispatch);
+        EXPECT_EQ(d.cFuncs, 4);
+        Ref<ITypeLib> stdole;
+        UINT index = 99;
+        ASSERT_EQ(dispatch->GetContainingTypeLib(stdole.put(), &index), S_OK);
+        TLIBATTR* sa = nullptr;
+        ASSERT_EQ(stdole->GetLibAttr(&sa), S_OK);
+        EXPECT_EQ(sa->guid, (GUID{0x00020430, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}));
+        EXPECT_EQ(sa->wMajorVerNum, 2);
+        EXPECT_EQ(sa->wMinorVerNum, 0);
+        stdole->ReleaseTLibAttr(sa);
+        ASSERT_EQ(dispatch->GetRefTypeOfImplType(0, &href), S_OK);
+        ASSERT_EQ(dispatch->GetRefTypeInfo(href, unknown.put()), S_OK);
+        EXPECT_EQ(attributes(unknown.get()).cFuncs, 3);
+        EXPECT_EQ(attributes(unknown.get()).guid, IID_IUnknown);
+    }
+}
+
+// Every operation as the library describes it against the parsed definition (the
+// same source the compiler's --list prints).
+TEST(TypeLibrary, EveryOperationMatchesTheDefinition) {
+    Ref<ITypeLib> lib = loadLibrary();
+    idl::Definition def = definition();
+    size_t checked = 0;
+    for (const idl::Interface& itf : def.interfaces) {
+        Ref<ITypeInfo> info;
+        ASSERT_EQ(lib->GetTypeInfoOfGuid(itf.iid, info.put()), S_OK);
+        for (size_t i = 0; i < itf.operations.size(); ++i) {
+            const idl::Operation& op = itf.operations[i];
+            SCOPED_TRACE(itf.name + "::" + op.name);
+            FUNCDESC* f = nullptr;
+            ASSERT_EQ(info->GetFuncDesc(UINT(i), &f), S_OK);
+            EXPECT_EQ(f->memid, op.dispid);
+            INVOKEKIND kind = op.kind == idl::InvokeKind::PropertyGet   ? INVOKE_PROPERTYGET
+                              : op.kind == idl::InvokeKind::PropertyPut ? INVOKE_PROPERTYPUT
+                                                                        : INVOKE_FUNC;
+            EXPECT_EQ(f->invkind, kind);
+            EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
+            EXPECT_EQ(f->callconv, CC_STDCALL);
+            EXPECT_EQ(f->wFuncFlags, 0);
+            EXPECT_EQ(f->oVft, SHORT((7 + i) * sizeof(void*)));
+            EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
+            ASSERT_EQ(size_t(f->cParams), op.params.size());
+            for (size_t p = 0; p < op.params.size(); ++p) {
+                const idl::Parameter& param = op.params[p];
+                const PARAMDESC& pd = f->lprgelemdescParam[p].paramdesc;
+                USHORT flags = (param.in ? PARAMFLAG_FIN : 0) | (param.out ? PARAMFLAG_FOUT : 0) |
+                               (param.retval ? PARAMFLAG_FRETVAL : 0) |
+                               (param.optional ? PARAMFLAG_FOPT : 0) |
+                               (param.defaultValue ? PARAMFLAG_FHASDEFAULT : 0);
+                EXPECT_EQ(pd.wParamFlags, flags) << p;
+                const TYPEDESC* t = &f->lprgelemdescParam[p].tdesc;
+                for (int d = 0;
+                     d < param.type.pointerDepth && param.type.base != idl::BaseType::Unknown;
+                     ++d) {
+                    ASSERT_EQ(t->vt, VT_PTR) << p;
+                    t = t->lptdesc;
+                }
+                switch (param.type.base) {
+                case idl::BaseType::Double:
+                    EXPECT_EQ(t->vt, VT_R8);
+                    break;
+                case idl::BaseType::Long:
+                    EXPECT_EQ(t->vt, VT_I4);
+                    break;
+                case idl::BaseType::Short:
+                    EXPECT_EQ(t->vt, VT_I2);
+                    break;
+                case idl::BaseType::VariantBool:
+                    EXPECT_EQ(t->vt, VT_BOOL);
+                    break;
+                case idl::BaseType::SafeArray:
+                    ASSERT_EQ(t->vt, VT_SAFEARRAY);
+                    EXPECT_EQ(t->lptdesc->vt, VT_R8);
+                    break;
+                case idl::BaseType::Interface: {
+                    ASSERT_EQ(t->vt, VT_USERDEFINED);
+                    Ref<ITypeInfo> target;
+                    ASSERT_EQ(info->GetRefTypeInfo(t->hreftype, target.put()), S_OK);
+                    EXPECT_EQ(nameOf(target.get()), param.type.interfaceName);
+                    break;
+                }
+                default:
+                    ADD_FAILURE() << "unexpected type in the definition";
+                }
+                if (param.defaultValue) {
+                    ASSERT_NE(pd.pparamdescex, nullptr);
+                    const VARIANT& v = pd.pparamdescex->varDefaultValue;
+                    if (param.type.base == idl::BaseType::Double) {
+                        ASSERT_EQ(v.vt, VT_R8);
+                        double expected = param.defaultValue->isInteger
+                                              ? double(param.defaultValue->integer)
+                                              : param.defaultValue->real;
+                        EXPECT_EQ(std::memcmp(&v.dblVal, &expected, 8), 0) << "bit for bit";
+                    } else {
+                        ASSERT_EQ(v.vt, VT_I4);
+                        EXPECT_EQ(v.lVal, param.defaultValue->integer);
+                    }
+                }
+            }
+            VARIANT doc;
+            ASSERT_EQ(static_cast<ITypeInfo2*>(info.get())
+                          ->GetFuncCustData(UINT(i), ORVIK_CUSTDATA_FUNC_HELPSTRING, &doc),
+                      S_OK);
+            ASSERT_EQ(doc.vt, VT_BSTR);
+            EXPECT_EQ(narrow(doc.bstrVal), op.helpString);
+            VariantClear(&doc);
+            info->ReleaseFuncDesc(f);
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 200u);
+}
+
+TEST(TypeLibrary, ErrorDefaultIsStoredAsTenThousandMachineEpsilons) {
+    Ref<ITypeLib> lib = loadLibrary();
+    for (const IID* iid : {&IID_IPoint, &IID_IVector, &IID_IPlane}) {
+        Ref<ITypeInfo> info;
+        ASSERT_EQ(lib->GetTypeInfoOfGuid(*iid, info.put()), S_OK);
+        UINT index = 0;
+        ASSERT_EQ(static_cast<ITypeInfo2*>(info.get())
+                      ->GetFuncIndexOfMemId(*iid == IID_IPlane ? 3 : 6, INVOKE_FUNC, &index),
+                  S_OK);
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(info->GetFuncDesc(index, &f), S_OK);
+        const VARIANT& error =
+            f->lprgelemdescParam[f->cParams - 1].paramdesc.pparamdescex->varDefaultValue;
+        uint64_t bits = 0;
+        std::memcpy(&bits, &error.dblVal, 8);
+        EXPECT_EQ(bits, 0x3D83880000000000ull);
+        if (*iid == IID_IPlane) {
+            EXPECT_EQ(f->lprgelemdescParam[2].paramdesc.pparamdescex->varDefaultValue.dblVal, 1.0);
+        }
+        info->ReleaseFuncDesc(f);
+    }
+}
+
+TEST(TypeLibrary, NamesResolveWithoutRegardToCase) {
+    Ref<ITypeLib> lib = loadLibrary();
+    Ref<ITypeInfo> vector;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IVector, vector.put()), S_OK);
+    for (const char16_t* name : {u"AsArray", u"asarray", u"ASARRAY"}) {
+        MEMBERID id = 0;
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        EXPECT_EQ(vector->GetIDsOfNames(&n, 1, &id), S_OK);
+        EXPECT_EQ(id, 12);
+    }
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"set"), const_cast<LPOLESTR>(u"error"),
+                        const_cast<LPOLESTR>(u"nothing")};
+    MEMBERID ids[3];
+    EXPECT_EQ(vector->GetIDsOfNames(names, 3, ids), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], 6);
+    EXPECT_EQ(ids[1], 3) << "parameters are numbered from 0";
+    EXPECT_EQ(ids[2], MEMBERID_NIL);
+    LPOLESTR unknown = const_cast<LPOLESTR>(u"Frobnicate");
+    EXPECT_EQ(vector->GetIDsOfNames(&unknown, 1, ids), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], MEMBERID_NIL);
+    LPOLESTR inherited = const_cast<LPOLESTR>(u"queryinterface");
+    EXPECT_EQ(vector->GetIDsOfNames(&inherited, 1, ids), S_OK);
+    EXPECT_EQ(ids[0], 0x60000000);
+    TYPEATTR a = attributes(vector.get());
+    for (UINT i = 0; i < a.cFuncs; ++i) {
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(vector->GetFuncDesc(i, &f), S_OK);
+        EXPECT_NE(f->memid, 11);
+        vector->ReleaseFuncDesc(f);
+    }
+    char16_t buf[] = u"ipoint";
+    BOOL found = FALSE;
+    ASSERT_EQ(lib->IsName(buf, 0, &found), S_OK);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(std::u16string(buf), u"IPoint") << "the stored spelling is given back";
+    ITypeInfo* infos[4] = {};
+    MEMBERID memids[4];
+    USHORT count = 4;
+    char16_t member[] = u"Determinant";
+    ASSERT_EQ(lib->FindName(member, 0, infos, memids, &count), S_OK);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(memids[0], 30);
+    infos[0]->Release();
+}
+
+TEST(TypeLibrary, GetNamesListsTheMemberAndItsNamedParameters) {
+    Ref<ITypeLib> lib = loadLibrary();
+    Ref<ITypeInfo> matrix;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IMatrix, matrix.put()), S_OK);
+    BSTR names[6] = {};
+    UINT count = 0;
+    ASSERT_EQ(matrix->GetNames(3, names, 6, &count), S_OK);
+    ASSERT_EQ(count, 6u);
+    EXPECT_EQ(narrow(names[0]), "SetPv");
+    EXPECT_EQ(narrow(names[5]), "Error");
+    for (UINT i = 0; i < count; ++i)
+        SysFreeString(names[i]);
+    ASSERT_EQ(matrix->GetNames(3, names, 2, &count), S_OK);
+    EXPECT_EQ(count, 2u);
+    SysFreeString(names[0]);
+    SysFreeString(names[1]);
+    EXPECT_EQ(matrix->GetNames(999, names, 2, &count), TYPE_E_ELEMENTNOTFOUND);
+}
+
+TEST(TypeLibrary, DumpedTextCompilesBackToTheSameLibrary) {
+    Ref<ITypeLib> lib = loadLibrary();
+    std::string first;
+    ASSERT_EQ(dumpTypeLibrary(lib.get(), first), S_OK);
+    idl::ParseResult parsed = idl::parseDefinition(first);
+    ASSERT_TRUE(std::holds_alternative<idl::Definition>(parsed))
+        << std::get<idl::Diagnostic>(parsed).location.line << ": "
+        << std::get<idl::Diagnostic>(parsed).message;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(idl::writeTypeLibrary(std::get<idl::Definition>(parsed), bytes, nullptr));
+    std::string path = scratch("roundtrip.tlb");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    Ref<ITypeLib> again = loadLibrary(path);
+    std::string second;
+    ASSERT_EQ(dumpTypeLibrary(again.get(), second), S_OK);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(writeListing(std::get<idl::Definition>(parsed)).size(),
+              writeListing(definition()).size());
+}
+
+TEST(TypeLibrary, FilesThatCannotBeLoaded) {
+    Ref<ITypeLib> lib;
+    EXPECT_EQ(LoadTypeLib(u"/no/such/file.tlb", lib.put()), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_EQ(LoadTypeLib(nullptr, lib.put()), E_INVALIDARG);
+    std::string text = scratch("text.tlb");
+    std::ofstream(text) << "not a type library at all, just some text";
+    EXPECT_EQ(LoadTypeLib(widen(text).c_str(), lib.put()), TYPE_E_UNSUPFORMAT);
+    std::string huge = scratch("huge.tlb");
+    { std::ofstream(huge) << "MSFT"; }
+    ASSERT_EQ(truncate(huge.c_str(), 65 << 20), 0);
+    EXPECT_EQ(LoadTypeLib(widen(huge).c_str(), lib.put()), TYPE_E_SIZETOOBIG);
+    std::remove(huge.c_str());
+    ASSERT_EQ(LoadTypeLib(u"stdole2.tlb", lib.put()), S_OK) << "built in";
+    EXPECT_EQ(lib->GetTypeInfoCount(), 2u);
+}
+
+// The compiled library with one 32-bit field at offset overwritten.
+std::vector<uint8_t> withField(std::vector<uint8_t> bytes, size_t offset, int32_t value) {
+    std::memcpy(&bytes[offset], &value, 4);
+    return bytes;
+}
+
+HRESULT load(const std::vector<uint8_t>& bytes) {
+    std::string path = scratch("corrupt.tlb");
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    Ref<ITypeLib> lib;
+    HRESULT hr = LoadTypeLib(widen(path).c_str(), lib.put());
+    if (SUCCEEDED(hr)) {
+        std::string text; // walk everything the library offers
+        (void)dumpTypeLibrary(lib.get(), text);
+    }
+    return hr;
+}
+
+bool isTypeError(HRESULT hr) {
+    return (uint32_t(hr) & 0xFFFF0000u) == 0x80020000u;
+}
+
+TEST(TypeLibrary, CorruptHeaderFieldsAndSegmentOffsetsAreRefused) {
+    std::string raw = readText(ORVIK_TLB_PATH);
+    std::vector<uint8_t> good(raw.begin(), raw.end());
+    const int32_t size = int32_t(good.size());
+    // Fields the reader relies on: magic, version, GUID, count, help string, name,
+    // import count.
+    for (size_t field : {0, 4, 8, 32, 36, 56, 80})
+        for (int32_t bad : {-2, size, INT32_MAX, INT32_MIN + 1}) {
+            HRESULT hr = load(withField(good, field, bad));
+            EXPECT_TRUE(isTypeError(hr))
+                << "header offset " << field << " = " << bad << ": " << std::hex << hr;
+        }
+    // Every other header field may hold anything without harm.
+    for (size_t field = 0; field < 84; field += 4)
+        for (int32_t bad : {-1, size + 7})
+            EXPECT_TRUE(SUCCEEDED(load(withField(good, field, bad))) ||
+                        isTypeError(load(withField(good, field, bad))));
+    size_t directory = 84 + 4 * 24;
+    for (int s = 0; s < 15; ++s) {
+        size_t at = directory + 16 * size_t(s);
+        EXPECT_TRUE(isTypeError(load(withField(good, at, size + 1)))) << "segment " << s;
+        EXPECT_TRUE(isTypeError(load(withField(good, at, -7)))) << "segment " << s;
+        int32_t length = 0;
+        std::memcpy(&length, &good[at + 4], 4);
+        if (length > 0) {
+            EXPECT_TRUE(isTypeError(load(withField(good, at + 4, size)))) << "segment " << s;
+        }
+    }
+}
+
+TEST(TypeLibrary, TruncationAtEverySegmentBoundaryIsRefused) {
+    std::string raw = readText(ORVIK_TLB_PATH);
+    std::vector<uint8_t> good(raw.begin(), raw.end());
+    std::vector<size_t> cuts = {0, 3, 4, 83, 84, 84 + 4 * 24, 84 + 4 * 24 + 240};
+    size_t directory = 84 + 4 * 24;
+    for (int s = 0; s < 15; ++s) {
+        int32_t offset = 0, length = 0;
+        std::memcpy(&offset, &good[directory + 16 * size_t(s)], 4);
+        std::memcpy(&length, &good[directory + 16 * size_t(s) + 4], 4);
+        if (offset >= 0) {
+            cuts.push_back(size_t(offset));
+            cuts.push_back(size_t(offset + length) - 1);
+        }
+    }
+    cuts.push_back(good.size() - 1);
+    for (size_t cut : cuts) {
+        std::vector<uint8_t> shorter(good.begin(), good.begin() + std::ptrdiff_t(cut));
+        HRESULT hr = load(shorter);
+        EXPECT_TRUE(isTypeError(hr)) << "cut at " << cut << ": " << std::hex << hr;
+    }
+}
+
+TEST(TypeLibrary, RandomDamageNeverCrashesTheReader) {
+    std::string raw = readText(ORVIK_TLB_PATH);
+    std::vector<uint8_t> good(raw.begin(), raw.end());
+    uint32_t state = 12345;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> damaged = good;
+        for (int k = 0; k < 4; ++k) {
+            state = state * 1664525u + 1013904223u;
+            damaged[state % damaged.size()] = uint8_t(state >> 24);
+        }
+        HRESULT hr = load(damaged);
+        EXPECT_TRUE(SUCCEEDED(hr) || isTypeError(hr)) << std::hex << hr;
+    }
+}
+
+using TypeLibRegistration = RegistryTest;
+
+std::string compileWithLocale(const char* lcid, const std::string& name) {
+    std::string text = readText(ORVIK_IDL_PATH);
+    size_t at = text.find("lcid(0x0409)");
+    text.replace(at, 12, std::string("lcid(") + lcid + ")");
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(idl::writeTypeLibrary(std::get<idl::Definition>(idl::parseDefinition(text)), bytes,
+                                      nullptr));
+    std::string path = scratch(name);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path;
+}
+
+std::string regValue(const std::string& key, const char* name = nullptr) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return "<no key>";
+    char buf[1024];
+    DWORD size = sizeof buf;
+    LONG e = RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(k);
+    return e == ERROR_SUCCESS ? std::string(buf) : "<no value>";
+}
+
+TEST_F(TypeLibRegistration, RegisteringWritesTheLibraryAndItsInterfaces) {
+    auto before = dumpRoot(HKEY_CLASSES_ROOT);
+    Ref<ITypeLib> lib = loadLibrary();
+    Ref<ITypeLib> missing;
+    EXPECT_EQ(LoadRegTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, missing.put()), TYPE_E_LIBNOTREGISTERED);
+    ASSERT_EQ(RegisterTypeLib(lib.get(), u"/opt/orvik/orvik.tlb", u"/opt/orvik/"), S_OK);
+    std::string key = "TypeLib\\{283075A1-B177-11D3-BE8E-0060B0EB1D67}\\1.0";
+    EXPECT_EQ(regValue(key), "Tamsot Elementary 3d Geometrical Structures Type Library");
+    EXPECT_EQ(regValue(key + "\\409\\win32"), "/opt/orvik/orvik.tlb");
+    EXPECT_EQ(regValue(key + "\\FLAGS"), "0");
+    EXPECT_EQ(regValue(key + "\\HELPDIR"), "/opt/orvik/");
+    std::string itf = "Interface\\{283075AD-B177-11D3-BE8E-0060B0EB1D67}";
+    EXPECT_EQ(regValue(itf), "IPoint");
+    EXPECT_EQ(regValue(itf + "\\ProxyStubClsid"), "{00020424-0000-0000-C000-000000000046}");
+    EXPECT_EQ(regValue(itf + "\\ProxyStubClsid32"), "{00020424-0000-0000-C000-000000000046}");
+    EXPECT_EQ(regValue(itf + "\\TypeLib"), "{283075A1-B177-11D3-BE8E-0060B0EB1D67}");
+    EXPECT_EQ(regValue(itf + "\\TypeLib", "Version"), "1.0");
+
+    ASSERT_EQ(UnRegisterTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
+    auto after = dumpRoot(HKEY_CLASSES_ROOT);
+    after.erase("\\TypeLib");
+    after.erase("\\Interface");
+    EXPECT_EQ(after, before) << "nothing of the library is left";
+    EXPECT_EQ(UnRegisterTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, SYS_WIN32), TYPE_E_REGISTRYACCESS);
+}
+
+TEST_F(TypeLibRegistration, RegisteredLibraryIsFoundByLocaleThenNeutralThenZero) {
+    struct Case {
+        const char* lcid;
+        LCID registeredAs;
+    } cases[] = {{"0x0409", 0x409}, {"0x0009", 0x9}, {"0", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lcid);
+        std::string path = compileWithLocale(c.lcid, std::string("lcid") + c.lcid + ".tlb");
+        Ref<ITypeLib> lib = loadLibrary(path);
+        ASSERT_EQ(RegisterTypeLib(lib.get(), widen(path).c_str(), nullptr), S_OK);
+        Ref<ITypeLib> found;
+        ASSERT_EQ(LoadRegTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, found.put()), S_OK);
+        TLIBATTR* a = nullptr;
+        ASSERT_EQ(found->GetLibAttr(&a), S_OK);
+        EXPECT_EQ(a->lcid, c.registeredAs);
+        found->ReleaseTLibAttr(a);
+        Ref<ITypeLib> otherMajor;
+        EXPECT_EQ(LoadRegTypeLib(LIBID_ORVIKLib, 2, 0, 0x0409, otherMajor.put()),
+                  TYPE_E_LIBNOTREGISTERED);
+        Ref<ITypeLib> higherMinor;
+        EXPECT_EQ(LoadRegTypeLib(LIBID_ORVIKLib, 1, 1, 0x0409, higherMinor.put()),
+                  TYPE_E_LIBNOTREGISTERED);
+        ASSERT_EQ(UnRegisterTypeLib(LIBID_ORVIKLib, 1, 0, c.registeredAs, SYS_WIN32), S_OK);
+        Ref<ITypeLib> gone;
+        EXPECT_EQ(LoadRegTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, gone.put()),
+                  TYPE_E_LIBNOTREGISTERED);
+    }
+}
+
+} // namespace
+} // namespace orvik::testing

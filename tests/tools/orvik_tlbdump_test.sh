@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# tests/tools/orvik_tlbdump_test.sh: orvik-tlbdump from the command line, and the
+# round trip through orvik-idlc.
+set -uo pipefail
+dump=$1
+idlc=$2
+library=$3
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+passed=0 failed=0
+expect() {
+    if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
+        failed=$((failed + 1)); printf 'FAILED %s\n  got:      %q\n  expected: %q\n' "$1" "$2" "$3"; fi
+}
+
+"$dump" --help >/dev/null; expect "help exits 0" $? 0
+"$dump" 2>/dev/null; expect "no file is a usage error" $? 2
+err=$("$dump" "$dir/missing.tlb" 2>&1); expect "missing file exits 1" $? 1
+expect "missing file message" "$err" "orvik-tlbdump: cannot load $dir/missing.tlb: 0x80029C4A"
+head -c 300 "$library" > "$dir/short.tlb"
+"$dump" "$dir/short.tlb" 2>/dev/null; expect "truncated file exits 1" $? 1
+
+"$dump" "$library" > "$dir/first.idl"; expect "dump exits 0" $? 0
+"$idlc" --tlb "$dir/again.tlb" "$dir/first.idl"; expect "the dump compiles" $? 0
+"$dump" "$dir/again.tlb" > "$dir/second.idl"
+cmp -s "$dir/first.idl" "$dir/second.idl"; expect "round trip reads back the same" $? 0
+expect "dump names the library" "$(grep -c '^library ORVIKLib$' "$dir/first.idl")" 1
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
