@@ -56,12 +56,7 @@ public:
     ORVIK_PROPERTY(DOUBLE, BarycenterMaxMoment, m_value.barycenterMaxMoment)
     ORVIK_PROPERTY(DOUBLE, BarycenterMinMoment, m_value.barycenterMinMoment)
 
-    HRESULT STDMETHODCALLTYPE get_Barycenter(IPoint** pVal) override {
-        return barycenterOut(m_value.barycenter, pVal);
-    }
-    HRESULT STDMETHODCALLTYPE put_Barycenter(IPoint* newVal) override {
-        return barycenterIn(newVal, m_value.barycenter);
-    }
+    ORVIK_BARYCENTER_PROPERTY(m_value.barycenter)
 
 private:
     AreaPropertiesValue m_value;

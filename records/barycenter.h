@@ -22,4 +22,13 @@ HRESULT barycenterIn(IPoint* point, CoordValue& barycenter);
 
 } // namespace orvik
 
+/// get_Barycenter and put_Barycenter of a record keeping its barycenter in field.
+#define ORVIK_BARYCENTER_PROPERTY(field)                                                           \
+    HRESULT STDMETHODCALLTYPE get_Barycenter(IPoint** pVal) override {                             \
+        return barycenterOut(field, pVal);                                                         \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE put_Barycenter(IPoint* newVal) override {                            \
+        return barycenterIn(newVal, field);                                                        \
+    }
+
 #endif // ORVIK_RECORDS_BARYCENTER_H

@@ -38,12 +38,7 @@ public:
     ORVIK_PROPERTY(DOUBLE, XZInertiaMoment, m_value.xzInertiaMoment)
     ORVIK_PROPERTY(DOUBLE, YZInertiaMoment, m_value.yzInertiaMoment)
 
-    HRESULT STDMETHODCALLTYPE get_Barycenter(IPoint** pVal) override {
-        return barycenterOut(m_value.barycenter, pVal);
-    }
-    HRESULT STDMETHODCALLTYPE put_Barycenter(IPoint* newVal) override {
-        return barycenterIn(newVal, m_value.barycenter);
-    }
+    ORVIK_BARYCENTER_PROPERTY(m_value.barycenter)
 
 private:
     MassPropertiesValue m_value;

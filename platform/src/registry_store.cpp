@@ -300,30 +300,42 @@ std::string valueName(LPCSTR name) {
     return name ? std::string(name) : std::string();
 }
 
-} // namespace
-
-WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired,
-                                        PHKEY phkResult) {
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
+// Every call on a key: under the registry lock, resolve the handle and check that
+// it carries the rights the call needs (none for opening, creating and deleting
+// sub-keys by name), then run body with the key.
+template <class Body> LSTATUS withKey(HKEY hKey, REGSAM needed, Body body) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     OpenKey key;
     LSTATUS e = resolve(r, hKey, key);
     if (e != ERROR_SUCCESS)
         return e;
-    std::vector<std::string> parts;
-    if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
-        return e;
-    for (const std::string& part : parts) {
-        std::optional<int64_t> child = childId(*key.store, key.id, part);
-        if (!child)
-            return ERROR_FILE_NOT_FOUND;
-        key.id = *child;
-    }
-    key.access = samDesired;
-    *phkResult = newHandle(r, key);
-    return ERROR_SUCCESS;
+    if ((key.access & needed) != needed)
+        return ERROR_ACCESS_DENIED;
+    return body(r, key);
+}
+
+} // namespace
+
+WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired,
+                                        PHKEY phkResult) {
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
+        LSTATUS e = ERROR_SUCCESS;
+        std::vector<std::string> parts;
+        if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
+            return e;
+        for (const std::string& part : parts) {
+            std::optional<int64_t> child = childId(*key.store, key.id, part);
+            if (!child)
+                return ERROR_FILE_NOT_FOUND;
+            key.id = *child;
+        }
+        key.access = samDesired;
+        *phkResult = newHandle(r, key);
+        return ERROR_SUCCESS;
+    });
 }
 
 WINBASEAPI LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD,
@@ -331,39 +343,36 @@ WINBASEAPI LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPS
                                           PHKEY phkResult, LPDWORD lpdwDisposition) {
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
-    if (e != ERROR_SUCCESS)
-        return e;
-    std::vector<std::string> parts;
-    if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
-        return e;
-    Transaction t(key.store->db);
-    if (!t.began())
-        return ERROR_REGISTRY_IO_FAILED;
-    bool created = false;
-    for (const std::string& part : parts) {
-        if (std::optional<int64_t> child = childId(*key.store, key.id, part)) {
-            key.id = *child;
-            continue;
-        }
-        if (!created && !(key.access & KEY_CREATE_SUB_KEY))
-            return ERROR_ACCESS_DENIED;
-        Statement insert(key.store->db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
-        if (insert.bind(1, key.id).bind(2, part).bind(3, fold(part)).step() != SQLITE_DONE)
+    return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
+        LSTATUS e = ERROR_SUCCESS;
+        std::vector<std::string> parts;
+        if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
+            return e;
+        Transaction t(key.store->db);
+        if (!t.began())
             return ERROR_REGISTRY_IO_FAILED;
-        key.id = sqlite3_last_insert_rowid(key.store->db);
-        created = true;
-    }
-    if ((e = t.commit()) != ERROR_SUCCESS)
-        return e;
-    if (lpdwDisposition)
-        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    key.access = samDesired;
-    *phkResult = newHandle(r, key);
-    return ERROR_SUCCESS;
+        bool created = false;
+        for (const std::string& part : parts) {
+            if (std::optional<int64_t> child = childId(*key.store, key.id, part)) {
+                key.id = *child;
+                continue;
+            }
+            if (!created && !(key.access & KEY_CREATE_SUB_KEY))
+                return ERROR_ACCESS_DENIED;
+            Statement insert(key.store->db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
+            if (insert.bind(1, key.id).bind(2, part).bind(3, fold(part)).step() != SQLITE_DONE)
+                return ERROR_REGISTRY_IO_FAILED;
+            key.id = sqlite3_last_insert_rowid(key.store->db);
+            created = true;
+        }
+        if ((e = t.commit()) != ERROR_SUCCESS)
+            return e;
+        if (lpdwDisposition)
+            *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        key.access = samDesired;
+        *phkResult = newHandle(r, key);
+        return ERROR_SUCCESS;
+    });
 }
 
 WINBASEAPI LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType,
@@ -373,107 +382,86 @@ WINBASEAPI LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, D
     std::string name = valueName(lpValueName);
     if (name.size() > kMaxValueNameLength)
         return ERROR_INVALID_PARAMETER;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
-    if (e != ERROR_SUCCESS)
-        return e;
-    if (!(key.access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    Transaction t(key.store->db);
-    Statement upsert(
-        key.store->db,
-        "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
-        " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
-    upsert.bind(1, key.id).bind(2, name).bind(3, fold(name)).bind(4, int64_t(dwType));
-    upsert.bindBlob(5, lpData, cbData);
-    if (!t.began() || upsert.step() != SQLITE_DONE)
-        return ERROR_REGISTRY_IO_FAILED;
-    return t.commit();
+    return withKey(hKey, KEY_SET_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        Transaction t(key.store->db);
+        Statement upsert(
+            key.store->db,
+            "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
+            " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
+        upsert.bind(1, key.id).bind(2, name).bind(3, fold(name)).bind(4, int64_t(dwType));
+        upsert.bindBlob(5, lpData, cbData);
+        if (!t.began() || upsert.step() != SQLITE_DONE)
+            return ERROR_REGISTRY_IO_FAILED;
+        return t.commit();
+    });
 }
 
 WINBASEAPI LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
                                            LPBYTE lpData, LPDWORD lpcbData) {
     if (lpData && !lpcbData)
         return ERROR_INVALID_PARAMETER;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
-    if (e != ERROR_SUCCESS)
-        return e;
-    if (!(key.access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    Statement q(key.store->db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
-    q.bind(1, key.id).bind(2, fold(valueName(lpValueName)));
-    if (q.step() != SQLITE_ROW)
-        return ERROR_FILE_NOT_FOUND;
-    std::vector<BYTE> data = q.blob(1);
-    if (lpType)
-        *lpType = DWORD(q.integer(0));
-    if (!lpcbData)
+    return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        Statement q(key.store->db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
+        q.bind(1, key.id).bind(2, fold(valueName(lpValueName)));
+        if (q.step() != SQLITE_ROW)
+            return ERROR_FILE_NOT_FOUND;
+        std::vector<BYTE> data = q.blob(1);
+        if (lpType)
+            *lpType = DWORD(q.integer(0));
+        if (!lpcbData)
+            return ERROR_SUCCESS;
+        DWORD room = *lpcbData;
+        *lpcbData = DWORD(data.size());
+        if (!lpData)
+            return ERROR_SUCCESS;
+        if (room < data.size())
+            return ERROR_MORE_DATA;
+        if (!data.empty())
+            std::memcpy(lpData, data.data(), data.size());
         return ERROR_SUCCESS;
-    DWORD room = *lpcbData;
-    *lpcbData = DWORD(data.size());
-    if (!lpData)
-        return ERROR_SUCCESS;
-    if (room < data.size())
-        return ERROR_MORE_DATA;
-    if (!data.empty())
-        std::memcpy(lpData, data.data(), data.size());
-    return ERROR_SUCCESS;
+    });
 }
 
 WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (!lpSubKey || !*lpSubKey)
         return ERROR_INVALID_PARAMETER;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
-    if (e != ERROR_SUCCESS)
-        return e;
-    std::vector<std::string> parts;
-    if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
-        return e;
-    Transaction t(key.store->db);
-    if (!t.began())
-        return ERROR_REGISTRY_IO_FAILED;
-    for (const std::string& part : parts) {
-        std::optional<int64_t> child = childId(*key.store, key.id, part);
-        if (!child)
-            return ERROR_FILE_NOT_FOUND;
-        key.id = *child;
-    }
-    if (Statement(key.store->db, "SELECT 1 FROM keys WHERE parent=?").bind(1, key.id).step() ==
-        SQLITE_ROW)
-        return ERROR_ACCESS_DENIED;
-    if (Statement(key.store->db, "DELETE FROM vals WHERE key=?").bind(1, key.id).step() !=
-            SQLITE_DONE ||
-        Statement(key.store->db, "DELETE FROM keys WHERE id=?").bind(1, key.id).step() !=
-            SQLITE_DONE)
-        return ERROR_REGISTRY_IO_FAILED;
-    return t.commit();
+    return withKey(hKey, 0, [&](Registry&, OpenKey& key) -> LSTATUS {
+        LSTATUS e = ERROR_SUCCESS;
+        std::vector<std::string> parts;
+        if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
+            return e;
+        Transaction t(key.store->db);
+        if (!t.began())
+            return ERROR_REGISTRY_IO_FAILED;
+        for (const std::string& part : parts) {
+            std::optional<int64_t> child = childId(*key.store, key.id, part);
+            if (!child)
+                return ERROR_FILE_NOT_FOUND;
+            key.id = *child;
+        }
+        if (Statement(key.store->db, "SELECT 1 FROM keys WHERE parent=?").bind(1, key.id).step() ==
+            SQLITE_ROW)
+            return ERROR_ACCESS_DENIED;
+        if (Statement(key.store->db, "DELETE FROM vals WHERE key=?").bind(1, key.id).step() !=
+                SQLITE_DONE ||
+            Statement(key.store->db, "DELETE FROM keys WHERE id=?").bind(1, key.id).step() !=
+                SQLITE_DONE)
+            return ERROR_REGISTRY_IO_FAILED;
+        return t.commit();
+    });
 }
 
 WINBASEAPI LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
-    if (e != ERROR_SUCCESS)
-        return e;
-    if (!(key.access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    Transaction t(key.store->db);
-    Statement del(key.store->db, "DELETE FROM vals WHERE key=? AND fold=?");
-    if (!t.began() ||
-        del.bind(1, key.id).bind(2, fold(valueName(lpValueName))).step() != SQLITE_DONE)
-        return ERROR_REGISTRY_IO_FAILED;
-    if (sqlite3_changes(key.store->db) == 0)
-        return ERROR_FILE_NOT_FOUND;
-    return t.commit();
+    return withKey(hKey, KEY_SET_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        Transaction t(key.store->db);
+        Statement del(key.store->db, "DELETE FROM vals WHERE key=? AND fold=?");
+        if (!t.began() ||
+            del.bind(1, key.id).bind(2, fold(valueName(lpValueName))).step() != SQLITE_DONE)
+            return ERROR_REGISTRY_IO_FAILED;
+        if (sqlite3_changes(key.store->db) == 0)
+            return ERROR_FILE_NOT_FOUND;
+        return t.commit();
+    });
 }
 
 namespace {
@@ -497,26 +485,20 @@ LSTATUS copyName(const std::string& name, LPSTR buffer, LPDWORD size) {
 WINBASEAPI LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                                         LPDWORD, LPSTR lpClass, LPDWORD lpcchClass,
                                         FILETIME* lpftLastWriteTime) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
-    if (e != ERROR_SUCCESS)
-        return e;
-    if (!(key.access & KEY_ENUMERATE_SUB_KEYS))
-        return ERROR_ACCESS_DENIED;
-    Statement q(key.store->db,
-                "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
-    q.bind(1, key.id).bind(2, int64_t(dwIndex));
-    if (q.step() != SQLITE_ROW)
-        return ERROR_NO_MORE_ITEMS;
-    if (lpClass && lpcchClass && *lpcchClass)
-        lpClass[0] = 0;
-    if (lpcchClass)
-        *lpcchClass = 0;
-    if (lpftLastWriteTime)
-        *lpftLastWriteTime = {0, 0};
-    return copyName(q.text(0), lpName, lpcchName);
+    return withKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](Registry&, OpenKey& key) -> LSTATUS {
+        Statement q(key.store->db,
+                    "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
+        q.bind(1, key.id).bind(2, int64_t(dwIndex));
+        if (q.step() != SQLITE_ROW)
+            return ERROR_NO_MORE_ITEMS;
+        if (lpClass && lpcchClass && *lpcchClass)
+            lpClass[0] = 0;
+        if (lpcchClass)
+            *lpcchClass = 0;
+        if (lpftLastWriteTime)
+            *lpftLastWriteTime = {0, 0};
+        return copyName(q.text(0), lpName, lpcchName);
+    });
 }
 
 WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
@@ -524,34 +506,30 @@ WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueN
                                         LPBYTE lpData, LPDWORD lpcbData) {
     if (lpData && !lpcbData)
         return ERROR_INVALID_PARAMETER;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
-    if (e != ERROR_SUCCESS)
-        return e;
-    if (!(key.access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    Statement q(key.store->db,
-                "SELECT name, type, data FROM vals WHERE key=? ORDER BY rowid LIMIT 1 OFFSET ?");
-    q.bind(1, key.id).bind(2, int64_t(dwIndex));
-    if (q.step() != SQLITE_ROW)
-        return ERROR_NO_MORE_ITEMS;
-    e = copyName(q.text(0), lpValueName, lpcchValueName);
-    if (e != ERROR_SUCCESS)
-        return e;
-    if (lpType)
-        *lpType = DWORD(q.integer(1));
-    std::vector<BYTE> data = q.blob(2);
-    if (!lpcbData)
+    return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        LSTATUS e = ERROR_SUCCESS;
+        Statement q(
+            key.store->db,
+            "SELECT name, type, data FROM vals WHERE key=? ORDER BY rowid LIMIT 1 OFFSET ?");
+        q.bind(1, key.id).bind(2, int64_t(dwIndex));
+        if (q.step() != SQLITE_ROW)
+            return ERROR_NO_MORE_ITEMS;
+        e = copyName(q.text(0), lpValueName, lpcchValueName);
+        if (e != ERROR_SUCCESS)
+            return e;
+        if (lpType)
+            *lpType = DWORD(q.integer(1));
+        std::vector<BYTE> data = q.blob(2);
+        if (!lpcbData)
+            return ERROR_SUCCESS;
+        DWORD room = *lpcbData;
+        *lpcbData = DWORD(data.size());
+        if (lpData && room < data.size())
+            return ERROR_MORE_DATA;
+        if (lpData && !data.empty())
+            std::memcpy(lpData, data.data(), data.size());
         return ERROR_SUCCESS;
-    DWORD room = *lpcbData;
-    *lpcbData = DWORD(data.size());
-    if (lpData && room < data.size())
-        return ERROR_MORE_DATA;
-    if (lpData && !data.empty())
-        std::memcpy(lpData, data.data(), data.size());
-    return ERROR_SUCCESS;
+    });
 }
 
 WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD,
@@ -560,41 +538,37 @@ WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpc
                                            LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                            LPDWORD lpcbSecurityDescriptor,
                                            FILETIME* lpftLastWriteTime) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
-    if (e != ERROR_SUCCESS)
-        return e;
-    if (!(key.access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    Statement keys(key.store->db, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0)"
-                                  " FROM keys WHERE parent=?");
-    Statement vals(key.store->db, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0),"
-                                  " coalesce(max(length(data)), 0) FROM vals WHERE key=?");
-    if (keys.bind(1, key.id).step() != SQLITE_ROW || vals.bind(1, key.id).step() != SQLITE_ROW)
-        return ERROR_REGISTRY_IO_FAILED;
-    if (lpClass && lpcchClass && *lpcchClass)
-        lpClass[0] = 0;
-    if (lpcchClass)
-        *lpcchClass = 0;
-    if (lpcSubKeys)
-        *lpcSubKeys = DWORD(keys.integer(0));
-    if (lpcbMaxSubKeyLen)
-        *lpcbMaxSubKeyLen = DWORD(keys.integer(1));
-    if (lpcbMaxClassLen)
-        *lpcbMaxClassLen = 0;
-    if (lpcValues)
-        *lpcValues = DWORD(vals.integer(0));
-    if (lpcbMaxValueNameLen)
-        *lpcbMaxValueNameLen = DWORD(vals.integer(1));
-    if (lpcbMaxValueLen)
-        *lpcbMaxValueLen = DWORD(vals.integer(2));
-    if (lpcbSecurityDescriptor)
-        *lpcbSecurityDescriptor = 0;
-    if (lpftLastWriteTime)
-        *lpftLastWriteTime = {0, 0};
-    return ERROR_SUCCESS;
+    return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        Statement keys(key.store->db,
+                       "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0)"
+                       " FROM keys WHERE parent=?");
+        Statement vals(key.store->db,
+                       "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0),"
+                       " coalesce(max(length(data)), 0) FROM vals WHERE key=?");
+        if (keys.bind(1, key.id).step() != SQLITE_ROW || vals.bind(1, key.id).step() != SQLITE_ROW)
+            return ERROR_REGISTRY_IO_FAILED;
+        if (lpClass && lpcchClass && *lpcchClass)
+            lpClass[0] = 0;
+        if (lpcchClass)
+            *lpcchClass = 0;
+        if (lpcSubKeys)
+            *lpcSubKeys = DWORD(keys.integer(0));
+        if (lpcbMaxSubKeyLen)
+            *lpcbMaxSubKeyLen = DWORD(keys.integer(1));
+        if (lpcbMaxClassLen)
+            *lpcbMaxClassLen = 0;
+        if (lpcValues)
+            *lpcValues = DWORD(vals.integer(0));
+        if (lpcbMaxValueNameLen)
+            *lpcbMaxValueNameLen = DWORD(vals.integer(1));
+        if (lpcbMaxValueLen)
+            *lpcbMaxValueLen = DWORD(vals.integer(2));
+        if (lpcbSecurityDescriptor)
+            *lpcbSecurityDescriptor = 0;
+        if (lpftLastWriteTime)
+            *lpftLastWriteTime = {0, 0};
+        return ERROR_SUCCESS;
+    });
 }
 
 WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) {

@@ -11,6 +11,8 @@
 #include "orvik/platform/interfaces.h"
 #include "orvik/platform/variant.h"
 
+#include "bstr_copy.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -214,12 +216,9 @@ STDAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     // Strings and interface pointers are passed by value, everything else by address.
     if (psa->fFeatures & FADF_BSTR) {
         BSTR src = static_cast<BSTR>(pv);
-        BSTR copy = nullptr;
-        if (src) {
-            copy = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(src), SysStringByteLen(src));
-            if (!copy)
-                return E_OUTOFMEMORY;
-        }
+        BSTR copy = orvik::copyBstr(src);
+        if (src && !copy)
+            return E_OUTOFMEMORY;
         SysFreeString(*static_cast<BSTR*>(cell));
         *static_cast<BSTR*>(cell) = copy;
         return S_OK;
@@ -250,12 +249,9 @@ STDAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
         return hr;
     if (psa->fFeatures & FADF_BSTR) {
         BSTR src = *static_cast<BSTR*>(cell);
-        BSTR copy = nullptr;
-        if (src) {
-            copy = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(src), SysStringByteLen(src));
-            if (!copy)
-                return E_OUTOFMEMORY;
-        }
+        BSTR copy = orvik::copyBstr(src);
+        if (src && !copy)
+            return E_OUTOFMEMORY;
         *static_cast<BSTR*>(pv) = copy;
         return S_OK;
     }
@@ -291,24 +287,23 @@ static HRESULT boundOf(SAFEARRAY* psa, UINT nDim, const SAFEARRAYBOUND** bound) 
     return S_OK;
 }
 
-STDAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
-    if (!plLbound)
+// The inclusive lower or upper bound of dimension nDim (1-based).
+static HRESULT readBound(SAFEARRAY* psa, UINT nDim, LONG* out, bool upper) {
+    if (!out)
         return E_INVALIDARG;
     const SAFEARRAYBOUND* b = nullptr;
     HRESULT hr = boundOf(psa, nDim, &b);
     if (SUCCEEDED(hr))
-        *plLbound = b->lLbound;
+        *out = upper ? LONG(int64_t(b->lLbound) + int64_t(b->cElements) - 1) : b->lLbound;
     return hr;
 }
 
+STDAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
+    return readBound(psa, nDim, plLbound, false);
+}
+
 STDAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
-    if (!plUbound)
-        return E_INVALIDARG;
-    const SAFEARRAYBOUND* b = nullptr;
-    HRESULT hr = boundOf(psa, nDim, &b);
-    if (SUCCEEDED(hr))
-        *plUbound = LONG(int64_t(b->lLbound) + int64_t(b->cElements) - 1);
-    return hr;
+    return readBound(psa, nDim, plUbound, true);
 }
 
 STDAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
@@ -394,12 +389,9 @@ STDAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
         void* dst = to + i * psa->cbElements;
         if (psa->fFeatures & FADF_BSTR) {
             BSTR s = *static_cast<BSTR*>(src);
-            if (s) {
-                *static_cast<BSTR*>(dst) =
-                    SysAllocStringByteLen(reinterpret_cast<LPCSTR>(s), SysStringByteLen(s));
-                if (!*static_cast<BSTR*>(dst))
-                    hr = E_OUTOFMEMORY;
-            }
+            *static_cast<BSTR*>(dst) = orvik::copyBstr(s);
+            if (s && !*static_cast<BSTR*>(dst))
+                hr = E_OUTOFMEMORY;
         } else if (psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) {
             auto* unk = *static_cast<IUnknown**>(src);
             if (unk)

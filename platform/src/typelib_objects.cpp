@@ -16,15 +16,6 @@
 #include <map>
 #include <mutex>
 
-namespace orvik {
-template <> struct InterfaceTraits<ITypeInfo> {
-    static const IID& iid() { return IID_ITypeInfo; }
-};
-template <> struct InterfaceTraits<ITypeLib> {
-    static const IID& iid() { return IID_ITypeLib; }
-};
-} // namespace orvik
-
 namespace orvik::tlb {
 
 namespace {
@@ -55,21 +46,20 @@ struct FuncDescBlock {
     std::deque<PARAMDESCEX> defaults;
 };
 
-class CTypeLib;
-
-class CTypeInfo final : public ITypeInfo2 {
+// IUnknown of an object shared across threads: an atomic count, and the identity
+// of Primary and of every interface it derives from that is listed in Also.
+template <class Primary, class... Also> class SharedObject : public Primary {
 public:
-    CTypeInfo(CTypeLib* lib, const Library& data, size_t index);
-    ~CTypeInfo();
+    virtual ~SharedObject() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
         if (!ppv)
             return E_POINTER;
         *ppv = nullptr;
-        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_ITypeInfo) &&
-            !IsEqualGUID(iid, IID_ITypeInfo2))
+        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, iidOf<Primary>()) &&
+            !(IsEqualGUID(iid, iidOf<Also>()) || ...))
             return E_NOINTERFACE;
-        *ppv = static_cast<ITypeInfo2*>(this);
+        *ppv = static_cast<Primary*>(this);
         AddRef();
         return S_OK;
     }
@@ -80,6 +70,17 @@ public:
             delete this;
         return n;
     }
+
+private:
+    std::atomic<ULONG> m_refs{1};
+};
+
+class CTypeLib;
+
+class CTypeInfo final : public SharedObject<ITypeInfo2, ITypeInfo> {
+public:
+    CTypeInfo(CTypeLib* lib, const Library& data, size_t index);
+    ~CTypeInfo() override;
 
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) override {
         if (!ppTypeAttr)
@@ -350,7 +351,6 @@ private:
         }
     }
 
-    std::atomic<ULONG> m_refs{1};
     CTypeLib* m_lib;
     const Library& m_data;
     size_t m_index;
@@ -359,27 +359,9 @@ private:
     std::map<FUNCDESC*, std::unique_ptr<FuncDescBlock>> m_funcs;
 };
 
-class CTypeLib final : public ITypeLib {
+class CTypeLib final : public SharedObject<ITypeLib> {
 public:
     explicit CTypeLib(std::shared_ptr<const Library> lib) : m_lib(std::move(lib)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_ITypeLib))
-            return E_NOINTERFACE;
-        *ppv = static_cast<ITypeLib*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --m_refs;
-        if (n == 0)
-            delete this;
-        return n;
-    }
 
     UINT STDMETHODCALLTYPE GetTypeInfoCount() override { return UINT(m_lib->types.size()); }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override {
@@ -525,7 +507,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> m_refs{1};
     std::shared_ptr<const Library> m_lib;
     std::mutex m_mutex;
     std::map<TLIBATTR*, std::unique_ptr<TLIBATTR>> m_attrs;

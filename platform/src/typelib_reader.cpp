@@ -11,7 +11,7 @@
 
 #include "msft_format.h"
 
-#include "orvik/platform/text.h"
+#include "orvik/platform/utf.h"
 
 #include <cstring>
 #include <set>
@@ -118,14 +118,10 @@ private:
     }
 
     static std::u16string widen(const char* p, size_t n) {
-        std::u16string out;
-        int count = n ? MultiByteToWideChar(CP_UTF8, 0, p, int(n), nullptr, 0) : 0;
-        if (n && count <= 0)
+        std::optional<std::u16string> text = toUtf16(std::string_view(p, n));
+        if (!text)
             bad();
-        out.resize(size_t(count));
-        if (count)
-            MultiByteToWideChar(CP_UTF8, 0, p, int(n), out.data(), count);
-        return out;
+        return *text;
     }
 
     std::u16string nameAt(int32_t offset) const {

@@ -10,6 +10,7 @@
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/registry.h"
 #include "orvik/platform/text.h"
+#include "orvik/platform/utf.h"
 
 #include <cstdio>
 #include <fstream>
@@ -24,31 +25,10 @@ using orvik::tlb::Library;
 constexpr size_t kMaxLibrarySize = 64u << 20;
 const char kAutomationProxy[] = "{00020424-0000-0000-C000-000000000046}";
 
-std::string narrow(LPCOLESTR text) {
-    std::string out;
-    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return out;
-    out.resize(size_t(n));
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-    out.pop_back();
-    return out;
-}
-
-std::u16string widen(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::u16string out(size_t(n), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
-    out.pop_back();
-    return out;
-}
-
 std::string guidText(REFGUID g) {
     OLECHAR text[CHARS_IN_GUID];
     StringFromGUID2(g, text, CHARS_IN_GUID);
-    return narrow(text);
+    return orvik::utf8Or(text);
 }
 
 std::string hex(unsigned v) {
@@ -131,7 +111,7 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     *pptlib = nullptr;
     if (!szFile)
         return E_INVALIDARG;
-    std::string path = narrow(szFile);
+    std::string path = orvik::utf8Or(szFile);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (baseNameIs(path, "stdole2.tlb"))
@@ -183,7 +163,7 @@ STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, 
             if (getString(HKEY_CLASSES_ROOT,
                           versionPath + "\\" + hex(candidate) + "\\" + platformKey(k), nullptr,
                           path))
-                return LoadTypeLib(widen(path).c_str(), pptlib);
+                return LoadTypeLib(orvik::toUtf16(path).value_or(u"").c_str(), pptlib);
     }
     return TYPE_E_LIBNOTREGISTERED;
 }
@@ -199,7 +179,7 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
     ptlib->ReleaseTLibAttr(attr);
     BSTR name = nullptr, doc = nullptr;
     ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
-    std::string description = narrow(doc ? doc : name ? name : u"");
+    std::string description = orvik::utf8Or(doc ? doc : name ? name : u"");
     SysFreeString(name);
     SysFreeString(doc);
 
@@ -209,11 +189,11 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
     bool ok = setString(HKEY_CLASSES_ROOT, versionPath, nullptr, description) &&
               setString(HKEY_CLASSES_ROOT,
                         versionPath + "\\" + hex(a.lcid) + "\\" + platformKey(a.syskind), nullptr,
-                        narrow(szFullPath)) &&
+                        orvik::utf8Or(szFullPath)) &&
               setString(HKEY_CLASSES_ROOT, versionPath + "\\FLAGS", nullptr,
                         std::to_string(a.wLibFlags)) &&
               setString(HKEY_CLASSES_ROOT, versionPath + "\\HELPDIR", nullptr,
-                        szHelpDir ? narrow(szHelpDir) : std::string());
+                        szHelpDir ? orvik::utf8Or(szHelpDir) : std::string());
 
     for (UINT i = 0; ok && i < ptlib->GetTypeInfoCount(); ++i) {
         ITypeInfo* info = nullptr;
@@ -228,7 +208,8 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
                 BSTR itfName = nullptr;
                 info->GetDocumentation(MEMBERID_NIL, &itfName, nullptr, nullptr, nullptr);
                 std::string key = "Interface\\" + guidText(ta->guid);
-                ok = setString(HKEY_CLASSES_ROOT, key, nullptr, narrow(itfName ? itfName : u"")) &&
+                ok = setString(HKEY_CLASSES_ROOT, key, nullptr,
+                               orvik::utf8Or(itfName ? itfName : u"")) &&
                      setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", nullptr,
                                kAutomationProxy) &&
                      setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid32", nullptr,

@@ -10,6 +10,8 @@
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/interfaces.h"
 
+#include "bstr_copy.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <charconv>
@@ -62,10 +64,6 @@ bool isValidType(VARTYPE vt) {
     if (vt & (VT_ARRAY | VT_BYREF))
         return isKnownBaseType(base) && base != VT_NULL && (base != VT_EMPTY);
     return isKnownBaseType(base) && base != VT_VARIANT;
-}
-
-BSTR copyString(BSTR s) {
-    return s ? SysAllocStringByteLen(reinterpret_cast<LPCSTR>(s), SysStringByteLen(s)) : nullptr;
 }
 
 // The value a by-reference variant points at, as a plain variant that borrows it
@@ -517,7 +515,7 @@ STDAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
             if (FAILED(hr))
                 return hr;
         } else if (copy.vt == VT_BSTR && copy.bstrVal) {
-            copy.bstrVal = copyString(pvargSrc->bstrVal);
+            copy.bstrVal = orvik::copyBstr(pvargSrc->bstrVal);
             if (!copy.bstrVal)
                 return E_OUTOFMEMORY;
         } else if ((copy.vt == VT_UNKNOWN || copy.vt == VT_DISPATCH) && copy.punkVal) {

@@ -17,15 +17,6 @@
 #include <sstream>
 #include <unistd.h>
 
-namespace orvik {
-template <> struct InterfaceTraits<ITypeInfo> {
-    static const IID& iid() { return IID_ITypeInfo; }
-};
-template <> struct InterfaceTraits<ITypeLib> {
-    static const IID& iid() { return IID_ITypeLib; }
-};
-} // namespace orvik
-
 namespace orvik::testing {
 namespace {
 

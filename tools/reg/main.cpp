@@ -7,6 +7,8 @@
 
 #include "registration/registrar.h"
 
+#include "orvik/platform/utf.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -247,15 +249,6 @@ int runQuery(const std::vector<std::string>& args) {
     return 0;
 }
 
-std::u16string widen(const std::string& s) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
-    std::u16string out(size_t(n > 0 ? n : 1), u'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, out.data(), n);
-    out.pop_back();
-    return out;
-}
-
 int runScript(const std::vector<std::string>& args) {
     if (args.size() < 2 || (args[0] != "--register" && args[0] != "--unregister"))
         return usage("script needs --register or --unregister and a file");
@@ -268,8 +261,11 @@ int runScript(const std::vector<std::string>& args) {
         size_t eq = assignment.find('=');
         if (eq == std::string::npos || eq == 0)
             return usage("expected --var NAME=VALUE");
-        HRESULT hr = registrar.AddVariable(widen(assignment.substr(0, eq)).c_str(),
-                                           widen(assignment.substr(eq + 1)).c_str());
+        std::optional<std::u16string> name = orvik::toUtf16(assignment.substr(0, eq));
+        std::optional<std::u16string> value = orvik::toUtf16(assignment.substr(eq + 1));
+        if (!name || !value)
+            return usage("a variable is not valid UTF-8 text");
+        HRESULT hr = registrar.AddVariable(name->c_str(), value->c_str());
         if (FAILED(hr))
             return fail("variable", hr);
     }

@@ -8,19 +8,11 @@
 #include "idl_dump.h"
 
 #include "orvik/platform/ref.h"
+#include "orvik/platform/utf.h"
 
 #include <charconv>
 #include <cstdio>
 #include <vector>
-
-namespace orvik {
-template <> struct InterfaceTraits<ITypeInfo> {
-    static const IID& iid() { return IID_ITypeInfo; }
-};
-template <> struct InterfaceTraits<ITypeInfo2> {
-    static const IID& iid() { return IID_ITypeInfo2; }
-};
-} // namespace orvik
 
 namespace orvik {
 
@@ -35,17 +27,7 @@ void check(HRESULT hr) {
         throw DumpFailure{hr};
 }
 
-std::string narrow(const OLECHAR* s) {
-    if (!s)
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return {};
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), n, nullptr, nullptr);
-    out.pop_back();
-    return out;
-}
+std::string narrow(const OLECHAR* s) { return utf8Or(s); }
 
 // Takes ownership of a BSTR and returns its text.
 std::string take(BSTR s) {

@@ -11,6 +11,7 @@
 #define ORVIK_PLATFORM_REF_H
 
 #include "orvik/platform.h"
+#include "orvik/platform/typelib.h"
 
 #include <cstddef>
 #include <utility>
@@ -28,6 +29,15 @@ template <> struct InterfaceTraits<IDispatch> {
 };
 template <> struct InterfaceTraits<IClassFactory> {
     static const IID& iid() { return IID_IClassFactory; }
+};
+template <> struct InterfaceTraits<ITypeLib> {
+    static const IID& iid() { return IID_ITypeLib; }
+};
+template <> struct InterfaceTraits<ITypeInfo> {
+    static const IID& iid() { return IID_ITypeInfo; }
+};
+template <> struct InterfaceTraits<ITypeInfo2> {
+    static const IID& iid() { return IID_ITypeInfo2; }
 };
 
 template <class I> const IID& iidOf() {
