@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <unistd.h>
 
@@ -188,9 +189,26 @@ TEST(TypeLibrary, EveryOperationMatchesTheDefinition) {
     for (const idl::Interface& itf : def.interfaces) {
         Ref<ITypeInfo> info;
         ASSERT_EQ(lib->GetTypeInfoOfGuid(itf.iid, info.put()), S_OK);
+        std::set<int32_t> namedIds;
         for (size_t i = 0; i < itf.operations.size(); ++i) {
             const idl::Operation& op = itf.operations[i];
             SCOPED_TRACE(itf.name + "::" + op.name);
+            // GetNames answers for the first function of a member id: the member's
+            // name, then the names of its named parameters.
+            if (namedIds.insert(op.dispid).second) {
+                BSTR names[8] = {};
+                UINT count = 0;
+                ASSERT_EQ(info->GetNames(op.dispid, names, 8, &count), S_OK);
+                std::vector<std::string> expected = {op.name};
+                for (const idl::Parameter& p : op.params)
+                    if (!p.name.empty() &&
+                        !(op.kind == idl::InvokeKind::PropertyPut && &p == &op.params.back()))
+                        expected.push_back(p.name);
+                std::vector<std::string> got;
+                for (UINT n = 0; n < count; ++n)
+                    got.push_back(take(names[n]));
+                EXPECT_EQ(got, expected);
+            }
             FUNCDESC* f = nullptr;
             ASSERT_EQ(info->GetFuncDesc(UINT(i), &f), S_OK);
             EXPECT_EQ(f->memid, op.dispid);
