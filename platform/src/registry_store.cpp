@@ -96,7 +96,9 @@ const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL,"
     " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold));";
 
-std::shared_ptr<Store> tryOpenStore(const std::string& path) {
+// busy is set when the open failed only because another process held the file.
+std::shared_ptr<Store> tryOpenStore(const std::string& path, bool& busy) {
+    busy = false;
     if (!preparePath(path))
         return nullptr;
     auto store = std::make_shared<Store>();
@@ -105,10 +107,14 @@ std::shared_ptr<Store> tryOpenStore(const std::string& path) {
                         nullptr) != SQLITE_OK)
         return nullptr;
     sqlite3_busy_timeout(store->db, kBusyTimeoutMs);
-    if (sqlite3_exec(store->db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
-                     nullptr, nullptr) != SQLITE_OK ||
-        sqlite3_exec(store->db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    int rc = sqlite3_exec(store->db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
+                          nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(store->db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        busy = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
         return nullptr;
+    }
     bool ok = sqlite3_exec(store->db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK;
     for (int i = 0; ok && i < 7; ++i) {
         std::string sql = "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(" +
@@ -129,9 +135,10 @@ std::shared_ptr<Store> tryOpenStore(const std::string& path) {
 // the open is tried again for as long as a busy write would be waited for.
 std::shared_ptr<Store> openStore(const std::string& path) {
     for (int waitedMs = 0;; waitedMs += 10) {
-        if (std::shared_ptr<Store> store = tryOpenStore(path))
+        bool busy = false;
+        if (std::shared_ptr<Store> store = tryOpenStore(path, busy))
             return store;
-        if (waitedMs >= kBusyTimeoutMs)
+        if (!busy || waitedMs >= kBusyTimeoutMs)
             return nullptr;
         usleep(10000);
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <cstring>
 #include <map>
 #include <random>
@@ -286,6 +287,16 @@ TEST_F(Registry, StoreIsCreatedPrivateToItsOwner) {
     ASSERT_EQ(stat((storeDir() + "/store").c_str(), &dir), 0);
     EXPECT_EQ(file.st_mode & 0777, 0600u);
     EXPECT_EQ(dir.st_mode & 0777, 0700u);
+}
+
+TEST_F(Registry, StoreThatCannotBeCreatedIsAnIoFailure) {
+    std::string blocker = storeDir() + "/file";
+    std::ofstream(blocker) << "a file where a folder should be";
+    setenv("ORVIK_REGISTRY", (blocker + "/registry.db").c_str(), 1);
+    HKEY k = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                              nullptr),
+              ERROR_REGISTRY_IO_FAILED);
 }
 
 // Runs body in a child process and returns its pid.
