@@ -95,6 +95,25 @@ TEST_F(Registrar, RootNamesIgnoreCaseAndNothingElseIsARoot) {
     EXPECT_EQ(run(""), S_OK);
 }
 
+TEST_F(Registrar, EverySyntaxErrorIsDispException) {
+    const char* broken[] = {
+        "HKCU { K",           // the text ends where a token is required
+        "HKCU { Val v s x }", // no '=' after a value name
+        "HKCU { K = }",       // no type after '='
+        "HKCU { K { }",       // an unclosed block
+        "HKCU { 'K }",        // an unterminated quoted token
+    };
+    for (const char* script : broken)
+        EXPECT_EQ(run(script), DISP_E_EXCEPTION) << script;
+    CRegObject registrar;
+    char* out = nullptr;
+    EXPECT_EQ(registrar.ExpandVariables(nullptr, &out), E_POINTER);
+    EXPECT_EQ(registrar.ExpandVariables("text", nullptr), E_POINTER);
+    ASSERT_EQ(registrar.ExpandVariables("", &out), S_OK);
+    EXPECT_STREQ(out, "");
+    delete[] out;
+}
+
 TEST_F(Registrar, ValueTypesAreWrittenByteForByte) {
     ASSERT_EQ(run("HKCU { T { val d = d 10\r\n val b = b 0aFf\r\n val bx = b 0g\r\n"
                   " val m = m 'one\\0two'\r\n val m2 = m 'one\\0two\\0' } }"),
