@@ -8,6 +8,7 @@
 #include "ratio_reporter.h"
 
 #include "orvik/orvik_i.h"
+#include "orvik/platform/ref.h"
 
 #include <string>
 #include <unordered_map>
@@ -16,12 +17,11 @@ namespace {
 
 void TypeLib_Load(benchmark::State& state) {
     for (auto _ : state) {
-        ITypeLib* lib = nullptr;
-        if (FAILED(LoadTypeLib(ORVIK_TLB_PATH, &lib))) {
+        orvik::Ref<ITypeLib> lib;
+        if (FAILED(LoadTypeLib(ORVIK_TLB_PATH, lib.put()))) {
             state.SkipWithError("library not found");
             return;
         }
-        lib->Release();
     }
 }
 BENCHMARK(TypeLib_Load);
@@ -40,8 +40,6 @@ void TypeInfo_GetIDsOfNames(benchmark::State& state) {
         info->GetIDsOfNames(&name, 1, &id);
         benchmark::DoNotOptimize(id);
     }
-    info->Release();
-    lib->Release();
 }
 BENCHMARK(TypeInfo_GetIDsOfNames);
 

@@ -8,6 +8,8 @@
 #include "typelib_model.h"
 #include "typelib_objects.h"
 
+#include "orvik/platform/ref.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,11 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto lib = std::make_shared<orvik::tlb::Library>();
     if (FAILED(orvik::tlb::readLibrary(data, size, *lib)))
         return 0;
-    ITypeLib* typeLib = nullptr;
-    if (SUCCEEDED(orvik::tlb::createTypeLib(std::move(lib), &typeLib))) {
+    orvik::Ref<ITypeLib> typeLib;
+    if (SUCCEEDED(orvik::tlb::createTypeLib(std::move(lib), typeLib.put()))) {
         std::string text;
-        (void)orvik::dumpTypeLibrary(typeLib, text);
-        typeLib->Release();
+        (void)orvik::dumpTypeLibrary(typeLib.get(), text);
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "typelib_objects.h"
 
 #include "orvik/platform/bstr.h"
+#include "orvik/platform/ref.h"
 #include "orvik/platform/registry.h"
 #include "orvik/platform/text.h"
 #include "orvik/platform/utf.h"
@@ -196,8 +197,8 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
                         szHelpDir ? orvik::utf8Or(szHelpDir) : std::string());
 
     for (UINT i = 0; ok && i < ptlib->GetTypeInfoCount(); ++i) {
-        ITypeInfo* info = nullptr;
-        if (FAILED(ptlib->GetTypeInfo(i, &info)))
+        orvik::Ref<ITypeInfo> info;
+        if (FAILED(ptlib->GetTypeInfo(i, info.put())))
             continue;
         TYPEATTR* ta = nullptr;
         if (SUCCEEDED(info->GetTypeAttr(&ta))) {
@@ -221,7 +222,6 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
             }
             info->ReleaseTypeAttr(ta);
         }
-        info->Release();
     }
     return ok ? S_OK : TYPE_E_REGISTRYACCESS;
 }

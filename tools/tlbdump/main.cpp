@@ -2,6 +2,8 @@
 
 #include "idl_dump.h"
 
+#include "orvik/platform/ref.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,15 +26,14 @@ int main(int argc, char** argv) {
         path.resize(size_t(n));
         MultiByteToWideChar(CP_UTF8, 0, argv[1], -1, path.data(), n);
     }
-    ITypeLib* lib = nullptr;
-    HRESULT hr = n > 0 ? LoadTypeLib(path.c_str(), &lib) : E_INVALIDARG;
+    orvik::Ref<ITypeLib> lib;
+    HRESULT hr = n > 0 ? LoadTypeLib(path.c_str(), lib.put()) : E_INVALIDARG;
     if (FAILED(hr)) {
         std::fprintf(stderr, "orvik-tlbdump: cannot load %s: 0x%08X\n", argv[1], unsigned(hr));
         return 1;
     }
     std::string text;
-    hr = orvik::dumpTypeLibrary(lib, text);
-    lib->Release();
+    hr = orvik::dumpTypeLibrary(lib.get(), text);
     if (FAILED(hr)) {
         std::fprintf(stderr, "orvik-tlbdump: cannot describe %s: 0x%08X\n", argv[1], unsigned(hr));
         return 1;
