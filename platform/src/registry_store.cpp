@@ -296,6 +296,21 @@ std::optional<int64_t> childId(Store& s, int64_t parent, const std::string& name
     return std::nullopt;
 }
 
+// Follows an existing path below key id; ERROR_FILE_NOT_FOUND when a key is missing.
+LSTATUS findKey(Store& s, int64_t& id, LPCSTR path) {
+    std::vector<std::string> parts;
+    LSTATUS e = splitPath(path, parts);
+    if (e != ERROR_SUCCESS)
+        return e;
+    for (const std::string& part : parts) {
+        std::optional<int64_t> child = childId(s, id, part);
+        if (!child)
+            return ERROR_FILE_NOT_FOUND;
+        id = *child;
+    }
+    return ERROR_SUCCESS;
+}
+
 HKEY newHandle(Registry& r, const OpenKey& key) {
     uintptr_t h = r.nextHandle;
     r.nextHandle += 4;
@@ -329,16 +344,9 @@ WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSA
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
-        LSTATUS e = ERROR_SUCCESS;
-        std::vector<std::string> parts;
-        if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
+        LSTATUS e = findKey(*key.store, key.id, lpSubKey);
+        if (e != ERROR_SUCCESS)
             return e;
-        for (const std::string& part : parts) {
-            std::optional<int64_t> child = childId(*key.store, key.id, part);
-            if (!child)
-                return ERROR_FILE_NOT_FOUND;
-            key.id = *child;
-        }
         key.access = samDesired;
         *phkResult = newHandle(r, key);
         return ERROR_SUCCESS;
@@ -433,19 +441,12 @@ WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (!lpSubKey || !*lpSubKey)
         return ERROR_INVALID_PARAMETER;
     return withKey(hKey, 0, [&](Registry&, OpenKey& key) -> LSTATUS {
-        LSTATUS e = ERROR_SUCCESS;
-        std::vector<std::string> parts;
-        if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
-            return e;
         Transaction t(key.store->db);
         if (!t.began())
             return ERROR_REGISTRY_IO_FAILED;
-        for (const std::string& part : parts) {
-            std::optional<int64_t> child = childId(*key.store, key.id, part);
-            if (!child)
-                return ERROR_FILE_NOT_FOUND;
-            key.id = *child;
-        }
+        LSTATUS e = findKey(*key.store, key.id, lpSubKey);
+        if (e != ERROR_SUCCESS)
+            return e;
         if (Statement(key.store->db, "SELECT 1 FROM keys WHERE parent=?").bind(1, key.id).step() ==
             SQLITE_ROW)
             return ERROR_ACCESS_DENIED;
