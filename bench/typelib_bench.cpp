@@ -27,10 +27,10 @@ void TypeLib_Load(benchmark::State& state) {
 BENCHMARK(TypeLib_Load);
 
 void TypeInfo_GetIDsOfNames(benchmark::State& state) {
-    ITypeLib* lib = nullptr;
-    ITypeInfo* info = nullptr;
-    if (FAILED(LoadTypeLib(ORVIK_TLB_PATH, &lib)) ||
-        FAILED(lib->GetTypeInfoOfGuid(IID_IMatrix, &info))) {
+    orvik::Ref<ITypeLib> lib;
+    orvik::Ref<ITypeInfo> info;
+    if (FAILED(LoadTypeLib(ORVIK_TLB_PATH, lib.put())) ||
+        FAILED(lib->GetTypeInfoOfGuid(IID_IMatrix, info.put()))) {
         state.SkipWithError("library not found");
         return;
     }
