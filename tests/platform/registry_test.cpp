@@ -359,7 +359,16 @@ TEST_F(Registry, WriterKilledMidRunLeavesEveryKeyAndValueWhole) {
                 RegCloseKey(deep);
         }
     });
-    usleep(300000);
+    // Kill the child while it is in the middle of its writes: once a few rounds are
+    // visible (or after ten seconds, should it never get going).
+    for (int waited = 0; waited < 1000; ++waited) {
+        Key seen;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Busy\\d3\\e\\f\\g", 0, KEY_READ, &seen.h) ==
+            ERROR_SUCCESS)
+            break;
+        usleep(10000);
+    }
+    usleep(20000);
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
