@@ -17,6 +17,12 @@
 
 namespace orvik {
 
+/// The two combinations points and vectors share, as arguments to setWith/makeWith.
+inline constexpr auto kSum = [](const CoordValue& a, const CoordValue& b) { return sum(a, b); };
+inline constexpr auto kDifference = [](const CoordValue& a, const CoordValue& b) {
+    return difference(a, b);
+};
+
 /// Gives value to a point or vector through its Set and returns Set's result.
 template <class Interface> HRESULT storeCoord(Interface* target, const CoordValue& v) {
     return target->Set(v.x, v.y, v.z, v.error);

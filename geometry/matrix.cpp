@@ -7,7 +7,6 @@
 // that fails stops the operation with that code and leaves this matrix unchanged.
 
 #include "geometry/matrix.h"
-#include "geometry/coord_object.h"
 #include "geometry/point.h"
 #include "geometry/vector.h"
 #include "geometry/value_transfer.h"

@@ -10,11 +10,6 @@
 
 namespace orvik {
 
-namespace {
-const auto kSum = [](const CoordValue& a, const CoordValue& b) { return sum(a, b); };
-const auto kDifference = [](const CoordValue& a, const CoordValue& b) { return difference(a, b); };
-} // namespace
-
 HRESULT STDMETHODCALLTYPE CPoint::Add(IVector* pVec, IPoint** pResval) {
     return makeWith<CPoint>(pResval, pVec, kSum);
 }

@@ -12,9 +12,6 @@ namespace orvik {
 
 namespace {
 
-const auto kSum = [](const CoordValue& a, const CoordValue& b) { return sum(a, b); };
-const auto kDifference = [](const CoordValue& a, const CoordValue& b) { return difference(a, b); };
-
 // Operations that return a number: check both pointers, read, compute.
 template <class Result, class Compute>
 HRESULT measure(const CoordValue& self, IVector* other, Result* out, Compute compute) {

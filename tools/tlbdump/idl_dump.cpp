@@ -27,7 +27,9 @@ void check(HRESULT hr) {
         throw DumpFailure{hr};
 }
 
-std::string narrow(const OLECHAR* s) { return utf8Or(s); }
+std::string narrow(const OLECHAR* s) {
+    return utf8Or(s);
+}
 
 // Takes ownership of a BSTR and returns its text.
 std::string take(BSTR s) {
@@ -114,18 +116,22 @@ public:
     }
 
 private:
-    static TYPEKIND kind(ITypeInfo* info) {
-        TYPEATTR* a = nullptr;
-        check(info->GetTypeAttr(&a));
-        TYPEKIND k = a->typekind;
-        info->ReleaseTypeAttr(a);
-        return k;
+    static TYPEATTR attributes(ITypeInfo* info) {
+        TYPEATTR* attr = nullptr;
+        check(info->GetTypeAttr(&attr));
+        TYPEATTR a = *attr;
+        info->ReleaseTypeAttr(attr);
+        return a;
     }
-    static std::string name(ITypeInfo* info) {
-        BSTR n = nullptr;
-        check(info->GetDocumentation(MEMBERID_NIL, &n, nullptr, nullptr, nullptr));
-        return take(n);
+    /// The type's name and documentation string.
+    static std::pair<std::string, std::string> nameAndDoc(ITypeInfo* info) {
+        BSTR name = nullptr, doc = nullptr;
+        check(info->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr));
+        std::string n = take(name);
+        return {n, take(doc)};
     }
+    static TYPEKIND kind(ITypeInfo* info) { return attributes(info).typekind; }
+    static std::string name(ITypeInfo* info) { return nameAndDoc(info).first; }
 
     std::string typeText(ITypeInfo* info, const TYPEDESC& t) {
         switch (t.vt) {
@@ -170,13 +176,8 @@ private:
     }
 
     std::string interfaceText(ITypeInfo* info) {
-        TYPEATTR* attr = nullptr;
-        check(info->GetTypeAttr(&attr));
-        TYPEATTR a = *attr;
-        info->ReleaseTypeAttr(attr);
-        BSTR itfNameText = nullptr, itfDocText = nullptr;
-        check(info->GetDocumentation(MEMBERID_NIL, &itfNameText, &itfDocText, nullptr, nullptr));
-        std::string itfName = take(itfNameText), doc = take(itfDocText);
+        TYPEATTR a = attributes(info);
+        auto [itfName, doc] = nameAndDoc(info);
         std::string out = "[\n    object,\n    uuid(" + guidText(a.guid) + "),\n";
         if (a.wTypeFlags & TYPEFLAG_FDUAL)
             out += "    dual,\n";
@@ -281,13 +282,8 @@ private:
     }
 
     std::string coclassText(ITypeInfo* info) {
-        TYPEATTR* attr = nullptr;
-        check(info->GetTypeAttr(&attr));
-        TYPEATTR a = *attr;
-        info->ReleaseTypeAttr(attr);
-        BSTR clsNameText = nullptr, clsDocText = nullptr;
-        check(info->GetDocumentation(MEMBERID_NIL, &clsNameText, &clsDocText, nullptr, nullptr));
-        std::string clsName = take(clsNameText), doc = take(clsDocText);
+        TYPEATTR a = attributes(info);
+        auto [clsName, doc] = nameAndDoc(info);
         std::string out = "\n    [\n        uuid(" + guidText(a.guid) + ")";
         if (!doc.empty())
             out += ",\n        helpstring(" + quoted(doc) + ")";
