@@ -7,7 +7,7 @@
 
 #include "geometry/coord_value.h"
 #include "ratio_reporter.h"
-#include "tests/support/module_fixture.h"
+#include "bench_objects.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ void Value_Sum(benchmark::State& state) {
 BENCHMARK(Value_Sum);
 
 void EarlyBound_PointAdd(benchmark::State& state) {
-    Ref<IPoint> point = orvik::testing::makePoint(1, 2, 3, 0.01);
-    Ref<IVector> vector = orvik::testing::makeVector(0.5, 0.25, 0.125, 0.5);
+    Ref<IPoint> point = orvik::bench::makePoint(1, 2, 3, 0.01);
+    Ref<IVector> vector = orvik::bench::makeVector(0.5, 0.25, 0.125, 0.5);
     for (auto _ : state) {
         IPoint* result = nullptr;
         point->Add(vector.get(), &result);

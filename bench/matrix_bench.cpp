@@ -8,7 +8,7 @@
 
 #include "geometry/matrix_value.h"
 #include "ratio_reporter.h"
-#include "tests/support/module_fixture.h"
+#include "bench_objects.h"
 
 #include <Eigen/Geometry>
 
@@ -96,8 +96,8 @@ void Value_ApplyToPoint(benchmark::State& state) {
 BENCHMARK(Value_ApplyToPoint);
 
 void EarlyBound_MatrixMul(benchmark::State& state) {
-    Ref<IMatrix> a = orvik::testing::create<IMatrix>(CLSID_Matrix);
-    Ref<IMatrix> b = orvik::testing::create<IMatrix>(CLSID_Matrix);
+    Ref<IMatrix> a = orvik::bench::create<IMatrix>(CLSID_Matrix);
+    Ref<IMatrix> b = orvik::bench::create<IMatrix>(CLSID_Matrix);
     a->SetRotate(0.3, -0.7, 1.1);
     b->SetMove(1, -2, 3);
     for (auto _ : state) {

@@ -1,9 +1,12 @@
-// platform/src/task_memory.cpp: task memory, critical sections, interlocked counts
+// platform/src/core/critical_section.cpp: critical sections
 //
 // A critical section is a recursive pthread mutex kept inside the caller's
 // CRITICAL_SECTION storage, so initialising one allocates nothing.
 
-#include "orvik/platform/task_memory.h"
+#include "orvik/platform/critical_section.h"
+
+#include "orvik/platform/last_error.h"
+#include "orvik/platform/result_codes.h"
 
 #include <pthread.h>
 
@@ -14,8 +17,6 @@ static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION),
 static_assert(sizeof(CRITICAL_SECTION) == 40, "the platform's critical section is 40 bytes");
 
 namespace {
-
-thread_local DWORD t_lastError = 0;
 
 pthread_mutex_t* mutexOf(LPCRITICAL_SECTION cs) {
     return reinterpret_cast<pthread_mutex_t*>(cs);
@@ -32,16 +33,6 @@ bool initRecursive(LPCRITICAL_SECTION cs) {
 }
 
 } // namespace
-
-STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb) {
-    return std::malloc(cb ? cb : 1);
-}
-STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
-    return std::realloc(pv, cb ? cb : 1);
-}
-STDAPI_(void) CoTaskMemFree(LPVOID pv) {
-    std::free(pv);
-}
 
 WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     if (!initRecursive(lpCriticalSection))
@@ -71,23 +62,4 @@ WINBASEAPI BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSect
 
 WINBASEAPI void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     pthread_mutex_destroy(mutexOf(lpCriticalSection));
-}
-
-WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile* Addend) {
-    return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
-}
-
-WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile* Addend) {
-    return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
-}
-
-WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile* Target, LONG Value) {
-    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
-}
-
-WINBASEAPI DWORD WINAPI GetLastError(void) {
-    return t_lastError;
-}
-WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode) {
-    t_lastError = dwErrCode;
 }

@@ -11,7 +11,7 @@
 #include "orvik/platform/interfaces.h"
 #include "orvik/platform/variant.h"
 
-#include "bstr_copy.h"
+#include "core/bstr_copy.h"
 
 #include <cstdlib>
 #include <cstring>

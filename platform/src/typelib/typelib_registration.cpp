@@ -5,7 +5,7 @@
 // "win32"; its dual interfaces are listed under HKEY_CLASSES_ROOT\Interface so that
 // calls can be marshaled by the automation proxy.
 
-#include "typelib_objects.h"
+#include "typelib/typelib_objects.h"
 
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/ref.h"

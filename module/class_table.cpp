@@ -4,7 +4,7 @@
 // AreaProperties, MassProperties, Length, Angle, Plane, Option, RgbData);
 // DllGetClassObject walks it from the top.
 
-#include "registration/class_table.h"
+#include "module/class_table.h"
 
 #include "geometry/axis.h"
 #include "geometry/matrix.h"

@@ -4,7 +4,7 @@
 // attach) and as the first static destruction (process detach), after and before
 // the module's own static records, whose construction order module.cpp pins.
 
-#include "registration/class_table.h"
+#include "module/class_table.h"
 
 #define ORVIK_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -6,7 +6,7 @@
 // a pointer it did not hand out. Counts are atomic: type information is shared by
 // objects in different apartments.
 
-#include "typelib_objects.h"
+#include "typelib/typelib_objects.h"
 
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/ref.h"

@@ -10,7 +10,7 @@
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/interfaces.h"
 
-#include "bstr_copy.h"
+#include "core/bstr_copy.h"
 
 #include <algorithm>
 #include <cfloat>

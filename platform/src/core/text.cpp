@@ -7,6 +7,7 @@
 
 #include "orvik/platform/text.h"
 #include "orvik/platform/bstr.h"
+#include "orvik/platform/last_error.h"
 #include "orvik/platform/task_memory.h"
 #include "orvik/platform/variant.h"
 

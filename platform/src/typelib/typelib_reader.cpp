@@ -7,7 +7,7 @@
 // TYPE_E_INVDATAREAD (or TYPE_E_UNSUPFORMAT for a file of another kind), never a
 // read outside the buffer.
 
-#include "typelib_model.h"
+#include "typelib/typelib_model.h"
 
 #include "msft_format.h"
 

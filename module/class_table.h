@@ -1,4 +1,4 @@
-// registration/class_table.h: the module's classes, in lookup order
+// module/class_table.h: the module's classes, in lookup order
 #ifndef ORVIK_REGISTRATION_CLASS_TABLE_H
 #define ORVIK_REGISTRATION_CLASS_TABLE_H
 

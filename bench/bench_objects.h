@@ -1,0 +1,44 @@
+// bench/bench_objects.h: objects made the way clients make them, for benchmarks
+//
+// The benchmarks link the module's objects into their process and create through
+// the class factory, as a compiled client does. A failure here aborts the run:
+// a benchmark of an object that could not be made would measure nothing.
+#ifndef ORVIK_BENCH_BENCH_OBJECTS_H
+#define ORVIK_BENCH_BENCH_OBJECTS_H
+
+#include "orvik/orvik_i.h"
+#include "orvik/platform/ref.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+
+namespace orvik::bench {
+
+template <class I> Ref<I> create(const CLSID& clsid) {
+    Ref<IClassFactory> factory;
+    Ref<I> object;
+    if (FAILED(DllGetClassObject(clsid, IID_IClassFactory, factory.putVoid())) ||
+        FAILED(factory->CreateInstance(nullptr, iidOf<I>(), object.putVoid()))) {
+        std::fprintf(stderr, "orvik-bench: an object could not be created\n");
+        std::abort();
+    }
+    return object;
+}
+
+inline Ref<IPoint> makePoint(double x, double y, double z, double error) {
+    Ref<IPoint> p = create<IPoint>(CLSID_Point);
+    p->Set(x, y, z, error);
+    return p;
+}
+
+inline Ref<IVector> makeVector(double x, double y, double z, double error) {
+    Ref<IVector> v = create<IVector>(CLSID_Vector);
+    v->Set(x, y, z, error);
+    return v;
+}
+
+} // namespace orvik::bench
+
+#endif // ORVIK_BENCH_BENCH_OBJECTS_H

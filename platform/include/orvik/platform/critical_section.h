@@ -1,0 +1,27 @@
+/* orvik/platform/critical_section.h: critical sections
+ *
+ * A critical section is re-entrant for the thread that holds it, as the platform's
+ * is; its storage keeps the platform's 40-byte size.
+ */
+#ifndef ORVIK_PLATFORM_CRITICAL_SECTION_H
+#define ORVIK_PLATFORM_CRITICAL_SECTION_H
+
+#include "orvik/platform/base_types.h"
+
+typedef struct _RTL_CRITICAL_SECTION {
+    /* Opaque storage for a re-entrant mutex. */
+    void* Opaque[5];
+} CRITICAL_SECTION;
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+
+WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+/* As InitializeCriticalSection, but reports failure: FALSE with the platform error
+ * available from GetLastError. */
+WINBASEAPI BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection,
+                                                             DWORD dwSpinCount);
+WINBASEAPI void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+WINBASEAPI void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+WINBASEAPI BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+WINBASEAPI void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+
+#endif /* ORVIK_PLATFORM_CRITICAL_SECTION_H */
