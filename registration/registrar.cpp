@@ -1,12 +1,19 @@
 // registration/registrar.cpp: expanding and walking registration scripts
 //
 // Scripts are read with CharNextA so that a multi-byte character is always taken
-// whole. Every key handle a walk opens is closed before the walk leaves its block,
-// on success and on failure (KeyHandle). Registry errors become result codes by
-// HRESULT_FROM_WIN32; every syntax error is DISP_E_EXCEPTION.
+// whole. A statement's head (prefix, NoRemove, "Val" and the name) is read into a
+// small record before anything is done for it; registration and unregistration are
+// then two loops over statements, each keeping its own stack of open blocks instead
+// of recursing, so no nesting can exhaust the call stack. Every key handle a walk
+// opens is held by a RegKey and closed when its block ends, on success and on
+// failure. Registry errors become result codes by HRESULT_FROM_WIN32; every syntax
+// error is DISP_E_EXCEPTION.
 
 #include "registration/registrar.h"
 
+#include "orvik/platform/registry_helpers.h"
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,48 +25,10 @@ namespace {
 
 constexpr REGSAM kReadWrite = KEY_READ | KEY_WRITE;
 
-struct RootKey {
-    const char* name;
-    HKEY key;
-};
-
-const RootKey kRootKeys[] = {
-    {"HKCR", HKEY_CLASSES_ROOT},
-    {"HKCU", HKEY_CURRENT_USER},
-    {"HKLM", HKEY_LOCAL_MACHINE},
-    {"HKU", HKEY_USERS},
-    {"HKPD", HKEY_PERFORMANCE_DATA},
-    {"HKDD", HKEY_DYN_DATA},
-    {"HKCC", HKEY_CURRENT_CONFIG},
-    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {"HKEY_USERS", HKEY_USERS},
-    {"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
-    {"HKEY_DYN_DATA", HKEY_DYN_DATA},
-    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-};
-
 const char* const kProtectedKeyNames[] = {"AppID",    "CLSID",     "Component Categories",
                                           "FileType", "Interface", "Hardware",
                                           "Mime",     "SAM",       "SECURITY",
                                           "SYSTEM",   "Software",  "TypeLib"};
-
-enum class ValueType { String, MultiString, Dword, Binary, Unknown };
-
-ValueType valueType(LPCSTR token) {
-    static const struct {
-        const char* name;
-        ValueType type;
-    } kTypes[] = {{"S", ValueType::String},
-                  {"M", ValueType::MultiString},
-                  {"D", ValueType::Dword},
-                  {"B", ValueType::Binary}};
-    for (const auto& t : kTypes)
-        if (lstrcmpiA(token, t.name) == 0)
-            return t.type;
-    return ValueType::Unknown;
-}
 
 bool isSeparator(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -70,27 +39,6 @@ bool is(LPCSTR token, LPCSTR keyword) {
 HRESULT fromError(LONG e) {
     return HRESULT_FROM_WIN32(e);
 }
-
-// A key handle closed when it goes out of scope, unless it is a predefined root.
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    KeyHandle(const KeyHandle&) = delete;
-    ~KeyHandle() { close(); }
-    HKEY get() const { return m_key; }
-    HKEY* put() {
-        close();
-        return &m_key;
-    }
-    LONG close() {
-        LONG e = m_key ? RegCloseKey(m_key) : ERROR_SUCCESS;
-        m_key = nullptr;
-        return e;
-    }
-
-private:
-    HKEY m_key = nullptr;
-};
 
 std::u16string to16(LPCSTR text) {
     int n = MultiByteToWideChar(ConversionCodePage(), 0, text, -1, nullptr, 0);
@@ -120,6 +68,12 @@ int hexDigit(char c) {
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return 0;
+}
+
+// A key name must be one non-empty name: an empty one would name the parent key
+// itself, a backslash would reach below it.
+bool isSingleKeyName(LPCSTR name) {
+    return *name && !std::strchr(name, '\\');
 }
 
 bool allDigits(LPCSTR text) {
@@ -165,42 +119,20 @@ CRegObject::~CRegObject() {
 HRESULT STDMETHODCALLTYPE CRegObject::AddVariable(LPCOLESTR name, LPCOLESTR value) {
     if (!name || !value)
         return E_INVALIDARG;
-    std::string narrow;
-    if (!to8(name, narrow))
-        return E_OUTOFMEMORY;
-    size_t valueLength = size_t(lstrlenW(value)) + 1;
-    char* nameCopy = static_cast<char*>(std::malloc(narrow.size() + 1));
-    auto* valueCopy = static_cast<OLECHAR*>(std::malloc(valueLength * sizeof(OLECHAR)));
-    auto** names = static_cast<char**>(std::realloc(m_names, sizeof(char*) * size_t(m_count + 1)));
-    if (names)
-        m_names = names;
-    auto** values =
-        static_cast<OLECHAR**>(std::realloc(m_values, sizeof(OLECHAR*) * size_t(m_count + 1)));
-    if (values)
-        m_values = values;
-    if (!nameCopy || !valueCopy || !names || !values) {
-        std::free(nameCopy);
-        std::free(valueCopy);
+    try {
+        std::string narrow;
+        if (!to8(name, narrow))
+            return E_OUTOFMEMORY;
+        m_variables.emplace_back(std::move(narrow), std::u16string(value));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    std::memcpy(nameCopy, narrow.c_str(), narrow.size() + 1);
-    std::memcpy(valueCopy, value, valueLength * sizeof(OLECHAR));
-    m_names[m_count] = nameCopy;
-    m_values[m_count] = valueCopy;
-    ++m_count;
-    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CRegObject::ClearVariables() {
-    for (int i = 0; i < m_count; ++i) {
-        std::free(m_names[i]);
-        std::free(m_values[i]);
-    }
-    std::free(m_names);
-    std::free(m_values);
-    m_names = nullptr;
-    m_values = nullptr;
-    m_count = 0;
+    m_variables.clear();
+    m_variables.shrink_to_fit();
     return S_OK;
 }
 
@@ -228,14 +160,13 @@ HRESULT CRegObject::ExpandVariables(LPCSTR text, char** result) {
         if (size_t(end - start) > kMaxVariableNameLength)
             return E_FAIL;
         std::string name(start, end);
-        int found = -1;
-        for (int i = 0; i < m_count && found < 0; ++i)
-            if (lstrcmpiA(m_names[i], name.c_str()) == 0)
-                found = i;
-        if (found < 0)
+        auto found = std::find_if(m_variables.begin(), m_variables.end(), [&](const auto& v) {
+            return lstrcmpiA(v.first.c_str(), name.c_str()) == 0;
+        });
+        if (found == m_variables.end())
             return DISP_E_EXCEPTION;
         std::string value;
-        if (*m_values[found] && !to8(m_values[found], value))
+        if (!found->second.empty() && !to8(found->second.c_str(), value))
             return E_OUTOFMEMORY;
         out += value;
         p = end + 1;
@@ -299,22 +230,7 @@ bool CRegObject::IsProtectedKeyName(LPCSTR name) {
 }
 
 LONG CRegObject::DeleteKeyTree(HKEY parent, LPCSTR name) {
-    KeyHandle key;
-    LONG e = RegOpenKeyExA(parent, name, 0, kReadWrite, key.put());
-    if (e != ERROR_SUCCESS)
-        return e;
-    for (;;) {
-        char child[256];
-        DWORD size = sizeof child;
-        if (RegEnumKeyExA(key.get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        e = DeleteKeyTree(key.get(), child);
-        if (e != ERROR_SUCCESS)
-            return e;
-    }
-    key.close();
-    return RegDeleteKeyA(parent, name);
+    return regDeleteTree(parent, name);
 }
 
 HRESULT CRegObject::SkipValue(char* token) {
@@ -331,217 +247,363 @@ HRESULT CRegObject::SkipValue(char* token) {
     return ReadToken(token);
 }
 
-HRESULT CRegObject::StoreValue(HKEY key, LPCSTR valueName, char* token) {
+namespace {
+
+// One encoder per value type: each turns the value token into the bytes stored, or
+// gives the failure the token deserves.
+using Encoded = std::pair<DWORD, std::string>;
+
+HRESULT encodeString(LPCSTR text, Encoded& out) {
+    out = {REG_SZ, std::string(text, std::strlen(text) + 1)};
+    return S_OK;
+}
+
+HRESULT encodeDword(LPCSTR text, Encoded& out) {
+    std::u16string wide = to16(text);
+    if (wide.empty() && *text)
+        return E_OUTOFMEMORY;
+    ULONG number = 0;
+    // Only the decimal text of an unsigned 32-bit number is a DWORD; anything else is
+    // a syntax error, not a silently stored 0.
+    if (!allDigits(text) || FAILED(VarUI4FromStr(wide.c_str(), 0, 0, &number)))
+        return DISP_E_EXCEPTION;
+    DWORD data = number;
+    out = {REG_DWORD, std::string(reinterpret_cast<const char*>(&data), sizeof data)};
+    return S_OK;
+}
+
+// Two digits a byte, the first the high half; a character that is no hex digit
+// counts as 0.
+HRESULT encodeBinary(LPCSTR text, Encoded& out) {
+    size_t length = std::strlen(text);
+    if (length % 2)
+        return E_FAIL;
+    std::string bytes(length / 2, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i / 2] = char(bytes[i / 2] | (hexDigit(text[i]) << (i % 2 ? 0 : 4)));
+    out = {REG_BINARY, std::move(bytes)};
+    return S_OK;
+}
+
+// Strings separated by the escape \0, each stored with its zero up to the first
+// empty one, then one more zero that closes the list. A lead byte takes its trail
+// byte along, so a trail byte never starts an escape.
+HRESULT encodeMultiString(LPCSTR text, Encoded& out) {
+    std::string data;
+    const char* p = text;
+    for (;;) {
+        const char* start = p;
+        while (*p && !(p[0] == '\\' && p[1] == '0'))
+            p = IsDBCSLeadByte(BYTE(*p)) && p[1] ? p + 2 : CharNextA(p);
+        if (p == start)
+            break;
+        data.append(start, p);
+        data += '\0';
+        if (!*p)
+            break;
+        p += 2;
+    }
+    data += '\0';
+    out = {REG_MULTI_SZ, std::move(data)};
+    return S_OK;
+}
+
+HRESULT (*encoderFor(LPCSTR typeToken))(LPCSTR, Encoded&) {
+    static const struct {
+        const char* name;
+        HRESULT (*encode)(LPCSTR, Encoded&);
+    } kTypes[] = {
+        {"S", encodeString}, {"M", encodeMultiString}, {"D", encodeDword}, {"B", encodeBinary}};
+    for (const auto& t : kTypes)
+        if (lstrcmpiA(typeToken, t.name) == 0)
+            return t.encode;
+    return nullptr;
+}
+
+} // namespace
+
+HRESULT CRegObject::StoreValue(HKEY key, LPCSTR valueName, char* token, bool dryRun) {
     HRESULT hr = ReadToken(token);
     if (FAILED(hr))
         return hr;
-    ValueType type = valueType(token);
-    if (type == ValueType::Unknown)
+    auto encode = encoderFor(token);
+    if (!encode)
         return DISP_E_EXCEPTION;
     SkipSeparators();
     hr = ReadToken(token);
     if (FAILED(hr))
         return hr;
-    LONG e = ERROR_SUCCESS;
-    size_t length = std::strlen(token);
-    switch (type) {
-    case ValueType::String:
-        e = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(token),
-                           DWORD(length + 1));
-        break;
-    case ValueType::Dword: {
-        std::u16string wide = to16(token);
-        if (wide.empty() && length)
-            return E_OUTOFMEMORY;
-        ULONG number = 0;
-        // Only the decimal text of an unsigned 32-bit number is a DWORD; anything
-        // else is a syntax error, not a silently stored 0.
-        if (!allDigits(token) || FAILED(VarUI4FromStr(wide.c_str(), 0, 0, &number)))
-            return DISP_E_EXCEPTION;
-        DWORD data = number;
-        e = RegSetValueExA(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                           sizeof data);
-        break;
+    Encoded value;
+    hr = encode(token, value);
+    if (FAILED(hr))
+        return hr;
+    if (!dryRun) {
+        LONG e = RegSetValueExA(key, valueName, 0, value.first,
+                                reinterpret_cast<const BYTE*>(value.second.data()),
+                                DWORD(value.second.size()));
+        if (e != ERROR_SUCCESS)
+            return fromError(e);
     }
-    case ValueType::Binary: {
-        if (length % 2)
-            return E_FAIL;
-        std::string bytes(length / 2, '\0');
-        for (size_t i = 0; i < length; ++i)
-            bytes[i / 2] = char(bytes[i / 2] | (hexDigit(token[i]) << (i % 2 ? 0 : 4)));
-        e = RegSetValueExA(key, valueName, 0, REG_BINARY,
-                           reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()));
-        break;
-    }
-    case ValueType::MultiString: {
-        // Strings separated by the escape \0, each stored with its zero up to the
-        // first empty one, then one more zero that closes the list.
-        std::string data;
-        const char* p = token;
-        for (;;) {
-            const char* start = p;
-            while (*p && !(p[0] == '\\' && p[1] == '0'))
-                p = IsDBCSLeadByte(BYTE(*p)) && p[1] ? p + 2 : CharNextA(p);
-            if (p == start)
-                break;
-            data.append(start, p);
-            data += '\0';
-            if (!*p)
-                break;
-            p += 2;
-        }
-        data += '\0';
-        e = RegSetValueExA(key, valueName, 0, REG_MULTI_SZ,
-                           reinterpret_cast<const BYTE*>(data.data()), DWORD(data.size()));
-        break;
-    }
-    case ValueType::Unknown:
-        break;
-    }
-    if (e != ERROR_SUCCESS)
-        return fromError(e);
     return ReadToken(token);
 }
 
-HRESULT CRegObject::WalkBlock(char* token, HKEY parent, bool doRegister, bool recovering) {
-    KeyHandle current;
-    HRESULT hr = ReadToken(token);
+// The head of one statement: what comes before its value or block.
+struct CRegObject::Statement {
+    enum class Kind { Key, Value, DeleteOnly };
+    enum class Prefix { None, ForceRemove, Delete };
+    Kind kind = Kind::Key;
+    Prefix prefix = Prefix::None;
+    std::string prefixName; // the name ForceRemove or Delete applies to
+    bool mayDelete = true;  // cleared by NoRemove
+    std::string name;       // the key's or the value's name
+};
+
+// Reads a statement's head, starting from the token in token. On return token holds
+// the key name (Key), the token that starts with '=' (Value) or the deleted name
+// (DeleteOnly, registration only).
+HRESULT CRegObject::ReadStatement(char* token, bool doRegister, Statement& statement) {
+    statement = Statement();
+    HRESULT hr = S_OK;
+    if (is(token, "ForceRemove") || is(token, "Delete")) {
+        statement.prefix =
+            is(token, "Delete") ? Statement::Prefix::Delete : Statement::Prefix::ForceRemove;
+        if (FAILED(hr = ReadToken(token)))
+            return hr;
+        statement.prefixName = token;
+        if (doRegister) {
+            if (!isSingleKeyName(token))
+                return DISP_E_EXCEPTION;
+            if (statement.prefix == Statement::Prefix::Delete) {
+                statement.kind = Statement::Kind::DeleteOnly;
+                return S_OK;
+            }
+        }
+        // In unregistration the prefix changes nothing: the name token goes on as
+        // the rest of the statement.
+    }
+    if (is(token, "NoRemove")) {
+        statement.mayDelete = false;
+        if (FAILED(hr = ReadToken(token)))
+            return hr;
+    }
+    if (is(token, "Val")) {
+        statement.kind = Statement::Kind::Value;
+        if (FAILED(hr = ReadToken(token)))
+            return hr;
+        if (std::strlen(token) >= kNameBufferSize)
+            return DISP_E_EXCEPTION;
+        statement.name = token;
+        if (FAILED(hr = ReadToken(token)))
+            return hr;
+        return token[0] == '=' ? S_OK : DISP_E_EXCEPTION;
+    }
+    if (!isSingleKeyName(token))
+        return DISP_E_EXCEPTION;
+    statement.name = token;
+    return S_OK;
+}
+
+// An open block of the registration walk: its parent key and the current key, the
+// one the most recent key statement opened.
+struct CRegObject::RegisterLevel {
+    HKEY parent = nullptr;
+    RegKey current;
+};
+
+HRESULT CRegObject::RegisterStatement(char* token, std::vector<RegisterLevel>& levels,
+                                      bool dryRun) {
+    Statement statement;
+    HRESULT hr = ReadStatement(token, true, statement);
     if (FAILED(hr))
         return hr;
-    while (token[0] != '}') {
-        bool mayDelete = true;
-        bool checkBlock = false; // continue at the block check (registration)
-        if (is(token, "ForceRemove") || is(token, "Delete")) {
-            bool isDelete = is(token, "Delete");
-            hr = ReadToken(token);
-            if (FAILED(hr))
-                return hr;
-            if (doRegister) {
-                if (std::strchr(token, '\\'))
-                    return DISP_E_EXCEPTION;
-                if (!IsProtectedKeyName(token))
-                    (void)DeleteKeyTree(parent, token);
-                if (isDelete) {
-                    hr = ReadToken(token);
-                    if (SUCCEEDED(hr))
-                        hr = SkipValue(token);
-                    if (FAILED(hr))
-                        return hr;
-                    checkBlock = true;
-                }
-            }
-        }
-        if (!checkBlock && is(token, "NoRemove")) {
-            mayDelete = false;
-            hr = ReadToken(token);
-            if (FAILED(hr))
-                return hr;
-        }
-        if (!checkBlock && is(token, "Val")) {
-            hr = ReadToken(token);
-            if (FAILED(hr))
-                return hr;
-            if (std::strlen(token) >= kNameBufferSize)
-                return DISP_E_EXCEPTION;
-            char valueName[kNameBufferSize];
-            std::strcpy(valueName, token);
-            hr = ReadToken(token);
-            if (FAILED(hr))
-                return hr;
-            if (token[0] != '=')
-                return DISP_E_EXCEPTION;
-            if (doRegister) {
-                hr = StoreValue(parent, valueName, token);
-                if (FAILED(hr))
-                    return hr;
-                checkBlock = true;
-            } else {
-                if (!recovering && mayDelete) {
-                    KeyHandle writable;
-                    LONG e = RegOpenKeyExA(parent, nullptr, 0, KEY_WRITE, writable.put());
-                    if (e != ERROR_SUCCESS)
-                        return fromError(e);
-                    e = RegDeleteValueA(writable.get(), valueName);
-                    if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND)
-                        return fromError(e);
-                }
-                hr = SkipValue(token);
-                if (FAILED(hr))
-                    return hr;
-                continue;
-            }
-        }
-        if (!checkBlock && std::strchr(token, '\\'))
-            return DISP_E_EXCEPTION;
+    RegisterLevel& level = levels.back();
+    // What ForceRemove and Delete name is wiped first; a failure here is no failure
+    // of the script (the key may simply not be there).
+    if (statement.prefix != Statement::Prefix::None && !dryRun &&
+        !IsProtectedKeyName(statement.prefixName.c_str()))
+        (void)DeleteKeyTree(level.parent, statement.prefixName.c_str());
 
-        if (doRegister) {
-            if (!checkBlock) {
-                if (RegOpenKeyExA(parent, token, 0, kReadWrite, current.put()) != ERROR_SUCCESS &&
-                    RegOpenKeyExA(parent, token, 0, KEY_READ, current.put()) != ERROR_SUCCESS) {
-                    LONG e = RegCreateKeyExA(parent, token, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                             kReadWrite, nullptr, current.put(), nullptr);
-                    if (e != ERROR_SUCCESS)
-                        return fromError(e);
-                }
-                hr = ReadToken(token);
-                if (FAILED(hr))
-                    return hr;
-                if (token[0] == '=') {
-                    hr = StoreValue(current.get(), nullptr, token);
-                    if (FAILED(hr))
-                        return hr;
-                }
-            }
-            if (std::strcmp(token, "{") == 0) {
-                hr = WalkBlock(token, current.get(), true, false);
-                if (FAILED(hr))
-                    return hr;
-                hr = ReadToken(token);
-                if (FAILED(hr))
-                    return hr;
-            }
-            continue;
-        }
-
-        // Unregistration of a key statement.
-        KeyHandle key;
-        LONG openError = ERROR_FILE_NOT_FOUND;
-        bool keyRecovering = recovering;
-        if (!recovering) {
-            openError = RegOpenKeyExA(parent, token, 0, KEY_READ, key.put());
-            if (openError != ERROR_SUCCESS)
-                keyRecovering = true;
-        }
-        char keyName[kNameBufferSize];
-        std::strncpy(keyName, token, kNameBufferSize - 1);
-        keyName[kNameBufferSize - 1] = 0;
-        hr = ReadToken(token);
-        if (SUCCEEDED(hr))
-            hr = SkipValue(token);
-        if (FAILED(hr))
+    switch (statement.kind) {
+    case Statement::Kind::DeleteOnly:
+        if (FAILED(hr = ReadToken(token)) || FAILED(hr = SkipValue(token)))
             return hr;
-        if (token[0] == '{') {
-            hr = WalkBlock(token, key.get(), false, keyRecovering);
-            if (FAILED(hr) && !keyRecovering)
-                return hr;
-            hr = ReadToken(token);
-            if (FAILED(hr))
-                return hr;
+        break;
+    case Statement::Kind::Value:
+        if (FAILED(hr = StoreValue(level.parent, statement.name.c_str(), token, dryRun)))
+            return hr;
+        break;
+    case Statement::Kind::Key:
+        if (!dryRun) {
+            const char* name = statement.name.c_str();
+            if (RegOpenKeyExA(level.parent, name, 0, kReadWrite, level.current.put()) !=
+                    ERROR_SUCCESS &&
+                RegOpenKeyExA(level.parent, name, 0, KEY_READ, level.current.put()) !=
+                    ERROR_SUCCESS) {
+                LONG e = RegCreateKeyExA(level.parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                         kReadWrite, nullptr, level.current.put(), nullptr);
+                if (e != ERROR_SUCCESS)
+                    return fromError(e);
+            }
         }
-        if (recovering || openError == ERROR_FILE_NOT_FOUND)
+        if (FAILED(hr = ReadToken(token)))
+            return hr;
+        if (token[0] == '=' && FAILED(hr = StoreValue(level.current.get(), nullptr, token, dryRun)))
+            return hr;
+        break;
+    }
+    // A block after the statement belongs to the current key.
+    if (std::strcmp(token, "{") != 0)
+        return S_OK;
+    if (levels.size() >= kMaxBlockDepth) {
+        m_tooDeep = true;
+        return DISP_E_EXCEPTION;
+    }
+    HKEY blockParent = level.current.get();
+    levels.push_back({blockParent, RegKey()});
+    return ReadToken(token);
+}
+
+HRESULT CRegObject::RegisterBlock(char* token, HKEY root, bool dryRun) {
+    std::vector<RegisterLevel> levels;
+    levels.push_back({root, RegKey()});
+    HRESULT hr = ReadToken(token);
+    while (SUCCEEDED(hr)) {
+        if (token[0] != '}') {
+            hr = RegisterStatement(token, levels, dryRun);
             continue;
-        if (openError != ERROR_SUCCESS)
-            return fromError(openError);
-        LONG e = key.close();
-        if (e != ERROR_SUCCESS)
-            return fromError(e);
-        if (mayDelete) {
-            e = RegDeleteKeyA(parent, keyName);
+        }
+        levels.pop_back();
+        if (levels.empty())
+            return S_OK;
+        hr = ReadToken(token); // the token after the block
+    }
+    return hr;
+}
+
+// An open block of the unregistration walk. Besides the block's parent key it holds
+// the key statement the block belongs to, which is finished (closed, and deleted
+// where allowed) once the block is done.
+struct CRegObject::UnregisterLevel {
+    HKEY parent = nullptr;   // the key the block's statements are under
+    bool recovering = false; // nothing under parent is opened, changed or deleted
+    RegKey key;              // the owning key statement's key, when it could be opened
+    std::string keyName;     // its name, at most kNameBufferSize - 1 bytes
+    bool mayDelete = true;
+    LONG openError = ERROR_FILE_NOT_FOUND;
+};
+
+// A key statement done with: errors while opening it count now, then it is closed and,
+// unless NoRemove, deleted under the level it was named in.
+HRESULT CRegObject::FinishKey(const UnregisterLevel& level, UnregisterLevel& key) {
+    if (level.recovering || key.openError == ERROR_FILE_NOT_FOUND)
+        return S_OK;
+    if (key.openError != ERROR_SUCCESS)
+        return fromError(key.openError);
+    LONG e = key.key.close();
+    if (e != ERROR_SUCCESS)
+        return fromError(e);
+    if (key.mayDelete && (e = RegDeleteKeyA(level.parent, key.keyName.c_str())) != ERROR_SUCCESS)
+        return fromError(e);
+    return S_OK;
+}
+
+HRESULT CRegObject::UnregisterStatement(char* token, std::vector<UnregisterLevel>& levels) {
+    Statement statement;
+    HRESULT hr = ReadStatement(token, false, statement);
+    if (FAILED(hr))
+        return hr;
+    UnregisterLevel& level = levels.back();
+    if (statement.kind == Statement::Kind::Value) {
+        if (!level.recovering && statement.mayDelete) {
+            RegKey writable;
+            LONG e = RegOpenKeyExA(level.parent, nullptr, 0, KEY_WRITE, writable.put());
             if (e != ERROR_SUCCESS)
                 return fromError(e);
+            e = RegDeleteValueA(writable.get(), statement.name.c_str());
+            if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND)
+                return fromError(e);
         }
+        return SkipValue(token);
     }
-    return S_OK;
+
+    UnregisterLevel key;
+    key.keyName = statement.name.substr(0, kNameBufferSize - 1);
+    key.mayDelete = statement.mayDelete;
+    key.recovering = level.recovering;
+    if (!level.recovering) {
+        key.openError =
+            RegOpenKeyExA(level.parent, statement.name.c_str(), 0, KEY_READ, key.key.put());
+        key.recovering = key.openError != ERROR_SUCCESS;
+    }
+    if (FAILED(hr = ReadToken(token)) || FAILED(hr = SkipValue(token)))
+        return hr;
+    if (token[0] != '{')
+        return FinishKey(level, key);
+    if (levels.size() >= kMaxBlockDepth) {
+        m_tooDeep = true;
+        return DISP_E_EXCEPTION;
+    }
+    key.parent = key.key.get();
+    levels.push_back(std::move(key));
+    return ReadToken(token); // the block's first token
+}
+
+HRESULT CRegObject::UnregisterBlock(char* token, HKEY root, bool dryRun) {
+    std::vector<UnregisterLevel> levels;
+    UnregisterLevel top;
+    top.parent = root;
+    top.recovering = dryRun; // a dry run only reads: everything is passed over
+    levels.push_back(std::move(top));
+    HRESULT hr = ReadToken(token);
+    for (;;) {
+        if (m_tooDeep)
+            return DISP_E_EXCEPTION;
+        if (SUCCEEDED(hr) && token[0] != '}') {
+            hr = UnregisterStatement(token, levels);
+            continue;
+        }
+        // The innermost block is done, with '}' or with a failure.
+        UnregisterLevel done = std::move(levels.back());
+        levels.pop_back();
+        if (levels.empty())
+            return hr;
+        // A failure inside a key that could not be opened is not reported; any other
+        // failure ends the enclosing block as well.
+        if (FAILED(hr) && !done.recovering)
+            continue;
+        hr = ReadToken(token); // the token after the block
+        if (SUCCEEDED(hr))
+            hr = FinishKey(levels.back(), done);
+    }
+}
+
+HRESULT CRegObject::RunSections(bool doRegister, bool dryRun) {
+    auto token = std::make_unique<char[]>(kTokenBufferSize);
+    HRESULT hr = S_OK;
+    while (*m_cursor) {
+        if (FAILED(hr = ReadToken(token.get())))
+            return hr;
+        const RegRootName* root = findRegRoot(token.get());
+        if (!root)
+            return DISP_E_EXCEPTION;
+        if (FAILED(hr = ReadToken(token.get())))
+            return hr;
+        if (token[0] != '{')
+            return DISP_E_EXCEPTION;
+        const char* mark = m_cursor;
+        hr = doRegister ? RegisterBlock(token.get(), root->key, dryRun)
+                        : UnregisterBlock(token.get(), root->key, dryRun);
+        if (FAILED(hr)) {
+            if (doRegister && !dryRun && !m_tooDeep) {
+                // What the failed section wrote is walked back.
+                m_cursor = mark;
+                (void)UnregisterBlock(token.get(), root->key, false);
+            }
+            return hr;
+        }
+        SkipSeparators();
+    }
+    return hr;
 }
 
 HRESULT CRegObject::RunScript(LPCSTR text, bool doRegister) {
@@ -550,41 +612,15 @@ HRESULT CRegObject::RunScript(LPCSTR text, bool doRegister) {
     if (FAILED(hr))
         return hr;
     std::unique_ptr<char[]> owner(expanded);
-    auto token = std::make_unique<char[]>(kTokenBufferSize);
+    // A first pass only reads, so that a script nested deeper than any key may be
+    // is refused before anything is written. Other failures are left to the real
+    // walk, which meets them at the same place and walks back what it wrote.
+    m_tooDeep = false;
     m_cursor = expanded;
-    while (*m_cursor) {
-        hr = ReadToken(token.get());
-        if (FAILED(hr))
-            break;
-        HKEY root = nullptr;
-        for (const RootKey& r : kRootKeys)
-            if (!root && lstrcmpiA(token.get(), r.name) == 0)
-                root = r.key;
-        if (!root) {
-            hr = DISP_E_EXCEPTION;
-            break;
-        }
-        hr = ReadToken(token.get());
-        if (FAILED(hr))
-            break;
-        if (token[0] != '{') {
-            hr = DISP_E_EXCEPTION;
-            break;
-        }
-        if (doRegister) {
-            const char* mark = m_cursor;
-            hr = WalkBlock(token.get(), root, true, false);
-            if (FAILED(hr)) {
-                m_cursor = mark;
-                (void)WalkBlock(token.get(), root, false, false);
-                break;
-            }
-        } else {
-            hr = WalkBlock(token.get(), root, false, false);
-            if (FAILED(hr))
-                break;
-        }
-        SkipSeparators();
+    hr = RunSections(doRegister, true);
+    if (!m_tooDeep) {
+        m_cursor = expanded;
+        hr = RunSections(doRegister, false);
     }
     m_cursor = nullptr;
     return hr;

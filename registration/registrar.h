@@ -13,6 +13,10 @@
 
 #include "orvik/platform.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace orvik {
 
 /// The registrar's interface, in table order.
@@ -33,6 +37,9 @@ public:
     static constexpr size_t kTokenBufferSize = 4096;
     static constexpr size_t kNameBufferSize = 260;
     static constexpr size_t kMaxVariableNameLength = 31;
+    /// Blocks nest at most as deep as the registry's keys may (the root block
+    /// included); a deeper script is a syntax error found before anything is written.
+    static constexpr size_t kMaxBlockDepth = ORVIK_REG_MAX_KEY_DEPTH;
 
     CRegObject() = default;
     CRegObject(const CRegObject&) = delete;
@@ -63,19 +70,30 @@ public:
     /// A key name the ForceRemove and Delete keywords never delete.
     static bool IsProtectedKeyName(LPCSTR name);
     /// Deletes parent\name and everything below it; a platform error number.
+    /// ERROR_INVALID_PARAMETER for an empty name, which never means parent itself.
     static LONG DeleteKeyTree(HKEY parent, LPCSTR name);
 
 private:
+    struct Statement;
+    struct RegisterLevel;
+    struct UnregisterLevel;
+
+    HRESULT RunSections(bool doRegister, bool dryRun);
     HRESULT ReadToken(char* token);
-    HRESULT WalkBlock(char* token, HKEY parent, bool doRegister, bool recovering);
-    HRESULT StoreValue(HKEY key, LPCSTR valueName, char* token);
+    HRESULT ReadStatement(char* token, bool doRegister, Statement& statement);
+    HRESULT RegisterBlock(char* token, HKEY root, bool dryRun);
+    HRESULT RegisterStatement(char* token, std::vector<RegisterLevel>& levels, bool dryRun);
+    HRESULT UnregisterBlock(char* token, HKEY root, bool dryRun);
+    HRESULT UnregisterStatement(char* token, std::vector<UnregisterLevel>& levels);
+    HRESULT FinishKey(const UnregisterLevel& level, UnregisterLevel& key);
+    HRESULT StoreValue(HKEY key, LPCSTR valueName, char* token, bool dryRun);
     HRESULT SkipValue(char* token);
     void SkipSeparators();
 
-    char** m_names = nullptr;
-    OLECHAR** m_values = nullptr;
-    int m_count = 0;
+    /// Name (8-bit) and value (16-bit) of each variable, in the order added.
+    std::vector<std::pair<std::string, std::u16string>> m_variables;
     const char* m_cursor = nullptr;
+    bool m_tooDeep = false;
 };
 
 } // namespace orvik

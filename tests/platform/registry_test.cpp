@@ -3,6 +3,8 @@
 
 #include "tests/support/registry_fixture.h"
 
+#include "orvik/platform/registry_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -17,15 +19,6 @@ namespace orvik::testing {
 namespace {
 
 using Registry = RegistryTest;
-
-// A key handle closed at the end of its scope.
-struct Key {
-    HKEY h = nullptr;
-    ~Key() {
-        if (h)
-            RegCloseKey(h);
-    }
-};
 
 LONG setString(HKEY key, const char* name, const std::string& text) {
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
@@ -42,85 +35,86 @@ std::string getString(HKEY key, const char* name) {
 }
 
 TEST_F(Registry, NamesCompareWithoutCaseAndKeepTheirCase) {
-    Key k;
+    RegKey k;
     DWORD disposition = 0;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "Orvik.Point\\CurVer", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &k.h, &disposition),
+                              KEY_ALL_ACCESS, nullptr, k.put(), &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
-    Key again;
+    RegKey again;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "ORVIK.POINT\\curver", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &again.h, &disposition),
+                              KEY_ALL_ACCESS, nullptr, again.put(), &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
-    ASSERT_EQ(setString(k.h, "ThreadingModel", "Apartment"), ERROR_SUCCESS);
-    EXPECT_EQ(getString(again.h, "THREADINGMODEL"), "Apartment");
-    Key root;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "orvik.point", 0, KEY_READ, &root.h), ERROR_SUCCESS);
+    ASSERT_EQ(setString(k.get(), "ThreadingModel", "Apartment"), ERROR_SUCCESS);
+    EXPECT_EQ(getString(again.get(), "THREADINGMODEL"), "Apartment");
+    RegKey root;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "orvik.point", 0, KEY_READ, root.put()),
+              ERROR_SUCCESS);
     char name[256];
     DWORD size = sizeof name;
-    ASSERT_EQ(RegEnumKeyExA(root.h, 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(RegEnumKeyExA(root.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_STREQ(name, "CurVer");
     EXPECT_EQ(size, 6u);
 }
 
 TEST_F(Registry, ValuesKeepTheirTypeAndEveryByte) {
-    Key k;
+    RegKey k;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Values", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &k.h, nullptr),
+                              k.put(), nullptr),
               ERROR_SUCCESS);
     const BYTE binary[] = {0, 1, 0, 255, 0};
-    ASSERT_EQ(RegSetValueExA(k.h, "bin", 0, REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(k.h, "none", 0, REG_NONE, nullptr, 0), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(k.h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("dflt"), 5),
+    ASSERT_EQ(RegSetValueExA(k.get(), "bin", 0, REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(k.get(), "none", 0, REG_NONE, nullptr, 0), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(k.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("dflt"), 5),
               ERROR_SUCCESS);
     BYTE out[16];
     DWORD size = sizeof out, type = 0;
-    ASSERT_EQ(RegQueryValueExA(k.h, "BIN", nullptr, &type, out, &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(k.get(), "BIN", nullptr, &type, out, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, DWORD(REG_BINARY));
     EXPECT_EQ(size, sizeof binary);
     EXPECT_EQ(std::memcmp(out, binary, sizeof binary), 0);
     size = sizeof out;
-    ASSERT_EQ(RegQueryValueExA(k.h, "none", nullptr, &type, out, &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(k.get(), "none", nullptr, &type, out, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, DWORD(REG_NONE));
     EXPECT_EQ(size, 0u);
-    EXPECT_EQ(getString(k.h, ""), "dflt") << "the empty name is the default value";
+    EXPECT_EQ(getString(k.get(), ""), "dflt") << "the empty name is the default value";
     // Replacing keeps the value's place in the enumeration.
-    ASSERT_EQ(RegSetValueExA(k.h, "bin", 0, REG_DWORD, binary, 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(k.get(), "bin", 0, REG_DWORD, binary, 4), ERROR_SUCCESS);
     char name[32];
     DWORD nameSize = sizeof name;
-    ASSERT_EQ(RegEnumValueA(k.h, 0, name, &nameSize, nullptr, &type, nullptr, nullptr),
+    ASSERT_EQ(RegEnumValueA(k.get(), 0, name, &nameSize, nullptr, &type, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_STREQ(name, "bin");
     EXPECT_EQ(type, DWORD(REG_DWORD));
 }
 
 TEST_F(Registry, SizesAreReportedAndShortBuffersRefused) {
-    Key k;
+    RegKey k;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Sizes\\AChildWithALongName", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &k.h, nullptr),
+                              KEY_ALL_ACCESS, nullptr, k.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(setString(k.h, "v", "0123456789"), ERROR_SUCCESS);
+    ASSERT_EQ(setString(k.get(), "v", "0123456789"), ERROR_SUCCESS);
     DWORD size = 0;
-    ASSERT_EQ(RegQueryValueExA(k.h, "v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(k.get(), "v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 11u);
     BYTE small[4];
     size = sizeof small;
-    EXPECT_EQ(RegQueryValueExA(k.h, "v", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(RegQueryValueExA(k.get(), "v", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
     EXPECT_EQ(size, 11u);
-    Key parent;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Sizes", 0, KEY_READ, &parent.h), ERROR_SUCCESS);
+    RegKey parent;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Sizes", 0, KEY_READ, parent.put()), ERROR_SUCCESS);
     char name[8];
     DWORD nameSize = sizeof name;
-    EXPECT_EQ(RegEnumKeyExA(parent.h, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+    EXPECT_EQ(RegEnumKeyExA(parent.get(), 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
               ERROR_MORE_DATA);
     EXPECT_EQ(nameSize, 19u);
     nameSize = sizeof name;
-    EXPECT_EQ(RegEnumKeyExA(parent.h, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+    EXPECT_EQ(RegEnumKeyExA(parent.get(), 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
               ERROR_NO_MORE_ITEMS);
     DWORD subKeys = 0, maxName = 0, values = 9;
-    ASSERT_EQ(RegQueryInfoKeyA(parent.h, nullptr, nullptr, nullptr, &subKeys, &maxName, nullptr,
+    ASSERT_EQ(RegQueryInfoKeyA(parent.get(), nullptr, nullptr, nullptr, &subKeys, &maxName, nullptr,
                                &values, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(subKeys, 1u);
@@ -129,34 +123,34 @@ TEST_F(Registry, SizesAreReportedAndShortBuffersRefused) {
 }
 
 TEST_F(Registry, RightsOfAHandleAreHonoured) {
-    Key writable;
+    RegKey writable;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Rights", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &writable.h, nullptr),
+                              writable.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(setString(writable.h, "v", "x"), ERROR_SUCCESS);
-    Key reader, writer;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Rights", 0, KEY_READ, &reader.h), ERROR_SUCCESS);
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Rights", 0, KEY_WRITE, &writer.h), ERROR_SUCCESS);
-    EXPECT_EQ(setString(reader.h, "v", "y"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegDeleteValueA(reader.h, "v"), ERROR_ACCESS_DENIED);
-    Key child;
-    EXPECT_EQ(RegCreateKeyExA(reader.h, "child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child.h,
-                              nullptr),
+    ASSERT_EQ(setString(writable.get(), "v", "x"), ERROR_SUCCESS);
+    RegKey reader, writer;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Rights", 0, KEY_READ, reader.put()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Rights", 0, KEY_WRITE, writer.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(setString(reader.get(), "v", "y"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteValueA(reader.get(), "v"), ERROR_ACCESS_DENIED);
+    RegKey child;
+    EXPECT_EQ(RegCreateKeyExA(reader.get(), "child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              child.put(), nullptr),
               ERROR_ACCESS_DENIED);
     DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExA(writer.h, "v", nullptr, nullptr, nullptr, &size),
+    EXPECT_EQ(RegQueryValueExA(writer.get(), "v", nullptr, nullptr, nullptr, &size),
               ERROR_ACCESS_DENIED);
-    EXPECT_EQ(getString(reader.h, "v"), "x");
+    EXPECT_EQ(getString(reader.get(), "v"), "x");
 }
 
 TEST_F(Registry, ClosedAndBogusHandlesAndMissingNames) {
-    Key k;
+    RegKey k;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Handles", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &k.h, nullptr),
+                              k.put(), nullptr),
               ERROR_SUCCESS);
-    HKEY closed = k.h;
-    ASSERT_EQ(RegCloseKey(k.h), ERROR_SUCCESS);
-    k.h = nullptr;
+    HKEY closed = k.get();
+    ASSERT_EQ(k.close(), ERROR_SUCCESS);
     HKEY bogus = reinterpret_cast<HKEY>(uintptr_t(0xDEAD0));
     for (HKEY bad : {closed, bogus, HKEY(nullptr)}) {
         HKEY out = nullptr;
@@ -169,46 +163,47 @@ TEST_F(Registry, ClosedAndBogusHandlesAndMissingNames) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Handles\\missing", 0, KEY_READ, &out),
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
-    Key h;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Handles", 0, KEY_ALL_ACCESS, &h.h), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteValueA(h.h, "missing"), ERROR_FILE_NOT_FOUND);
+    RegKey h;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Handles", 0, KEY_ALL_ACCESS, h.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(h.get(), "missing"), ERROR_FILE_NOT_FOUND);
     DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExA(h.h, "missing", nullptr, nullptr, nullptr, &size),
+    EXPECT_EQ(RegQueryValueExA(h.get(), "missing", nullptr, nullptr, nullptr, &size),
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "\\leading", 0, KEY_READ, &out), ERROR_BAD_PATHNAME);
 }
 
 TEST_F(Registry, KeysWithSubkeysAreNotDeletedAndDeletedKeysInvalidateHandles) {
-    Key k;
+    RegKey k;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Tree\\Leaf", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &k.h, nullptr),
+                              nullptr, k.put(), nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Tree"), ERROR_ACCESS_DENIED);
     ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Tree\\Leaf"), ERROR_SUCCESS);
-    EXPECT_EQ(setString(k.h, "v", "x"), ERROR_KEY_DELETED);
+    EXPECT_EQ(setString(k.get(), "v", "x"), ERROR_KEY_DELETED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Tree"), ERROR_SUCCESS);
 }
 
 TEST_F(Registry, EnumeratingIndexZeroWhileDeletingEmptiesAKey) {
-    Key parent;
+    RegKey parent;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Many", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &parent.h, nullptr),
+                              parent.put(), nullptr),
               ERROR_SUCCESS);
     for (int i = 0; i < 20; ++i) {
-        Key child;
+        RegKey child;
         std::string name = "k" + std::to_string(i);
-        ASSERT_EQ(RegCreateKeyExA(parent.h, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &child.h, nullptr),
+        ASSERT_EQ(RegCreateKeyExA(parent.get(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, child.put(), nullptr),
                   ERROR_SUCCESS);
     }
     int deleted = 0;
     for (;;) {
         char name[256];
         DWORD size = sizeof name;
-        if (RegEnumKeyExA(parent.h, 0, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumKeyExA(parent.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
-        ASSERT_EQ(RegDeleteKeyA(parent.h, name), ERROR_SUCCESS);
+        ASSERT_EQ(RegDeleteKeyA(parent.get(), name), ERROR_SUCCESS);
         ++deleted;
     }
     EXPECT_EQ(deleted, 20);
@@ -238,12 +233,12 @@ TEST_F(Registry, AgreesWithAModelUnderRandomOperations) {
         std::string key = fold(path);
         switch (rng() % 3) {
         case 0: { // create and set
-            Key k;
+            RegKey k;
             ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                      KEY_ALL_ACCESS, nullptr, &k.h, nullptr),
+                                      KEY_ALL_ACCESS, nullptr, k.put(), nullptr),
                       ERROR_SUCCESS);
             std::string v = std::to_string(step);
-            ASSERT_EQ(setString(k.h, "v", v), ERROR_SUCCESS);
+            ASSERT_EQ(setString(k.get(), "v", v), ERROR_SUCCESS);
             for (size_t pos = key.find('\\'); pos != std::string::npos;
                  pos = key.find('\\', pos + 1))
                 model.emplace(key.substr(0, pos), "");
@@ -264,12 +259,12 @@ TEST_F(Registry, AgreesWithAModelUnderRandomOperations) {
             break;
         }
         default: { // read
-            Key k;
-            LONG e = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k.h);
+            RegKey k;
+            LONG e = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, k.put());
             ASSERT_EQ(e == ERROR_SUCCESS, model.count(key) == 1) << path;
             if (e == ERROR_SUCCESS) {
                 std::string v = model[key];
-                EXPECT_EQ(getString(k.h, "v"), v.empty() ? "<missing>" : v);
+                EXPECT_EQ(getString(k.get(), "v"), v.empty() ? "<missing>" : v);
             }
         }
         }
@@ -277,9 +272,9 @@ TEST_F(Registry, AgreesWithAModelUnderRandomOperations) {
 }
 
 TEST_F(Registry, StoreIsCreatedPrivateToItsOwner) {
-    Key k;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k.h,
-                              nullptr),
+    RegKey k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              k.put(), nullptr),
               ERROR_SUCCESS);
     struct stat file {
     }, dir{};
@@ -311,14 +306,12 @@ template <class Body> pid_t spawn(Body body) {
 
 int writeKeys(const char* prefix, int count) {
     for (int i = 0; i < count; ++i) {
-        HKEY k = nullptr;
+        RegKey k;
         std::string path = std::string("Shared\\") + prefix + std::to_string(i);
         if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &k, nullptr) != ERROR_SUCCESS)
+                            k.put(), nullptr) != ERROR_SUCCESS)
             return 1;
-        LONG e = setString(k, "v", path);
-        RegCloseKey(k);
-        if (e != ERROR_SUCCESS)
+        if (setString(k.get(), "v", path) != ERROR_SUCCESS)
             return 2;
     }
     return 0;
@@ -332,10 +325,10 @@ TEST_F(Registry, TwoProcessesWritingAtOnceBothSucceed) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     ASSERT_EQ(waitpid(b, &status, 0), b);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    Key shared;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Shared", 0, KEY_READ, &shared.h), ERROR_SUCCESS);
+    RegKey shared;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Shared", 0, KEY_READ, shared.put()), ERROR_SUCCESS);
     DWORD subKeys = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(shared.h, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+    ASSERT_EQ(RegQueryInfoKeyA(shared.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(subKeys, 300u);
@@ -352,18 +345,19 @@ TEST_F(Registry, WriterKilledMidRunLeavesEveryKeyAndValueWhole) {
             return 1;
         for (int i = 0;; ++i) {
             setString(k, "big", i % 2 ? patternB : patternA);
-            std::string path = "Busy\\d" + std::to_string(i) + "\\e\\f\\g";
-            HKEY deep = nullptr;
-            if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &deep, nullptr) == ERROR_SUCCESS)
-                RegCloseKey(deep);
+            std::string path = "Busy\\d";
+            path += std::to_string(i);
+            path += "\\e\\f\\g";
+            RegKey deep;
+            (void)RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, deep.put(), nullptr);
         }
     });
     // Kill the child while it is in the middle of its writes: once a few rounds are
     // visible (or after ten seconds, should it never get going).
     for (int waited = 0; waited < 1000; ++waited) {
-        Key seen;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Busy\\d3\\e\\f\\g", 0, KEY_READ, &seen.h) ==
+        RegKey seen;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Busy\\d3\\e\\f\\g", 0, KEY_READ, seen.put()) ==
             ERROR_SUCCESS)
             break;
         usleep(10000);
@@ -374,30 +368,31 @@ TEST_F(Registry, WriterKilledMidRunLeavesEveryKeyAndValueWhole) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status));
 
-    Key busy;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Busy", 0, KEY_READ, &busy.h), ERROR_SUCCESS);
-    std::string big = getString(busy.h, "big");
+    RegKey busy;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Busy", 0, KEY_READ, busy.put()), ERROR_SUCCESS);
+    std::string big = getString(busy.get(), "big");
     EXPECT_TRUE(big == patternA || big == patternB) << "a torn value of " << big.size() << " bytes";
     int complete = 0;
     for (DWORD i = 0;; ++i) {
         char name[256];
         DWORD size = sizeof name;
-        if (RegEnumKeyExA(busy.h, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumKeyExA(busy.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
-        Key leaf;
-        EXPECT_EQ(
-            RegOpenKeyExA(busy.h, (std::string(name) + "\\e\\f\\g").c_str(), 0, KEY_READ, &leaf.h),
-            ERROR_SUCCESS)
+        RegKey leaf;
+        EXPECT_EQ(RegOpenKeyExA(busy.get(), (std::string(name) + "\\e\\f\\g").c_str(), 0, KEY_READ,
+                                leaf.put()),
+                  ERROR_SUCCESS)
             << "path " << name << " was created in part";
         ++complete;
     }
     EXPECT_GT(complete, 0) << "the child never got to write";
     // The store still takes writes.
-    EXPECT_EQ(setString(busy.h, "after", "x"), ERROR_ACCESS_DENIED) << "busy was opened read-only";
-    Key w;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Busy", 0, KEY_ALL_ACCESS, &w.h), ERROR_SUCCESS);
-    EXPECT_EQ(setString(w.h, "after", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(setString(busy.get(), "after", "x"), ERROR_ACCESS_DENIED)
+        << "busy was opened read-only";
+    RegKey w;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Busy", 0, KEY_ALL_ACCESS, w.put()), ERROR_SUCCESS);
+    EXPECT_EQ(setString(w.get(), "after", "x"), ERROR_SUCCESS);
 }
 
 } // namespace

@@ -523,14 +523,11 @@ std::string compileWithLocale(const char* lcid, const std::string& name) {
 }
 
 std::string regValue(const std::string& key, const char* name = nullptr) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+    RegKey k;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS)
         return "<no key>";
-    char buf[1024];
-    DWORD size = sizeof buf;
-    LONG e = RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
-    RegCloseKey(k);
-    return e == ERROR_SUCCESS ? std::string(buf) : "<no value>";
+    std::string text;
+    return regQueryString(k.get(), nullptr, name, text) == ERROR_SUCCESS ? text : "<no value>";
 }
 
 TEST_F(TypeLibRegistration, RegisteringWritesTheLibraryAndItsInterfaces) {

@@ -23,13 +23,13 @@ HRESULT run(const std::string& script, bool doRegister = true,
 
 // The value under HKCU\path (default value when name is empty), with its type.
 std::string value(const std::string& path, const char* name = "", DWORD* type = nullptr) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+    RegKey k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS)
         return "<no key>";
     std::string data(70000, '\0');
     DWORD size = DWORD(data.size()), t = 0;
-    LONG e = RegQueryValueExA(k, name, nullptr, &t, reinterpret_cast<BYTE*>(data.data()), &size);
-    RegCloseKey(k);
+    LONG e =
+        RegQueryValueExA(k.get(), name, nullptr, &t, reinterpret_cast<BYTE*>(data.data()), &size);
     if (e != ERROR_SUCCESS)
         return "<no value>";
     if (type)
@@ -39,11 +39,8 @@ std::string value(const std::string& path, const char* name = "", DWORD* type = 
 }
 
 bool exists(const std::string& path, HKEY root = HKEY_CURRENT_USER) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(k);
-    return true;
+    RegKey k;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
 }
 
 TEST_F(Registrar, QuotedTokensUndoubleQuotesAndMayBeEmpty) {
@@ -207,22 +204,12 @@ std::string readScript(const std::string& name) {
 TEST_F(Registrar, ModulePathWithASingleQuoteIsStoredWhole) {
     std::u16string doubled = u"/opt/it''s/liborvik.so";
     ASSERT_EQ(run(readScript("Point"), true, {{u"Module", doubled}}), S_OK);
-    HKEY k = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT,
-                            "CLSID\\{283075AE-B177-11D3-BE8E-0060B0EB1D67}\\InprocServer32", 0,
-                            KEY_READ, &k),
-              ERROR_SUCCESS);
-    char path[256];
-    DWORD size = sizeof path;
-    ASSERT_EQ(RegQueryValueExA(k, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size),
-              ERROR_SUCCESS);
-    EXPECT_STREQ(path, "/opt/it's/liborvik.so");
-    size = sizeof path;
-    ASSERT_EQ(RegQueryValueExA(k, "ThreadingModel", nullptr, nullptr, reinterpret_cast<BYTE*>(path),
-                               &size),
-              ERROR_SUCCESS);
-    EXPECT_STREQ(path, "Apartment");
-    RegCloseKey(k);
+    const char* server = "CLSID\\{283075AE-B177-11D3-BE8E-0060B0EB1D67}\\InprocServer32";
+    std::string text;
+    ASSERT_EQ(regQueryString(HKEY_CLASSES_ROOT, server, nullptr, text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "/opt/it's/liborvik.so");
+    ASSERT_EQ(regQueryString(HKEY_CLASSES_ROOT, server, "ThreadingModel", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "Apartment");
 }
 
 TEST_F(Registrar, EveryClassScriptRegistersAndUnregistersCleanly) {

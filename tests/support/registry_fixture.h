@@ -4,6 +4,7 @@
 #define ORVIK_TESTS_SUPPORT_REGISTRY_FIXTURE_H
 
 #include "orvik/platform.h"
+#include "orvik/platform/registry_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -52,15 +53,12 @@ inline void dumpTree(HKEY key, const std::string& path, std::map<std::string, st
                   std::string(reinterpret_cast<char*>(data), dataSize) + ";";
     }
     out[path] = values;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        HKEY child = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(key, name, 0, KEY_READ, &child), ERROR_SUCCESS);
-        dumpTree(child, path + "\\" + name, out);
-        RegCloseKey(child);
+    std::vector<std::string> children;
+    ASSERT_EQ(regSubkeyNames(key, children), ERROR_SUCCESS);
+    for (const std::string& name : children) {
+        RegKey child;
+        ASSERT_EQ(RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, child.put()), ERROR_SUCCESS);
+        dumpTree(child.get(), path + "\\" + name, out);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "registration/registrar.h"
 
+#include "orvik/platform/registry_helpers.h"
 #include "orvik/platform/utf.h"
 
 #include <cstdio>
@@ -36,22 +37,11 @@ const char kUsage[] =
     "HKEY_LOCAL_MACHINE (HKLM), HKEY_USERS (HKU), HKEY_CURRENT_CONFIG (HKCC).\n"
     "Exit status: 0 success, 1 failure (the result code on standard error), 2 usage.\n";
 
-struct Root {
-    const char* name;
-    const char* shortName;
-    HKEY key;
-};
-
-const Root kRoots[] = {
-    {"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},
-    {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
-    {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
-    {"HKEY_USERS", "HKU", HKEY_USERS},
-    {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG},
-};
+using orvik::RegKey;
+using orvik::RegRootName;
 
 struct KeyPath {
-    const Root* root = nullptr;
+    const RegRootName* root = nullptr;
     std::string path; // below the root, without leading backslash
     std::string full() const {
         return path.empty() ? root->name : std::string(root->name) + "\\" + path;
@@ -60,11 +50,7 @@ struct KeyPath {
 
 bool parseKey(const std::string& text, KeyPath& out) {
     size_t slash = text.find('\\');
-    std::string rootName = text.substr(0, slash);
-    for (const Root& r : kRoots)
-        if (lstrcmpiA(rootName.c_str(), r.name) == 0 ||
-            lstrcmpiA(rootName.c_str(), r.shortName) == 0)
-            out.root = &r;
+    out.root = orvik::findRegRoot(text.substr(0, slash).c_str());
     if (!out.root)
         return false;
     out.path = slash == std::string::npos ? "" : text.substr(slash + 1);
@@ -147,44 +133,47 @@ LONG readValues(HKEY key, std::vector<Value>& values) {
     }
 }
 
-LONG readSubkeys(HKEY key, std::vector<std::string>& names) {
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD size = sizeof name;
-        LONG e = RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
-        if (e == ERROR_NO_MORE_ITEMS)
-            return ERROR_SUCCESS;
+// Appends the REGEDIT4 text of root\path and everything below it to out. The walk
+// keeps its own stack of open keys, so no depth of tree can exhaust the call stack.
+LONG exportTree(const KeyPath& top, std::string& out) {
+    struct Level {
+        RegKey key;
+        std::string fullName;
+        std::vector<std::string> children;
+        size_t next = 0;
+    };
+    std::vector<Level> stack;
+    auto enter = [&](HKEY parent, const std::string& name, std::string fullName,
+                     bool printSelf) -> LONG {
+        Level level{RegKey(), std::move(fullName), {}, 0};
+        LONG e = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, level.key.put());
+        std::vector<Value> values;
+        if (e == ERROR_SUCCESS)
+            e = readValues(level.key.get(), values);
+        if (e == ERROR_SUCCESS)
+            e = orvik::regSubkeyNames(level.key.get(), level.children);
         if (e != ERROR_SUCCESS)
             return e;
-        names.push_back(name);
+        if (printSelf || !values.empty()) {
+            out += "[" + level.fullName + "]\n";
+            for (const Value& v : values)
+                out += valueLine(v.name, v.type, v.data) + "\n";
+            out += "\n";
+        }
+        stack.push_back(std::move(level));
+        return ERROR_SUCCESS;
+    };
+    LONG e = enter(top.root->key, top.path, top.full(), !top.path.empty());
+    while (e == ERROR_SUCCESS && !stack.empty()) {
+        Level& level = stack.back();
+        if (level.next == level.children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const std::string& child = level.children[level.next++];
+        e = enter(level.key.get(), child, level.fullName + "\\" + child, true);
     }
-}
-
-LONG exportKey(HKEY key, const std::string& fullName, bool printSelf, std::string& out) {
-    std::vector<Value> values;
-    std::vector<std::string> children;
-    LONG e = readValues(key, values);
-    if (e == ERROR_SUCCESS)
-        e = readSubkeys(key, children);
-    if (e != ERROR_SUCCESS)
-        return e;
-    if (printSelf || !values.empty()) {
-        out += "[" + fullName + "]\n";
-        for (const Value& v : values)
-            out += valueLine(v.name, v.type, v.data) + "\n";
-        out += "\n";
-    }
-    for (const std::string& child : children) {
-        HKEY sub = nullptr;
-        e = RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, &sub);
-        if (e != ERROR_SUCCESS)
-            return e;
-        e = exportKey(sub, fullName + "\\" + child, true, out);
-        RegCloseKey(sub);
-        if (e != ERROR_SUCCESS)
-            return e;
-    }
-    return ERROR_SUCCESS;
+    return e;
 }
 
 int runExport(const std::vector<std::string>& args) {
@@ -193,7 +182,7 @@ int runExport(const std::vector<std::string>& args) {
     std::string out = "REGEDIT4\n\n";
     std::vector<KeyPath> keys;
     if (args.empty()) {
-        for (const Root& r : kRoots)
+        for (const RegRootName& r : orvik::kRegRootNames)
             keys.push_back({&r, ""});
     } else {
         KeyPath k;
@@ -202,12 +191,7 @@ int runExport(const std::vector<std::string>& args) {
         keys.push_back(k);
     }
     for (const KeyPath& k : keys) {
-        HKEY key = nullptr;
-        LONG e = RegOpenKeyExA(k.root->key, k.path.c_str(), 0, KEY_READ, &key);
-        if (e == ERROR_SUCCESS) {
-            e = exportKey(key, k.full(), !k.path.empty(), out);
-            RegCloseKey(key);
-        }
+        LONG e = exportTree(k, out);
         if (e != ERROR_SUCCESS)
             return fail(("export " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
     }
@@ -221,16 +205,15 @@ int runQuery(const std::vector<std::string>& args) {
     KeyPath k;
     if (!parseKey(args[0], k))
         return usage("unknown root key");
-    HKEY key = nullptr;
-    LONG e = RegOpenKeyExA(k.root->key, k.path.c_str(), 0, KEY_READ, &key);
+    RegKey key;
+    LONG e = RegOpenKeyExA(k.root->key, k.path.c_str(), 0, KEY_READ, key.put());
     if (e != ERROR_SUCCESS)
         return fail(("open " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
     std::vector<Value> values;
     std::vector<std::string> children;
-    e = readValues(key, values);
+    e = readValues(key.get(), values);
     if (e == ERROR_SUCCESS)
-        e = readSubkeys(key, children);
-    RegCloseKey(key);
+        e = orvik::regSubkeyNames(key.get(), children);
     if (e != ERROR_SUCCESS)
         return fail(("query " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
     if (args.size() == 2) {
@@ -292,12 +275,10 @@ int runDelete(const std::vector<std::string>& args) {
     size_t slash = k.path.find_last_of('\\');
     std::string parentPath = slash == std::string::npos ? "" : k.path.substr(0, slash);
     std::string name = slash == std::string::npos ? k.path : k.path.substr(slash + 1);
-    HKEY parent = nullptr;
-    LONG e = RegOpenKeyExA(k.root->key, parentPath.c_str(), 0, KEY_READ | KEY_WRITE, &parent);
-    if (e == ERROR_SUCCESS) {
-        e = orvik::CRegObject::DeleteKeyTree(parent, name.c_str());
-        RegCloseKey(parent);
-    }
+    RegKey parent;
+    LONG e = RegOpenKeyExA(k.root->key, parentPath.c_str(), 0, KEY_READ | KEY_WRITE, parent.put());
+    if (e == ERROR_SUCCESS)
+        e = orvik::regDeleteTree(parent.get(), name.c_str());
     if (e != ERROR_SUCCESS)
         return fail(("delete " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
     return 0;

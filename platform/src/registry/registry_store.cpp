@@ -13,6 +13,7 @@
 // its store open even if ORVIK_REGISTRY later names another one.
 
 #include "orvik/platform/registry.h"
+#include "orvik/platform/registry_helpers.h"
 
 #include <sqlite3.h>
 
@@ -23,6 +24,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,9 +38,8 @@ constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
 constexpr int kBusyTimeoutMs = 10000;
 
-const char* const kRootNames[] = {
-    "HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",   "HKEY_LOCAL_MACHINE", "HKEY_USERS",
-    "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
+using orvik::kRegRootNames;
+constexpr int kRootCount = int(std::size(kRegRootNames));
 
 std::string fold(const std::string& name) {
     std::string f = name;
@@ -116,10 +117,10 @@ std::shared_ptr<Store> tryOpenStore(const std::string& path, bool& busy) {
         return nullptr;
     }
     bool ok = sqlite3_exec(store->db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK;
-    for (int i = 0; ok && i < 7; ++i) {
+    for (int i = 0; ok && i < kRootCount; ++i) {
         std::string sql = "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(" +
-                          std::to_string(i + 1) + ", NULL, '" + kRootNames[i] + "', '" +
-                          fold(kRootNames[i]) + "')";
+                          std::to_string(i + 1) + ", NULL, '" + kRegRootNames[i].name + "', '" +
+                          fold(kRegRootNames[i].name) + "')";
         ok = sqlite3_exec(store->db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     }
     ok = ok && sqlite3_exec(store->db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -232,12 +233,12 @@ Registry& registry() {
     return r;
 }
 
-// The predefined root a handle names, as its key id (1-7), or 0.
+// The predefined root a handle names, as its key id (1 on, in the order of the
+// predefined handles), or 0.
 int64_t rootId(HKEY h) {
-    auto v = reinterpret_cast<intptr_t>(h);
-    for (int i = 0; i < 7; ++i)
-        if (v == intptr_t(int32_t(0x80000000u + unsigned(i))))
-            return i + 1; // kRootNames is in the order of the predefined handles
+    for (int i = 0; i < kRootCount; ++i)
+        if (h == kRegRootNames[i].key)
+            return i + 1;
     return 0;
 }
 

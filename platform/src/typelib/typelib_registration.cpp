@@ -10,6 +10,7 @@
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/ref.h"
 #include "orvik/platform/registry.h"
+#include "orvik/platform/registry_helpers.h"
 #include "orvik/platform/text.h"
 #include "orvik/platform/utf.h"
 
@@ -45,57 +46,17 @@ const char* platformKey(SYSKIND k) {
     return k == SYS_WIN64 ? "win64" : "win32";
 }
 
-// A key handle closed when it goes out of scope.
-struct Key {
-    HKEY h = nullptr;
-    ~Key() {
-        if (h)
-            RegCloseKey(h);
-    }
-};
-
 bool setString(HKEY parent, const std::string& path, const char* name, const std::string& value) {
-    Key k;
-    if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k.h,
+    orvik::RegKey k;
+    if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.put(),
                         nullptr) != ERROR_SUCCESS)
         return false;
-    return RegSetValueExA(k.h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    return RegSetValueExA(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           DWORD(value.size() + 1)) == ERROR_SUCCESS;
 }
 
 bool getString(HKEY parent, const std::string& path, const char* name, std::string& out) {
-    Key k;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &k.h) != ERROR_SUCCESS)
-        return false;
-    char buf[2048];
-    DWORD size = sizeof buf - 1, type = 0;
-    if (RegQueryValueExA(k.h, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    buf[size] = 0;
-    out = buf;
-    return true;
-}
-
-std::vector<std::string> subkeys(HKEY parent, const std::string& path) {
-    std::vector<std::string> names;
-    Key k;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &k.h) != ERROR_SUCCESS)
-        return names;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(k.h, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            return names;
-        names.push_back(name);
-    }
-}
-
-void deleteTree(HKEY parent, const std::string& path) {
-    for (const std::string& child : subkeys(parent, path))
-        deleteTree(parent, path + "\\" + child);
-    RegDeleteKeyA(parent, path.c_str());
+    return orvik::regQueryString(parent, path.c_str(), name, out) == ERROR_SUCCESS;
 }
 
 bool baseNameIs(const std::string& path, const char* name) {
@@ -144,7 +105,7 @@ STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, 
     // The exact version, or else the highest minor version of the same major one.
     std::string chosen;
     long bestMinor = -1;
-    for (const std::string& v : subkeys(HKEY_CLASSES_ROOT, libKey)) {
+    for (const std::string& v : orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, libKey.c_str())) {
         unsigned major = 0, minor = 0;
         char rest = 0;
         if (std::sscanf(v.c_str(), "%x.%x%c", &major, &minor, &rest) != 2 || major != wVerMajor ||
@@ -232,34 +193,33 @@ STDAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lci
     std::string libKey = "TypeLib\\" + libid;
     std::string version = versionKey(wVerMajor, wVerMinor);
     std::string versionPath = libKey + "\\" + version;
-    Key probe;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionPath.c_str(), 0, KEY_READ, &probe.h) !=
+    orvik::RegKey probe;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionPath.c_str(), 0, KEY_READ, probe.put()) !=
         ERROR_SUCCESS)
         return TYPE_E_REGISTRYACCESS;
 
     // The library's interfaces are found by the library they name, so they go even
     // when the library file itself is gone.
-    for (const std::string& iid : subkeys(HKEY_CLASSES_ROOT, "Interface")) {
+    for (const std::string& iid : orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, "Interface")) {
         std::string key = "Interface\\" + iid, owner, ownerVersion;
         if (getString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, owner) &&
             lstrcmpiA(owner.c_str(), libid.c_str()) == 0 &&
             getString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version", ownerVersion) &&
             ownerVersion == version)
-            deleteTree(HKEY_CLASSES_ROOT, key);
+            (void)orvik::regDeleteTree(HKEY_CLASSES_ROOT, key.c_str());
     }
 
     std::string localePath = versionPath + "\\" + hex(lcid);
     RegDeleteKeyA(HKEY_CLASSES_ROOT, (localePath + "\\" + platformKey(syskind)).c_str());
     RegDeleteKeyA(HKEY_CLASSES_ROOT, localePath.c_str()); // refused while other platforms remain
     bool otherLocales = false;
-    for (const std::string& child : subkeys(HKEY_CLASSES_ROOT, versionPath))
+    for (const std::string& child : orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, versionPath.c_str()))
         otherLocales |=
             lstrcmpiA(child.c_str(), "FLAGS") != 0 && lstrcmpiA(child.c_str(), "HELPDIR") != 0;
     if (!otherLocales) {
         RegDeleteKeyA(HKEY_CLASSES_ROOT, (versionPath + "\\FLAGS").c_str());
         RegDeleteKeyA(HKEY_CLASSES_ROOT, (versionPath + "\\HELPDIR").c_str());
-        RegCloseKey(probe.h);
-        probe.h = nullptr;
+        probe.close();
         RegDeleteKeyA(HKEY_CLASSES_ROOT, versionPath.c_str());
         RegDeleteKeyA(HKEY_CLASSES_ROOT, libKey.c_str()); // refused while other versions remain
     }

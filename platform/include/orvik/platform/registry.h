@@ -49,6 +49,10 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define REG_MULTI_SZ 7
 #define REG_QWORD 11
 
+/* Keys nest at most this deep below a root; creating a deeper key fails with
+ * ERROR_INVALID_PARAMETER, as the platform's own registry does. */
+#define ORVIK_REG_MAX_KEY_DEPTH 512
+
 #define REG_OPTION_NON_VOLATILE 0x00000000
 #define REG_OPTION_VOLATILE 0x00000001
 #define REG_CREATED_NEW_KEY 0x00000001
