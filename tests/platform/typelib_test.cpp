@@ -9,6 +9,7 @@
 
 #include "orvik/orvik_i.h"
 #include "orvik/platform/ref.h"
+#include "orvik/platform/utf.h"
 
 #include <gtest/gtest.h>
 
@@ -583,6 +584,27 @@ TEST_F(TypeLibRegistration, RegisteredLibraryIsFoundByLocaleThenNeutralThenZero)
         EXPECT_EQ(LoadRegTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, gone.put()),
                   TYPE_E_LIBNOTREGISTERED);
     }
+}
+
+// A path far longer than any fixed buffer a lookup might use.
+TEST_F(TypeLibRegistration, LibraryRegisteredAtALongPathIsFound) {
+    std::string dir = storeDir();
+    for (char c = 'd'; c <= 'n'; ++c)
+        dir += "/" + std::string(200, c);
+    ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
+    std::string path = dir + "/orvik.tlb";
+    ASSERT_GT(path.size(), 2048u);
+    {
+        std::ifstream in(ORVIK_TLB_PATH, std::ios::binary);
+        std::ofstream(path, std::ios::binary) << in.rdbuf();
+    }
+    Ref<ITypeLib> lib = loadLibrary(path);
+    ASSERT_TRUE(lib);
+    ASSERT_EQ(RegisterTypeLib(lib.get(), toUtf16(path)->c_str(), u"/"), S_OK);
+    Ref<ITypeLib> found;
+    EXPECT_EQ(LoadRegTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, found.put()), S_OK);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(UnRegisterTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
 }
 
 } // namespace

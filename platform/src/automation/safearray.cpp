@@ -140,7 +140,7 @@ void freeDescriptor(SAFEARRAY* psa) {
 
 } // namespace
 
-STDAPI_(SAFEARRAY*) SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
+STDAPI_(SAFEARRAY*) SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) noexcept {
     ElementKind kind = elementKind(vt);
     if (kind.size == 0 || cDims == 0 || cDims > 0xFFFF || !rgsabound)
         return nullptr;
@@ -166,12 +166,12 @@ STDAPI_(SAFEARRAY*) SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsa
     return psa;
 }
 
-STDAPI_(SAFEARRAY*) SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
+STDAPI_(SAFEARRAY*) SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) noexcept {
     SAFEARRAYBOUND bound = {cElements, lLbound};
     return SafeArrayCreate(vt, 1, &bound);
 }
 
-STDAPI SafeArrayDestroyData(SAFEARRAY* psa) {
+STDAPI SafeArrayDestroyData(SAFEARRAY* psa) noexcept {
     if (!psa)
         return E_INVALIDARG;
     if (psa->cLocks)
@@ -183,7 +183,7 @@ STDAPI SafeArrayDestroyData(SAFEARRAY* psa) {
     return S_OK;
 }
 
-STDAPI SafeArrayDestroyDescriptor(SAFEARRAY* psa) {
+STDAPI SafeArrayDestroyDescriptor(SAFEARRAY* psa) noexcept {
     if (!psa)
         return E_INVALIDARG;
     if (psa->cLocks)
@@ -193,7 +193,7 @@ STDAPI SafeArrayDestroyDescriptor(SAFEARRAY* psa) {
     return S_OK;
 }
 
-STDAPI SafeArrayDestroy(SAFEARRAY* psa) {
+STDAPI SafeArrayDestroy(SAFEARRAY* psa) noexcept {
     if (!psa)
         return S_OK;
     HRESULT hr = SafeArrayDestroyData(psa);
@@ -202,13 +202,13 @@ STDAPI SafeArrayDestroy(SAFEARRAY* psa) {
     return SafeArrayDestroyDescriptor(psa);
 }
 
-STDAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
+STDAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) noexcept {
     if (!ppvData)
         return E_INVALIDARG;
     return cellAddress(psa, rgIndices, ppvData);
 }
 
-STDAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
+STDAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) noexcept {
     void* cell = nullptr;
     HRESULT hr = cellAddress(psa, rgIndices, &cell);
     if (FAILED(hr))
@@ -240,7 +240,7 @@ STDAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     return S_OK;
 }
 
-STDAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
+STDAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) noexcept {
     if (!pv)
         return E_INVALIDARG;
     void* cell = nullptr;
@@ -270,11 +270,11 @@ STDAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     return S_OK;
 }
 
-STDAPI_(UINT) SafeArrayGetDim(SAFEARRAY* psa) {
+STDAPI_(UINT) SafeArrayGetDim(SAFEARRAY* psa) noexcept {
     return psa ? psa->cDims : 0;
 }
 
-STDAPI_(UINT) SafeArrayGetElemsize(SAFEARRAY* psa) {
+STDAPI_(UINT) SafeArrayGetElemsize(SAFEARRAY* psa) noexcept {
     return psa ? psa->cbElements : 0;
 }
 
@@ -298,15 +298,15 @@ static HRESULT readBound(SAFEARRAY* psa, UINT nDim, LONG* out, bool upper) {
     return hr;
 }
 
-STDAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
+STDAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) noexcept {
     return readBound(psa, nDim, plLbound, false);
 }
 
-STDAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
+STDAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) noexcept {
     return readBound(psa, nDim, plUbound, true);
 }
 
-STDAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
+STDAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) noexcept {
     if (!psa || !pvt)
         return E_INVALIDARG;
     if (psa->fFeatures & FADF_HAVEVARTYPE) {
@@ -327,7 +327,7 @@ STDAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
     return S_OK;
 }
 
-STDAPI SafeArrayLock(SAFEARRAY* psa) {
+STDAPI SafeArrayLock(SAFEARRAY* psa) noexcept {
     if (!psa)
         return E_INVALIDARG;
     if (psa->cLocks == 0xFFFFFFFFu)
@@ -336,7 +336,7 @@ STDAPI SafeArrayLock(SAFEARRAY* psa) {
     return S_OK;
 }
 
-STDAPI SafeArrayUnlock(SAFEARRAY* psa) {
+STDAPI SafeArrayUnlock(SAFEARRAY* psa) noexcept {
     if (!psa)
         return E_INVALIDARG;
     if (psa->cLocks == 0)
@@ -345,7 +345,7 @@ STDAPI SafeArrayUnlock(SAFEARRAY* psa) {
     return S_OK;
 }
 
-STDAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
+STDAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) noexcept {
     if (!psa || !ppvData)
         return E_INVALIDARG;
     HRESULT hr = SafeArrayLock(psa);
@@ -354,11 +354,11 @@ STDAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
     return hr;
 }
 
-STDAPI SafeArrayUnaccessData(SAFEARRAY* psa) {
+STDAPI SafeArrayUnaccessData(SAFEARRAY* psa) noexcept {
     return SafeArrayUnlock(psa);
 }
 
-STDAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
+STDAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) noexcept {
     if (!ppsaOut)
         return E_INVALIDARG;
     *ppsaOut = nullptr;

@@ -469,14 +469,14 @@ HRESULT convert(const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt, VARIANT
 
 } // namespace
 
-STDAPI_(void) VariantInit(VARIANTARG* pvarg) {
+STDAPI_(void) VariantInit(VARIANTARG* pvarg) noexcept {
     if (pvarg) {
         std::memset(pvarg, 0, sizeof *pvarg);
         pvarg->vt = VT_EMPTY;
     }
 }
 
-STDAPI VariantClear(VARIANTARG* pvarg) {
+STDAPI VariantClear(VARIANTARG* pvarg) noexcept {
     if (!pvarg)
         return E_INVALIDARG;
     if (pvarg->vt != VT_EMPTY && !isValidType(pvarg->vt))
@@ -498,7 +498,7 @@ STDAPI VariantClear(VARIANTARG* pvarg) {
     return S_OK;
 }
 
-STDAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
+STDAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) noexcept {
     if (!pvargDest || !pvargSrc)
         return E_INVALIDARG;
     if (pvargDest == pvargSrc)
@@ -526,7 +526,7 @@ STDAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     return S_OK;
 }
 
-STDAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
+STDAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) noexcept {
     if (!pvarDest || !pvargSrc)
         return E_INVALIDARG;
     VARIANT value;
@@ -546,7 +546,7 @@ STDAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
 }
 
 STDAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
-                           USHORT wFlags, VARTYPE vt) {
+                           USHORT wFlags, VARTYPE vt) noexcept {
     if (!pvargDest || !pvarSrc)
         return E_INVALIDARG;
     if ((vt & VT_BYREF) || (vt != VT_EMPTY && !isValidType(vt)))
@@ -575,6 +575,6 @@ STDAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCI
 }
 
 STDAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
-                         VARTYPE vt) {
+                         VARTYPE vt) noexcept {
     return VariantChangeTypeEx(pvargDest, pvarSrc, LOCALE_USER_DEFAULT, wFlags, vt);
 }

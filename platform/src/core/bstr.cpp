@@ -38,7 +38,7 @@ BSTR allocateBytes(const void* src, size_t byteLen) {
 
 } // namespace
 
-STDAPI_(int) lstrlenW(LPCWSTR lpString) {
+STDAPI_(int) lstrlenW(LPCWSTR lpString) noexcept {
     if (!lpString)
         return 0;
     int n = 0;
@@ -47,21 +47,21 @@ STDAPI_(int) lstrlenW(LPCWSTR lpString) {
     return n;
 }
 
-STDAPI_(BSTR) SysAllocString(const OLECHAR* psz) {
+STDAPI_(BSTR) SysAllocString(const OLECHAR* psz) noexcept {
     if (!psz)
         return nullptr;
     return allocateBytes(psz, size_t(lstrlenW(psz)) * sizeof(OLECHAR));
 }
 
-STDAPI_(BSTR) SysAllocStringLen(const OLECHAR* strIn, UINT cch) {
+STDAPI_(BSTR) SysAllocStringLen(const OLECHAR* strIn, UINT cch) noexcept {
     return allocateBytes(strIn, size_t(cch) * sizeof(OLECHAR));
 }
 
-STDAPI_(BSTR) SysAllocStringByteLen(LPCSTR psz, UINT len) {
+STDAPI_(BSTR) SysAllocStringByteLen(LPCSTR psz, UINT len) noexcept {
     return allocateBytes(psz, len);
 }
 
-STDAPI_(INT) SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
+STDAPI_(INT) SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) noexcept {
     if (!pbstr)
         return FALSE;
     BSTR fresh = SysAllocStringLen(psz, len);
@@ -72,21 +72,21 @@ STDAPI_(INT) SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
     return TRUE;
 }
 
-STDAPI_(INT) SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
+STDAPI_(INT) SysReAllocString(BSTR* pbstr, const OLECHAR* psz) noexcept {
     if (!psz)
         return pbstr ? (SysFreeString(*pbstr), *pbstr = nullptr, TRUE) : FALSE;
     return SysReAllocStringLen(pbstr, psz, UINT(lstrlenW(psz)));
 }
 
-STDAPI_(void) SysFreeString(BSTR bstrString) {
+STDAPI_(void) SysFreeString(BSTR bstrString) noexcept {
     if (bstrString)
         std::free(prefixOf(bstrString));
 }
 
-STDAPI_(UINT) SysStringByteLen(BSTR bstr) {
+STDAPI_(UINT) SysStringByteLen(BSTR bstr) noexcept {
     return bstr ? *prefixOf(bstr) : 0;
 }
 
-STDAPI_(UINT) SysStringLen(BSTR pbstr) {
+STDAPI_(UINT) SysStringLen(BSTR pbstr) noexcept {
     return SysStringByteLen(pbstr) / sizeof(OLECHAR);
 }

@@ -34,13 +34,13 @@ bool initRecursive(LPCRITICAL_SECTION cs) {
 
 } // namespace
 
-WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) noexcept {
     if (!initRecursive(lpCriticalSection))
         std::abort(); // the platform raises here; nothing sensible can continue
 }
 
 WINBASEAPI BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection,
-                                                             DWORD) {
+                                                             DWORD) noexcept {
     if (!lpCriticalSection || !initRecursive(lpCriticalSection)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
@@ -48,18 +48,18 @@ WINBASEAPI BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION 
     return TRUE;
 }
 
-WINBASEAPI void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+WINBASEAPI void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) noexcept {
     pthread_mutex_lock(mutexOf(lpCriticalSection));
 }
 
-WINBASEAPI void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+WINBASEAPI void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) noexcept {
     pthread_mutex_unlock(mutexOf(lpCriticalSection));
 }
 
-WINBASEAPI BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+WINBASEAPI BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) noexcept {
     return pthread_mutex_trylock(mutexOf(lpCriticalSection)) == 0;
 }
 
-WINBASEAPI void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+WINBASEAPI void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) noexcept {
     pthread_mutex_destroy(mutexOf(lpCriticalSection));
 }

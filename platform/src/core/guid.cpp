@@ -66,7 +66,7 @@ bool parseGuid(LPCOLESTR text, GUID& out) {
 
 } // namespace
 
-STDAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
+STDAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) noexcept {
     if (!lpsz || cchMax < CHARS_IN_GUID)
         return 0;
     uint8_t b[16];
@@ -81,13 +81,13 @@ STDAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
     return CHARS_IN_GUID;
 }
 
-STDAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
+STDAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) noexcept {
     if (!lpsz || !pclsid)
         return E_INVALIDARG;
     return parseGuid(lpsz, *pclsid) ? S_OK : CO_E_CLASSSTRING;
 }
 
-STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid) {
+STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid) noexcept {
     if (!lpsz || !lpiid)
         return E_INVALIDARG;
     return parseGuid(lpsz, *lpiid) ? S_OK : CO_E_IIDSTRING;

@@ -7,12 +7,12 @@
 
 #include <cstdlib>
 
-STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb) {
+STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb) noexcept {
     return std::malloc(cb ? cb : 1);
 }
-STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
+STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb) noexcept {
     return std::realloc(pv, cb ? cb : 1);
 }
-STDAPI_(void) CoTaskMemFree(LPVOID pv) {
+STDAPI_(void) CoTaskMemFree(LPVOID pv) noexcept {
     std::free(pv);
 }

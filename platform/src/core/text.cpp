@@ -11,6 +11,8 @@
 #include "orvik/platform/task_memory.h"
 #include "orvik/platform/variant.h"
 
+#include "core/boundary.h"
+
 #include <cstring>
 #include <string>
 
@@ -50,84 +52,96 @@ int fail(DWORD error) {
     return 0;
 }
 
+// Conversions build their result before copying it out; running out of memory on
+// the way is a failed conversion like any other.
+template <class Body> int guardConversion(Body&& body) noexcept {
+    int n = orvik::guardBoundary<int>(-1, -1, body);
+    return n < 0 ? fail(ERROR_OUTOFMEMORY) : n;
+}
+
 } // namespace
 
 WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD, LPCSTR lpMultiByteStr,
-                                          int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
-    if (!isUtf8CodePage(CodePage) || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
-        (cchWideChar > 0 && !lpWideCharStr))
-        return fail(ERROR_INVALID_PARAMETER);
-    size_t n = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : size_t(cbMultiByte);
-    auto* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
-    std::u16string out;
-    for (size_t i = 0; i < n;) {
-        char32_t cp = 0;
-        if (!decodeUtf8(s, n, i, cp))
-            return fail(ERROR_NO_UNICODE_TRANSLATION);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += char16_t(0xD800 + (cp >> 10));
-            out += char16_t(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += char16_t(cp);
+                                          int cbMultiByte, LPWSTR lpWideCharStr,
+                                          int cchWideChar) noexcept {
+    return guardConversion([&]() -> int {
+        if (!isUtf8CodePage(CodePage) || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
+            (cchWideChar > 0 && !lpWideCharStr))
+            return fail(ERROR_INVALID_PARAMETER);
+        size_t n = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : size_t(cbMultiByte);
+        auto* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
+        std::u16string out;
+        for (size_t i = 0; i < n;) {
+            char32_t cp = 0;
+            if (!decodeUtf8(s, n, i, cp))
+                return fail(ERROR_NO_UNICODE_TRANSLATION);
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                out += char16_t(0xD800 + (cp >> 10));
+                out += char16_t(0xDC00 + (cp & 0x3FF));
+            } else {
+                out += char16_t(cp);
+            }
         }
-    }
-    if (out.size() > size_t(INT32_MAX))
-        return fail(ERROR_INVALID_PARAMETER);
-    if (cchWideChar == 0)
+        if (out.size() > size_t(INT32_MAX))
+            return fail(ERROR_INVALID_PARAMETER);
+        if (cchWideChar == 0)
+            return int(out.size());
+        if (out.size() > size_t(cchWideChar))
+            return fail(ERROR_INSUFFICIENT_BUFFER);
+        std::memcpy(lpWideCharStr, out.data(), out.size() * sizeof(char16_t));
         return int(out.size());
-    if (out.size() > size_t(cchWideChar))
-        return fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(lpWideCharStr, out.data(), out.size() * sizeof(char16_t));
-    return int(out.size());
+    });
 }
 
 WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD, LPCWSTR lpWideCharStr,
                                           int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
-                                          LPCSTR, BOOL* lpUsedDefaultChar) {
-    if (!isUtf8CodePage(CodePage) || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
-        (cbMultiByte > 0 && !lpMultiByteStr))
-        return fail(ERROR_INVALID_PARAMETER);
-    if (lpUsedDefaultChar)
-        *lpUsedDefaultChar = FALSE;
-    size_t n = cchWideChar < 0 ? size_t(lstrlenW(lpWideCharStr)) + 1 : size_t(cchWideChar);
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        char32_t cp = lpWideCharStr[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (i + 1 >= n || lpWideCharStr[i + 1] < 0xDC00 || lpWideCharStr[i + 1] > 0xDFFF)
+                                          LPCSTR, BOOL* lpUsedDefaultChar) noexcept {
+    return guardConversion([&]() -> int {
+        if (!isUtf8CodePage(CodePage) || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
+            (cbMultiByte > 0 && !lpMultiByteStr))
+            return fail(ERROR_INVALID_PARAMETER);
+        if (lpUsedDefaultChar)
+            *lpUsedDefaultChar = FALSE;
+        size_t n = cchWideChar < 0 ? size_t(lstrlenW(lpWideCharStr)) + 1 : size_t(cchWideChar);
+        std::string out;
+        for (size_t i = 0; i < n; ++i) {
+            char32_t cp = lpWideCharStr[i];
+            if (cp >= 0xD800 && cp <= 0xDBFF) {
+                if (i + 1 >= n || lpWideCharStr[i + 1] < 0xDC00 || lpWideCharStr[i + 1] > 0xDFFF)
+                    return fail(ERROR_NO_UNICODE_TRANSLATION);
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (lpWideCharStr[++i] - 0xDC00);
+            } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                 return fail(ERROR_NO_UNICODE_TRANSLATION);
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (lpWideCharStr[++i] - 0xDC00);
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            return fail(ERROR_NO_UNICODE_TRANSLATION);
+            }
+            if (cp < 0x80) {
+                out += char(cp);
+            } else if (cp < 0x800) {
+                out += char(0xC0 | (cp >> 6));
+                out += char(0x80 | (cp & 0x3F));
+            } else if (cp < 0x10000) {
+                out += char(0xE0 | (cp >> 12));
+                out += char(0x80 | ((cp >> 6) & 0x3F));
+                out += char(0x80 | (cp & 0x3F));
+            } else {
+                out += char(0xF0 | (cp >> 18));
+                out += char(0x80 | ((cp >> 12) & 0x3F));
+                out += char(0x80 | ((cp >> 6) & 0x3F));
+                out += char(0x80 | (cp & 0x3F));
+            }
         }
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-    if (out.size() > size_t(INT32_MAX))
-        return fail(ERROR_INVALID_PARAMETER);
-    if (cbMultiByte == 0)
+        if (out.size() > size_t(INT32_MAX))
+            return fail(ERROR_INVALID_PARAMETER);
+        if (cbMultiByte == 0)
+            return int(out.size());
+        if (out.size() > size_t(cbMultiByte))
+            return fail(ERROR_INSUFFICIENT_BUFFER);
+        std::memcpy(lpMultiByteStr, out.data(), out.size());
         return int(out.size());
-    if (out.size() > size_t(cbMultiByte))
-        return fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(lpMultiByteStr, out.data(), out.size());
-    return int(out.size());
+    });
 }
 
-WINBASEAPI LPSTR WINAPI CharNextA(LPCSTR lpsz) {
+WINBASEAPI LPSTR WINAPI CharNextA(LPCSTR lpsz) noexcept {
     if (!lpsz || !*lpsz)
         return const_cast<LPSTR>(lpsz);
     auto* s = reinterpret_cast<const unsigned char*>(lpsz);
@@ -139,11 +153,11 @@ WINBASEAPI LPSTR WINAPI CharNextA(LPCSTR lpsz) {
     return const_cast<LPSTR>(lpsz + i);
 }
 
-WINBASEAPI BOOL WINAPI IsDBCSLeadByte(BYTE) {
+WINBASEAPI BOOL WINAPI IsDBCSLeadByte(BYTE) noexcept {
     return FALSE;
 }
 
-WINBASEAPI int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
+WINBASEAPI int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) noexcept {
     auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : int(c); };
     const unsigned char* p = reinterpret_cast<const unsigned char*>(a ? a : "");
     const unsigned char* q = reinterpret_cast<const unsigned char*>(b ? b : "");
@@ -154,14 +168,14 @@ WINBASEAPI int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
     return fold(*p) - fold(*q);
 }
 
-WINBASEAPI UINT WINAPI GetACP(void) {
+WINBASEAPI UINT WINAPI GetACP(void) noexcept {
     return CP_UTF8;
 }
-WINBASEAPI LCID WINAPI GetThreadLocale(void) {
+WINBASEAPI LCID WINAPI GetThreadLocale(void) noexcept {
     return 0x0409;
 }
 
-WINBASEAPI int WINAPI GetLocaleInfoA(LCID, DWORD LCType, LPSTR lpLCData, int cchData) {
+WINBASEAPI int WINAPI GetLocaleInfoA(LCID, DWORD LCType, LPSTR lpLCData, int cchData) noexcept {
     if (LCType != LOCALE_IDEFAULTANSICODEPAGE) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -177,7 +191,7 @@ WINBASEAPI int WINAPI GetLocaleInfoA(LCID, DWORD LCType, LPSTR lpLCData, int cch
     return int(sizeof text);
 }
 
-WINBASEAPI BOOL WINAPI GetVersionExA(OSVERSIONINFOA* info) {
+WINBASEAPI BOOL WINAPI GetVersionExA(OSVERSIONINFOA* info) noexcept {
     if (!info || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
@@ -190,7 +204,7 @@ WINBASEAPI BOOL WINAPI GetVersionExA(OSVERSIONINFOA* info) {
     return TRUE;
 }
 
-STDAPI VarUI4FromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, ULONG* pulOut) {
+STDAPI VarUI4FromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, ULONG* pulOut) noexcept {
     if (!strIn || !pulOut)
         return E_INVALIDARG;
     VARIANT text, number;

@@ -15,6 +15,8 @@
 #include "orvik/platform/registry.h"
 #include "orvik/platform/registry_helpers.h"
 
+#include "core/boundary.h"
+
 #include <sqlite3.h>
 
 #include <fcntl.h>
@@ -30,6 +32,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -312,12 +315,28 @@ LSTATUS findKey(Store& s, int64_t& id, LPCSTR path) {
     return ERROR_SUCCESS;
 }
 
-HKEY newHandle(Registry& r, const OpenKey& key) {
-    uintptr_t h = r.nextHandle;
-    r.nextHandle += 4;
-    r.handles[h] = key;
-    return reinterpret_cast<HKEY>(h);
-}
+// A handle entry made before the work it will name, so that recording the handle
+// cannot fail once a key is created; dropped again unless kept.
+class PendingHandle {
+public:
+    explicit PendingHandle(Registry& r) : m_registry(r), m_handle(r.nextHandle) {
+        r.handles.emplace(m_handle, OpenKey{});
+        r.nextHandle += 4;
+    }
+    PendingHandle(const PendingHandle&) = delete;
+    ~PendingHandle() {
+        if (m_handle)
+            m_registry.handles.erase(m_handle);
+    }
+    HKEY keep(const OpenKey& key) {
+        m_registry.handles.find(m_handle)->second = key;
+        return reinterpret_cast<HKEY>(std::exchange(m_handle, 0));
+    }
+
+private:
+    Registry& m_registry;
+    uintptr_t m_handle;
+};
 
 std::string valueName(LPCSTR name) {
     return name ? std::string(name) : std::string();
@@ -341,135 +360,151 @@ template <class Body> LSTATUS withKey(HKEY hKey, REGSAM needed, Body body) {
 } // namespace
 
 WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired,
-                                        PHKEY phkResult) {
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
-    return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
-        LSTATUS e = findKey(*key.store, key.id, lpSubKey);
-        if (e != ERROR_SUCCESS)
-            return e;
-        key.access = samDesired;
-        *phkResult = newHandle(r, key);
-        return ERROR_SUCCESS;
+                                        PHKEY phkResult) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        if (!phkResult)
+            return ERROR_INVALID_PARAMETER;
+        return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
+            PendingHandle handle(r);
+            LSTATUS e = findKey(*key.store, key.id, lpSubKey);
+            if (e != ERROR_SUCCESS)
+                return e;
+            key.access = samDesired;
+            *phkResult = handle.keep(key);
+            return ERROR_SUCCESS;
+        });
     });
 }
 
 WINBASEAPI LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD,
                                           REGSAM samDesired, const SECURITY_ATTRIBUTES*,
-                                          PHKEY phkResult, LPDWORD lpdwDisposition) {
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
-    return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
-        LSTATUS e = ERROR_SUCCESS;
-        std::vector<std::string> parts;
-        if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
-            return e;
-        Transaction t(key.store->db);
-        if (!t.began())
-            return ERROR_REGISTRY_IO_FAILED;
-        bool created = false;
-        for (const std::string& part : parts) {
-            if (std::optional<int64_t> child = childId(*key.store, key.id, part)) {
-                key.id = *child;
-                continue;
-            }
-            if (!created && !(key.access & KEY_CREATE_SUB_KEY))
-                return ERROR_ACCESS_DENIED;
-            Statement insert(key.store->db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
-            if (insert.bind(1, key.id).bind(2, part).bind(3, fold(part)).step() != SQLITE_DONE)
+                                          PHKEY phkResult, LPDWORD lpdwDisposition) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        if (!phkResult)
+            return ERROR_INVALID_PARAMETER;
+        return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
+            PendingHandle handle(r);
+            LSTATUS e = ERROR_SUCCESS;
+            std::vector<std::string> parts;
+            if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
+                return e;
+            Transaction t(key.store->db);
+            if (!t.began())
                 return ERROR_REGISTRY_IO_FAILED;
-            key.id = sqlite3_last_insert_rowid(key.store->db);
-            created = true;
-        }
-        if ((e = t.commit()) != ERROR_SUCCESS)
-            return e;
-        if (lpdwDisposition)
-            *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-        key.access = samDesired;
-        *phkResult = newHandle(r, key);
-        return ERROR_SUCCESS;
+            bool created = false;
+            for (const std::string& part : parts) {
+                if (std::optional<int64_t> child = childId(*key.store, key.id, part)) {
+                    key.id = *child;
+                    continue;
+                }
+                if (!created && !(key.access & KEY_CREATE_SUB_KEY))
+                    return ERROR_ACCESS_DENIED;
+                Statement insert(key.store->db,
+                                 "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
+                if (insert.bind(1, key.id).bind(2, part).bind(3, fold(part)).step() != SQLITE_DONE)
+                    return ERROR_REGISTRY_IO_FAILED;
+                key.id = sqlite3_last_insert_rowid(key.store->db);
+                created = true;
+            }
+            if ((e = t.commit()) != ERROR_SUCCESS)
+                return e;
+            if (lpdwDisposition)
+                *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+            key.access = samDesired;
+            *phkResult = handle.keep(key);
+            return ERROR_SUCCESS;
+        });
     });
 }
 
 WINBASEAPI LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType,
-                                         const BYTE* lpData, DWORD cbData) {
-    if (!lpData && cbData)
-        return ERROR_INVALID_PARAMETER;
-    std::string name = valueName(lpValueName);
-    if (name.size() > kMaxValueNameLength)
-        return ERROR_INVALID_PARAMETER;
-    return withKey(hKey, KEY_SET_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
-        Transaction t(key.store->db);
-        Statement upsert(
-            key.store->db,
-            "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
-            " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
-        upsert.bind(1, key.id).bind(2, name).bind(3, fold(name)).bind(4, int64_t(dwType));
-        upsert.bindBlob(5, lpData, cbData);
-        if (!t.began() || upsert.step() != SQLITE_DONE)
-            return ERROR_REGISTRY_IO_FAILED;
-        return t.commit();
+                                         const BYTE* lpData, DWORD cbData) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        if (!lpData && cbData)
+            return ERROR_INVALID_PARAMETER;
+        std::string name = valueName(lpValueName);
+        if (name.size() > kMaxValueNameLength)
+            return ERROR_INVALID_PARAMETER;
+        return withKey(hKey, KEY_SET_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+            Transaction t(key.store->db);
+            Statement upsert(
+                key.store->db,
+                "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
+                " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
+            upsert.bind(1, key.id).bind(2, name).bind(3, fold(name)).bind(4, int64_t(dwType));
+            upsert.bindBlob(5, lpData, cbData);
+            if (!t.began() || upsert.step() != SQLITE_DONE)
+                return ERROR_REGISTRY_IO_FAILED;
+            return t.commit();
+        });
     });
 }
 
 WINBASEAPI LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
-                                           LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpData && !lpcbData)
-        return ERROR_INVALID_PARAMETER;
-    return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
-        Statement q(key.store->db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
-        q.bind(1, key.id).bind(2, fold(valueName(lpValueName)));
-        if (q.step() != SQLITE_ROW)
-            return ERROR_FILE_NOT_FOUND;
-        std::vector<BYTE> data = q.blob(1);
-        if (lpType)
-            *lpType = DWORD(q.integer(0));
-        if (!lpcbData)
+                                           LPBYTE lpData, LPDWORD lpcbData) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        if (lpData && !lpcbData)
+            return ERROR_INVALID_PARAMETER;
+        return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+            Statement q(key.store->db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
+            q.bind(1, key.id).bind(2, fold(valueName(lpValueName)));
+            if (q.step() != SQLITE_ROW)
+                return ERROR_FILE_NOT_FOUND;
+            std::vector<BYTE> data = q.blob(1);
+            if (lpType)
+                *lpType = DWORD(q.integer(0));
+            if (!lpcbData)
+                return ERROR_SUCCESS;
+            DWORD room = *lpcbData;
+            *lpcbData = DWORD(data.size());
+            if (!lpData)
+                return ERROR_SUCCESS;
+            if (room < data.size())
+                return ERROR_MORE_DATA;
+            if (!data.empty())
+                std::memcpy(lpData, data.data(), data.size());
             return ERROR_SUCCESS;
-        DWORD room = *lpcbData;
-        *lpcbData = DWORD(data.size());
-        if (!lpData)
-            return ERROR_SUCCESS;
-        if (room < data.size())
-            return ERROR_MORE_DATA;
-        if (!data.empty())
-            std::memcpy(lpData, data.data(), data.size());
-        return ERROR_SUCCESS;
+        });
     });
 }
 
-WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    if (!lpSubKey || !*lpSubKey)
-        return ERROR_INVALID_PARAMETER;
-    return withKey(hKey, 0, [&](Registry&, OpenKey& key) -> LSTATUS {
-        Transaction t(key.store->db);
-        if (!t.began())
-            return ERROR_REGISTRY_IO_FAILED;
-        LSTATUS e = findKey(*key.store, key.id, lpSubKey);
-        if (e != ERROR_SUCCESS)
-            return e;
-        if (Statement(key.store->db, "SELECT 1 FROM keys WHERE parent=?").bind(1, key.id).step() ==
-            SQLITE_ROW)
-            return ERROR_ACCESS_DENIED;
-        if (Statement(key.store->db, "DELETE FROM vals WHERE key=?").bind(1, key.id).step() !=
-                SQLITE_DONE ||
-            Statement(key.store->db, "DELETE FROM keys WHERE id=?").bind(1, key.id).step() !=
-                SQLITE_DONE)
-            return ERROR_REGISTRY_IO_FAILED;
-        return t.commit();
+WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        if (!lpSubKey || !*lpSubKey)
+            return ERROR_INVALID_PARAMETER;
+        return withKey(hKey, 0, [&](Registry&, OpenKey& key) -> LSTATUS {
+            Transaction t(key.store->db);
+            if (!t.began())
+                return ERROR_REGISTRY_IO_FAILED;
+            LSTATUS e = findKey(*key.store, key.id, lpSubKey);
+            if (e != ERROR_SUCCESS)
+                return e;
+            if (Statement(key.store->db, "SELECT 1 FROM keys WHERE parent=?")
+                    .bind(1, key.id)
+                    .step() == SQLITE_ROW)
+                return ERROR_ACCESS_DENIED;
+            if (Statement(key.store->db, "DELETE FROM vals WHERE key=?").bind(1, key.id).step() !=
+                    SQLITE_DONE ||
+                Statement(key.store->db, "DELETE FROM keys WHERE id=?").bind(1, key.id).step() !=
+                    SQLITE_DONE)
+                return ERROR_REGISTRY_IO_FAILED;
+            return t.commit();
+        });
     });
 }
 
-WINBASEAPI LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    return withKey(hKey, KEY_SET_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
-        Transaction t(key.store->db);
-        Statement del(key.store->db, "DELETE FROM vals WHERE key=? AND fold=?");
-        if (!t.began() ||
-            del.bind(1, key.id).bind(2, fold(valueName(lpValueName))).step() != SQLITE_DONE)
-            return ERROR_REGISTRY_IO_FAILED;
-        if (sqlite3_changes(key.store->db) == 0)
-            return ERROR_FILE_NOT_FOUND;
-        return t.commit();
+WINBASEAPI LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        return withKey(hKey, KEY_SET_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+            Transaction t(key.store->db);
+            Statement del(key.store->db, "DELETE FROM vals WHERE key=? AND fold=?");
+            if (!t.began() ||
+                del.bind(1, key.id).bind(2, fold(valueName(lpValueName))).step() != SQLITE_DONE)
+                return ERROR_REGISTRY_IO_FAILED;
+            if (sqlite3_changes(key.store->db) == 0)
+                return ERROR_FILE_NOT_FOUND;
+            return t.commit();
+        });
     });
 }
 
@@ -493,51 +528,55 @@ LSTATUS copyName(const std::string& name, LPSTR buffer, LPDWORD size) {
 
 WINBASEAPI LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                                         LPDWORD, LPSTR lpClass, LPDWORD lpcchClass,
-                                        FILETIME* lpftLastWriteTime) {
-    return withKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](Registry&, OpenKey& key) -> LSTATUS {
-        Statement q(key.store->db,
-                    "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
-        q.bind(1, key.id).bind(2, int64_t(dwIndex));
-        if (q.step() != SQLITE_ROW)
-            return ERROR_NO_MORE_ITEMS;
-        if (lpClass && lpcchClass && *lpcchClass)
-            lpClass[0] = 0;
-        if (lpcchClass)
-            *lpcchClass = 0;
-        if (lpftLastWriteTime)
-            *lpftLastWriteTime = {0, 0};
-        return copyName(q.text(0), lpName, lpcchName);
+                                        FILETIME* lpftLastWriteTime) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        return withKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](Registry&, OpenKey& key) -> LSTATUS {
+            Statement q(key.store->db,
+                        "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
+            q.bind(1, key.id).bind(2, int64_t(dwIndex));
+            if (q.step() != SQLITE_ROW)
+                return ERROR_NO_MORE_ITEMS;
+            if (lpClass && lpcchClass && *lpcchClass)
+                lpClass[0] = 0;
+            if (lpcchClass)
+                *lpcchClass = 0;
+            if (lpftLastWriteTime)
+                *lpftLastWriteTime = {0, 0};
+            return copyName(q.text(0), lpName, lpcchName);
+        });
     });
 }
 
 WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
                                         LPDWORD lpcchValueName, LPDWORD, LPDWORD lpType,
-                                        LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpData && !lpcbData)
-        return ERROR_INVALID_PARAMETER;
-    return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
-        LSTATUS e = ERROR_SUCCESS;
-        Statement q(
-            key.store->db,
-            "SELECT name, type, data FROM vals WHERE key=? ORDER BY rowid LIMIT 1 OFFSET ?");
-        q.bind(1, key.id).bind(2, int64_t(dwIndex));
-        if (q.step() != SQLITE_ROW)
-            return ERROR_NO_MORE_ITEMS;
-        e = copyName(q.text(0), lpValueName, lpcchValueName);
-        if (e != ERROR_SUCCESS)
-            return e;
-        if (lpType)
-            *lpType = DWORD(q.integer(1));
-        std::vector<BYTE> data = q.blob(2);
-        if (!lpcbData)
+                                        LPBYTE lpData, LPDWORD lpcbData) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        if (lpData && !lpcbData)
+            return ERROR_INVALID_PARAMETER;
+        return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+            LSTATUS e = ERROR_SUCCESS;
+            Statement q(
+                key.store->db,
+                "SELECT name, type, data FROM vals WHERE key=? ORDER BY rowid LIMIT 1 OFFSET ?");
+            q.bind(1, key.id).bind(2, int64_t(dwIndex));
+            if (q.step() != SQLITE_ROW)
+                return ERROR_NO_MORE_ITEMS;
+            e = copyName(q.text(0), lpValueName, lpcchValueName);
+            if (e != ERROR_SUCCESS)
+                return e;
+            if (lpType)
+                *lpType = DWORD(q.integer(1));
+            std::vector<BYTE> data = q.blob(2);
+            if (!lpcbData)
+                return ERROR_SUCCESS;
+            DWORD room = *lpcbData;
+            *lpcbData = DWORD(data.size());
+            if (lpData && room < data.size())
+                return ERROR_MORE_DATA;
+            if (lpData && !data.empty())
+                std::memcpy(lpData, data.data(), data.size());
             return ERROR_SUCCESS;
-        DWORD room = *lpcbData;
-        *lpcbData = DWORD(data.size());
-        if (lpData && room < data.size())
-            return ERROR_MORE_DATA;
-        if (lpData && !data.empty())
-            std::memcpy(lpData, data.data(), data.size());
-        return ERROR_SUCCESS;
+        });
     });
 }
 
@@ -546,45 +585,50 @@ WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpc
                                            LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                                            LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                            LPDWORD lpcbSecurityDescriptor,
-                                           FILETIME* lpftLastWriteTime) {
-    return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
-        Statement keys(key.store->db,
-                       "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0)"
-                       " FROM keys WHERE parent=?");
-        Statement vals(key.store->db,
-                       "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0),"
-                       " coalesce(max(length(data)), 0) FROM vals WHERE key=?");
-        if (keys.bind(1, key.id).step() != SQLITE_ROW || vals.bind(1, key.id).step() != SQLITE_ROW)
-            return ERROR_REGISTRY_IO_FAILED;
-        if (lpClass && lpcchClass && *lpcchClass)
-            lpClass[0] = 0;
-        if (lpcchClass)
-            *lpcchClass = 0;
-        if (lpcSubKeys)
-            *lpcSubKeys = DWORD(keys.integer(0));
-        if (lpcbMaxSubKeyLen)
-            *lpcbMaxSubKeyLen = DWORD(keys.integer(1));
-        if (lpcbMaxClassLen)
-            *lpcbMaxClassLen = 0;
-        if (lpcValues)
-            *lpcValues = DWORD(vals.integer(0));
-        if (lpcbMaxValueNameLen)
-            *lpcbMaxValueNameLen = DWORD(vals.integer(1));
-        if (lpcbMaxValueLen)
-            *lpcbMaxValueLen = DWORD(vals.integer(2));
-        if (lpcbSecurityDescriptor)
-            *lpcbSecurityDescriptor = 0;
-        if (lpftLastWriteTime)
-            *lpftLastWriteTime = {0, 0};
-        return ERROR_SUCCESS;
+                                           FILETIME* lpftLastWriteTime) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+            Statement keys(key.store->db,
+                           "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0)"
+                           " FROM keys WHERE parent=?");
+            Statement vals(key.store->db,
+                           "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0),"
+                           " coalesce(max(length(data)), 0) FROM vals WHERE key=?");
+            if (keys.bind(1, key.id).step() != SQLITE_ROW ||
+                vals.bind(1, key.id).step() != SQLITE_ROW)
+                return ERROR_REGISTRY_IO_FAILED;
+            if (lpClass && lpcchClass && *lpcchClass)
+                lpClass[0] = 0;
+            if (lpcchClass)
+                *lpcchClass = 0;
+            if (lpcSubKeys)
+                *lpcSubKeys = DWORD(keys.integer(0));
+            if (lpcbMaxSubKeyLen)
+                *lpcbMaxSubKeyLen = DWORD(keys.integer(1));
+            if (lpcbMaxClassLen)
+                *lpcbMaxClassLen = 0;
+            if (lpcValues)
+                *lpcValues = DWORD(vals.integer(0));
+            if (lpcbMaxValueNameLen)
+                *lpcbMaxValueNameLen = DWORD(vals.integer(1));
+            if (lpcbMaxValueLen)
+                *lpcbMaxValueLen = DWORD(vals.integer(2));
+            if (lpcbSecurityDescriptor)
+                *lpcbSecurityDescriptor = 0;
+            if (lpftLastWriteTime)
+                *lpftLastWriteTime = {0, 0};
+            return ERROR_SUCCESS;
+        });
     });
 }
 
-WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) {
-    if (rootId(hKey))
-        return ERROR_SUCCESS;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return r.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
-                                                              : ERROR_INVALID_HANDLE;
+WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        if (rootId(hKey))
+            return ERROR_SUCCESS;
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        return r.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
+                                                                  : ERROR_INVALID_HANDLE;
+    });
 }

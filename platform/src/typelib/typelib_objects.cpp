@@ -8,6 +8,8 @@
 
 #include "typelib/typelib_objects.h"
 
+#include "core/boundary.h"
+
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/ref.h"
 
@@ -52,7 +54,7 @@ template <class Primary, class... Also> class SharedObject : public Primary {
 public:
     virtual ~SharedObject() = default;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) noexcept override {
         if (!ppv)
             return E_POINTER;
         *ppv = nullptr;
@@ -63,8 +65,8 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
         ULONG n = --m_refs;
         if (n == 0)
             delete this;
@@ -80,99 +82,106 @@ class CTypeLib;
 class CTypeInfo final : public SharedObject<ITypeInfo2, ITypeInfo> {
 public:
     CTypeInfo(CTypeLib* lib, const Library& data, size_t index);
-    ~CTypeInfo() override;
+    ~CTypeInfo() noexcept override;
 
-    HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) override {
-        if (!ppTypeAttr)
-            return E_INVALIDARG;
-        auto* a = new (std::nothrow) TYPEATTR{};
-        if (!a)
-            return E_OUTOFMEMORY;
-        a->guid = type().guid;
-        a->lcid = m_data.lcid;
-        a->memidConstructor = MEMBERID_NIL;
-        a->memidDestructor = MEMBERID_NIL;
-        a->cbSizeInstance = type().instanceSize;
-        a->typekind = type().kind;
-        a->cFuncs = WORD(type().funcs.size());
-        a->cImplTypes = WORD(type().implTypes.size());
-        a->cbSizeVft = WORD(type().vtableSlots * sizeof(void*));
-        a->cbAlignment = type().alignment;
-        a->wTypeFlags = type().flags;
-        a->wMajorVerNum = type().majorVersion;
-        a->wMinorVerNum = type().minorVersion;
-        std::lock_guard lock(m_mutex);
-        m_attrs.emplace(a, std::unique_ptr<TYPEATTR>(a));
-        *ppTypeAttr = a;
-        return S_OK;
+    HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!ppTypeAttr)
+                return E_INVALIDARG;
+            auto* a = new (std::nothrow) TYPEATTR{};
+            if (!a)
+                return E_OUTOFMEMORY;
+            a->guid = type().guid;
+            a->lcid = m_data.lcid;
+            a->memidConstructor = MEMBERID_NIL;
+            a->memidDestructor = MEMBERID_NIL;
+            a->cbSizeInstance = type().instanceSize;
+            a->typekind = type().kind;
+            a->cFuncs = WORD(type().funcs.size());
+            a->cImplTypes = WORD(type().implTypes.size());
+            a->cbSizeVft = WORD(type().vtableSlots * sizeof(void*));
+            a->cbAlignment = type().alignment;
+            a->wTypeFlags = type().flags;
+            a->wMajorVerNum = type().majorVersion;
+            a->wMinorVerNum = type().minorVersion;
+            std::lock_guard lock(m_mutex);
+            m_attrs.emplace(a, std::unique_ptr<TYPEATTR>(a));
+            *ppTypeAttr = a;
+            return S_OK;
+        });
     }
-    HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) override {
+    HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) noexcept override {
         if (ppTComp)
             *ppTComp = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) override {
-        if (!ppFuncDesc)
-            return E_INVALIDARG;
-        if (index >= type().funcs.size())
-            return TYPE_E_ELEMENTNOTFOUND;
-        const Func& f = type().funcs[index];
-        auto block = std::make_unique<FuncDescBlock>();
-        FUNCDESC& d = block->desc;
-        d.memid = f.memid;
-        d.funckind = f.funckind;
-        d.invkind = f.invkind;
-        d.callconv = f.callconv;
-        d.cParams = SHORT(f.params.size());
-        d.oVft = SHORT(f.slot * int(sizeof(void*)));
-        d.wFuncFlags = f.funcFlags;
-        fillTypeDesc(*block, f.returnType, d.elemdescFunc.tdesc);
-        block->params.resize(f.params.size());
-        for (size_t i = 0; i < f.params.size(); ++i) {
-            const Param& p = f.params[i];
-            ELEMDESC& e = block->params[i];
-            fillTypeDesc(*block, p.type, e.tdesc);
-            e.paramdesc.wParamFlags = p.flags;
-            if (p.hasDefault) {
-                PARAMDESCEX& ex = block->defaults.emplace_back();
-                ex.cBytes = sizeof ex;
-                VariantInit(&ex.varDefaultValue);
-                ex.varDefaultValue.vt = p.defaultValue.vt;
-                if (p.defaultValue.vt == VT_R8)
-                    ex.varDefaultValue.dblVal = p.defaultValue.r8;
-                else
-                    ex.varDefaultValue.lVal = p.defaultValue.i4;
-                e.paramdesc.pparamdescex = &ex;
+    HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!ppFuncDesc)
+                return E_INVALIDARG;
+            if (index >= type().funcs.size())
+                return TYPE_E_ELEMENTNOTFOUND;
+            const Func& f = type().funcs[index];
+            auto block = std::make_unique<FuncDescBlock>();
+            FUNCDESC& d = block->desc;
+            d.memid = f.memid;
+            d.funckind = f.funckind;
+            d.invkind = f.invkind;
+            d.callconv = f.callconv;
+            d.cParams = SHORT(f.params.size());
+            d.oVft = SHORT(f.slot * int(sizeof(void*)));
+            d.wFuncFlags = f.funcFlags;
+            fillTypeDesc(*block, f.returnType, d.elemdescFunc.tdesc);
+            block->params.resize(f.params.size());
+            for (size_t i = 0; i < f.params.size(); ++i) {
+                const Param& p = f.params[i];
+                ELEMDESC& e = block->params[i];
+                fillTypeDesc(*block, p.type, e.tdesc);
+                e.paramdesc.wParamFlags = p.flags;
+                if (p.hasDefault) {
+                    PARAMDESCEX& ex = block->defaults.emplace_back();
+                    ex.cBytes = sizeof ex;
+                    VariantInit(&ex.varDefaultValue);
+                    ex.varDefaultValue.vt = p.defaultValue.vt;
+                    if (p.defaultValue.vt == VT_R8)
+                        ex.varDefaultValue.dblVal = p.defaultValue.r8;
+                    else
+                        ex.varDefaultValue.lVal = p.defaultValue.i4;
+                    e.paramdesc.pparamdescex = &ex;
+                }
             }
-        }
-        d.lprgelemdescParam = block->params.empty() ? nullptr : block->params.data();
-        std::lock_guard lock(m_mutex);
-        *ppFuncDesc = &d;
-        m_funcs.emplace(&d, std::move(block));
-        return S_OK;
+            d.lprgelemdescParam = block->params.empty() ? nullptr : block->params.data();
+            std::lock_guard lock(m_mutex);
+            *ppFuncDesc = &d;
+            m_funcs.emplace(&d, std::move(block));
+            return S_OK;
+        });
     }
-    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC** ppVarDesc) override {
+    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC** ppVarDesc) noexcept override {
         if (!ppVarDesc)
             return E_INVALIDARG;
         return TYPE_E_ELEMENTNOTFOUND;
     }
     HRESULT STDMETHODCALLTYPE GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
-                                       UINT* pcNames) override {
-        if (!rgBstrNames || !pcNames)
-            return E_INVALIDARG;
-        const Func* f = findFunc(memid);
-        if (!f)
-            return TYPE_E_ELEMENTNOTFOUND;
-        UINT n = 0;
-        if (n < cMaxNames)
-            rgBstrNames[n++] = newString(f->name);
-        for (const Param& p : f->params)
-            if (n < cMaxNames && !p.name.empty())
-                rgBstrNames[n++] = newString(p.name);
-        *pcNames = n;
-        return S_OK;
+                                       UINT* pcNames) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!rgBstrNames || !pcNames)
+                return E_INVALIDARG;
+            const Func* f = findFunc(memid);
+            if (!f)
+                return TYPE_E_ELEMENTNOTFOUND;
+            UINT n = 0;
+            if (n < cMaxNames)
+                rgBstrNames[n++] = newString(f->name);
+            for (const Param& p : f->params)
+                if (n < cMaxNames && !p.name.empty())
+                    rgBstrNames[n++] = newString(p.name);
+            *pcNames = n;
+            return S_OK;
+        });
     }
-    HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) override {
+    HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index,
+                                                   HREFTYPE* pRefType) noexcept override {
         if (!pRefType)
             return E_INVALIDARG;
         if (index >= type().implTypes.size())
@@ -180,7 +189,7 @@ public:
         *pRefType = type().implTypes[index].hreftype;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT index, INT* pImplTypeFlags) override {
+    HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT index, INT* pImplTypeFlags) noexcept override {
         if (!pImplTypeFlags)
             return E_INVALIDARG;
         if (index >= type().implTypes.size())
@@ -189,78 +198,83 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,
-                                            MEMBERID* pMemId) override;
+                                            MEMBERID* pMemId) noexcept override;
     HRESULT STDMETHODCALLTYPE Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
+                                     UINT*) noexcept override {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
                                                BSTR* pBstrDocString, DWORD* pdwHelpContext,
-                                               BSTR* pBstrHelpFile) override {
-        const std::u16string* name = &type().name;
-        const std::u16string* doc = &type().doc;
-        if (memid != MEMBERID_NIL) {
-            const Func* f = findFunc(memid);
-            if (!f)
-                return TYPE_E_ELEMENTNOTFOUND;
-            name = &f->name;
-            doc = &f->doc;
-        }
-        if (pBstrName)
-            *pBstrName = newString(*name);
-        if (pBstrDocString)
-            *pBstrDocString = doc->empty() ? nullptr : newString(*doc);
-        if (pdwHelpContext)
-            *pdwHelpContext = 0;
-        if (pBstrHelpFile)
-            *pBstrHelpFile = nullptr;
-        return S_OK;
+                                               BSTR* pBstrHelpFile) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            const std::u16string* name = &type().name;
+            const std::u16string* doc = &type().doc;
+            if (memid != MEMBERID_NIL) {
+                const Func* f = findFunc(memid);
+                if (!f)
+                    return TYPE_E_ELEMENTNOTFOUND;
+                name = &f->name;
+                doc = &f->doc;
+            }
+            if (pBstrName)
+                *pBstrName = newString(*name);
+            if (pBstrDocString)
+                *pBstrDocString = doc->empty() ? nullptr : newString(*doc);
+            if (pdwHelpContext)
+                *pdwHelpContext = 0;
+            if (pBstrHelpFile)
+                *pBstrHelpFile = nullptr;
+            return S_OK;
+        });
     }
-    HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override {
+    HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*,
+                                          WORD*) noexcept override {
         return TYPE_E_BADMODULEKIND;
     }
-    HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) override;
-    HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, PVOID* ppv) override {
+    HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE hRefType,
+                                             ITypeInfo** ppTInfo) noexcept override;
+    HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, PVOID* ppv) noexcept override {
         if (ppv)
             *ppv = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, PVOID* ppvObj) override {
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, PVOID* ppvObj) noexcept override {
         if (ppvObj)
             *ppvObj = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR* pBstrMops) override {
+    HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR* pBstrMops) noexcept override {
         if (pBstrMops)
             *pBstrMops = nullptr;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) override;
-    void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* pTypeAttr) override {
+    HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** ppTLib,
+                                                   UINT* pIndex) noexcept override;
+    void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* pTypeAttr) noexcept override {
         std::lock_guard lock(m_mutex);
         m_attrs.erase(pTypeAttr);
     }
-    void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* pFuncDesc) override {
+    void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* pFuncDesc) noexcept override {
         std::lock_guard lock(m_mutex);
         m_funcs.erase(pFuncDesc);
     }
-    void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
+    void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) noexcept override {}
 
     // ITypeInfo2
-    HRESULT STDMETHODCALLTYPE GetTypeKind(TYPEKIND* pTypeKind) override {
+    HRESULT STDMETHODCALLTYPE GetTypeKind(TYPEKIND* pTypeKind) noexcept override {
         if (!pTypeKind)
             return E_INVALIDARG;
         *pTypeKind = type().kind;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeFlags(ULONG* pTypeFlags) override {
+    HRESULT STDMETHODCALLTYPE GetTypeFlags(ULONG* pTypeFlags) noexcept override {
         if (!pTypeFlags)
             return E_INVALIDARG;
         *pTypeFlags = type().flags;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind,
-                                                  UINT* pFuncIndex) override {
+                                                  UINT* pFuncIndex) noexcept override {
         if (!pFuncIndex)
             return E_INVALIDARG;
         for (size_t i = 0; i < type().funcs.size(); ++i)
@@ -270,48 +284,60 @@ public:
             }
         return TYPE_E_ELEMENTNOTFOUND;
     }
-    HRESULT STDMETHODCALLTYPE GetVarIndexOfMemId(MEMBERID, UINT*) override {
+    HRESULT STDMETHODCALLTYPE GetVarIndexOfMemId(MEMBERID, UINT*) noexcept override {
         return TYPE_E_ELEMENTNOTFOUND;
     }
     // The only custom data is each function's own help string.
-    HRESULT STDMETHODCALLTYPE GetCustData(REFGUID, VARIANT* v) override { return noData(v); }
-    HRESULT STDMETHODCALLTYPE GetFuncCustData(UINT index, REFGUID guid, VARIANT* v) override {
-        HRESULT hr = noData(v);
-        if (FAILED(hr))
-            return hr;
-        if (index >= type().funcs.size())
-            return TYPE_E_ELEMENTNOTFOUND;
-        if (IsEqualGUID(guid, ORVIK_CUSTDATA_FUNC_HELPSTRING) && !type().funcs[index].doc.empty()) {
-            v->vt = VT_BSTR;
-            v->bstrVal = newString(type().funcs[index].doc);
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetParamCustData(UINT, UINT, REFGUID, VARIANT* v) override {
+    HRESULT STDMETHODCALLTYPE GetCustData(REFGUID, VARIANT* v) noexcept override {
         return noData(v);
     }
-    HRESULT STDMETHODCALLTYPE GetVarCustData(UINT, REFGUID, VARIANT* v) override {
+    HRESULT STDMETHODCALLTYPE GetFuncCustData(UINT index, REFGUID guid,
+                                              VARIANT* v) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            HRESULT hr = noData(v);
+            if (FAILED(hr))
+                return hr;
+            if (index >= type().funcs.size())
+                return TYPE_E_ELEMENTNOTFOUND;
+            if (IsEqualGUID(guid, ORVIK_CUSTDATA_FUNC_HELPSTRING) &&
+                !type().funcs[index].doc.empty()) {
+                v->vt = VT_BSTR;
+                v->bstrVal = newString(type().funcs[index].doc);
+            }
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE GetParamCustData(UINT, UINT, REFGUID, VARIANT* v) noexcept override {
         return noData(v);
     }
-    HRESULT STDMETHODCALLTYPE GetImplTypeCustData(UINT, REFGUID, VARIANT* v) override {
+    HRESULT STDMETHODCALLTYPE GetVarCustData(UINT, REFGUID, VARIANT* v) noexcept override {
+        return noData(v);
+    }
+    HRESULT STDMETHODCALLTYPE GetImplTypeCustData(UINT, REFGUID, VARIANT* v) noexcept override {
         return noData(v);
     }
     HRESULT STDMETHODCALLTYPE GetDocumentation2(MEMBERID memid, LCID, BSTR* pbstrHelpString,
                                                 DWORD* pdwHelpStringContext,
-                                                BSTR* pbstrHelpStringDll) override {
-        if (pdwHelpStringContext)
-            *pdwHelpStringContext = 0;
-        if (pbstrHelpStringDll)
-            *pbstrHelpStringDll = nullptr;
-        return GetDocumentation(memid, nullptr, pbstrHelpString, nullptr, nullptr);
+                                                BSTR* pbstrHelpStringDll) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (pdwHelpStringContext)
+                *pdwHelpStringContext = 0;
+            if (pbstrHelpStringDll)
+                *pbstrHelpStringDll = nullptr;
+            return GetDocumentation(memid, nullptr, pbstrHelpString, nullptr, nullptr);
+        });
     }
-    HRESULT STDMETHODCALLTYPE GetAllCustData(CUSTDATA* p) override { return noData(p); }
-    HRESULT STDMETHODCALLTYPE GetAllFuncCustData(UINT, CUSTDATA* p) override { return noData(p); }
-    HRESULT STDMETHODCALLTYPE GetAllParamCustData(UINT, UINT, CUSTDATA* p) override {
+    HRESULT STDMETHODCALLTYPE GetAllCustData(CUSTDATA* p) noexcept override { return noData(p); }
+    HRESULT STDMETHODCALLTYPE GetAllFuncCustData(UINT, CUSTDATA* p) noexcept override {
         return noData(p);
     }
-    HRESULT STDMETHODCALLTYPE GetAllVarCustData(UINT, CUSTDATA* p) override { return noData(p); }
-    HRESULT STDMETHODCALLTYPE GetAllImplTypeCustData(UINT, CUSTDATA* p) override {
+    HRESULT STDMETHODCALLTYPE GetAllParamCustData(UINT, UINT, CUSTDATA* p) noexcept override {
+        return noData(p);
+    }
+    HRESULT STDMETHODCALLTYPE GetAllVarCustData(UINT, CUSTDATA* p) noexcept override {
+        return noData(p);
+    }
+    HRESULT STDMETHODCALLTYPE GetAllImplTypeCustData(UINT, CUSTDATA* p) noexcept override {
         return noData(p);
     }
 
@@ -363,17 +389,21 @@ class CTypeLib final : public SharedObject<ITypeLib> {
 public:
     explicit CTypeLib(std::shared_ptr<const Library> lib) : m_lib(std::move(lib)) {}
 
-    UINT STDMETHODCALLTYPE GetTypeInfoCount() override { return UINT(m_lib->types.size()); }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override {
-        if (!ppTInfo)
-            return E_INVALIDARG;
-        *ppTInfo = nullptr;
-        if (index >= m_lib->types.size())
-            return TYPE_E_ELEMENTNOTFOUND;
-        *ppTInfo = new (std::nothrow) CTypeInfo(this, *m_lib, index);
-        return *ppTInfo ? S_OK : E_OUTOFMEMORY;
+    UINT STDMETHODCALLTYPE GetTypeInfoCount() noexcept override {
+        return UINT(m_lib->types.size());
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoType(UINT index, TYPEKIND* pTKind) override {
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** ppTInfo) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!ppTInfo)
+                return E_INVALIDARG;
+            *ppTInfo = nullptr;
+            if (index >= m_lib->types.size())
+                return TYPE_E_ELEMENTNOTFOUND;
+            *ppTInfo = new (std::nothrow) CTypeInfo(this, *m_lib, index);
+            return *ppTInfo ? S_OK : E_OUTOFMEMORY;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoType(UINT index, TYPEKIND* pTKind) noexcept override {
         if (!pTKind)
             return E_INVALIDARG;
         if (index >= m_lib->types.size())
@@ -381,104 +411,115 @@ public:
         *pTKind = m_lib->types[index].kind;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTinfo) override {
-        if (!ppTinfo)
-            return E_INVALIDARG;
-        *ppTinfo = nullptr;
-        for (size_t i = 0; i < m_lib->types.size(); ++i)
-            if (IsEqualGUID(m_lib->types[i].guid, guid))
-                return GetTypeInfo(UINT(i), ppTinfo);
-        return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoOfGuid(REFGUID guid,
+                                                ITypeInfo** ppTinfo) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!ppTinfo)
+                return E_INVALIDARG;
+            *ppTinfo = nullptr;
+            for (size_t i = 0; i < m_lib->types.size(); ++i)
+                if (IsEqualGUID(m_lib->types[i].guid, guid))
+                    return GetTypeInfo(UINT(i), ppTinfo);
+            return TYPE_E_ELEMENTNOTFOUND;
+        });
     }
-    HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** ppTLibAttr) override {
-        if (!ppTLibAttr)
-            return E_INVALIDARG;
-        auto* a = new (std::nothrow) TLIBATTR{};
-        if (!a)
-            return E_OUTOFMEMORY;
-        a->guid = m_lib->libid;
-        a->lcid = m_lib->lcid;
-        a->syskind = m_lib->syskind;
-        a->wMajorVerNum = m_lib->majorVersion;
-        a->wMinorVerNum = m_lib->minorVersion;
-        a->wLibFlags = m_lib->flags;
-        std::lock_guard lock(m_mutex);
-        m_attrs.emplace(a, std::unique_ptr<TLIBATTR>(a));
-        *ppTLibAttr = a;
-        return S_OK;
+    HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** ppTLibAttr) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!ppTLibAttr)
+                return E_INVALIDARG;
+            auto* a = new (std::nothrow) TLIBATTR{};
+            if (!a)
+                return E_OUTOFMEMORY;
+            a->guid = m_lib->libid;
+            a->lcid = m_lib->lcid;
+            a->syskind = m_lib->syskind;
+            a->wMajorVerNum = m_lib->majorVersion;
+            a->wMinorVerNum = m_lib->minorVersion;
+            a->wLibFlags = m_lib->flags;
+            std::lock_guard lock(m_mutex);
+            m_attrs.emplace(a, std::unique_ptr<TLIBATTR>(a));
+            *ppTLibAttr = a;
+            return S_OK;
+        });
     }
-    HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) override {
+    HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) noexcept override {
         if (ppTComp)
             *ppTComp = nullptr;
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString,
                                                DWORD* pdwHelpContext,
-                                               BSTR* pBstrHelpFile) override {
-        const std::u16string *name = &m_lib->name, *doc = &m_lib->doc;
-        if (index != -1) {
-            if (index < 0 || size_t(index) >= m_lib->types.size())
-                return TYPE_E_ELEMENTNOTFOUND;
-            name = &m_lib->types[size_t(index)].name;
-            doc = &m_lib->types[size_t(index)].doc;
-        }
-        if (pBstrName)
-            *pBstrName = newString(*name);
-        if (pBstrDocString)
-            *pBstrDocString = doc->empty() ? nullptr : newString(*doc);
-        if (pdwHelpContext)
-            *pdwHelpContext = 0;
-        if (pBstrHelpFile)
-            *pBstrHelpFile = nullptr;
-        return S_OK;
+                                               BSTR* pBstrHelpFile) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            const std::u16string *name = &m_lib->name, *doc = &m_lib->doc;
+            if (index != -1) {
+                if (index < 0 || size_t(index) >= m_lib->types.size())
+                    return TYPE_E_ELEMENTNOTFOUND;
+                name = &m_lib->types[size_t(index)].name;
+                doc = &m_lib->types[size_t(index)].doc;
+            }
+            if (pBstrName)
+                *pBstrName = newString(*name);
+            if (pBstrDocString)
+                *pBstrDocString = doc->empty() ? nullptr : newString(*doc);
+            if (pdwHelpContext)
+                *pdwHelpContext = 0;
+            if (pBstrHelpFile)
+                *pBstrHelpFile = nullptr;
+            return S_OK;
+        });
     }
     // A name is known when a type, a member or a parameter has it; the caller's
     // buffer then gets the stored spelling.
-    HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) override {
-        if (!szNameBuf || !pfName)
-            return E_INVALIDARG;
-        *pfName = FALSE;
-        auto match = [&](const std::u16string& n) {
-            if (*pfName || !sameName(n, szNameBuf))
-                return;
-            std::copy(n.begin(), n.end(), szNameBuf);
-            *pfName = TRUE;
-        };
-        for (const Type& t : m_lib->types) {
-            match(t.name);
-            for (const Func& f : t.funcs) {
-                match(f.name);
-                for (const Param& p : f.params)
-                    match(p.name);
+    HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!szNameBuf || !pfName)
+                return E_INVALIDARG;
+            *pfName = FALSE;
+            auto match = [&](const std::u16string& n) {
+                if (*pfName || !sameName(n, szNameBuf))
+                    return;
+                std::copy(n.begin(), n.end(), szNameBuf);
+                *pfName = TRUE;
+            };
+            for (const Type& t : m_lib->types) {
+                match(t.name);
+                for (const Func& f : t.funcs) {
+                    match(f.name);
+                    for (const Param& p : f.params)
+                        match(p.name);
+                }
             }
-        }
-        return S_OK;
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo,
-                                       MEMBERID* rgMemId, USHORT* pcFound) override {
-        if (!szNameBuf || !ppTInfo || !rgMemId || !pcFound)
-            return E_INVALIDARG;
-        USHORT room = *pcFound, found = 0;
-        for (size_t i = 0; i < m_lib->types.size() && found < room; ++i) {
-            const Type& t = m_lib->types[i];
-            MEMBERID memid = MEMBERID_NIL;
-            bool hit = sameName(t.name, szNameBuf);
-            for (const Func& f : t.funcs)
-                if (!hit && sameName(f.name, szNameBuf)) {
-                    hit = true;
-                    memid = f.memid;
-                }
-            if (!hit)
-                continue;
-            HRESULT hr = GetTypeInfo(UINT(i), &ppTInfo[found]);
-            if (FAILED(hr))
-                return hr;
-            rgMemId[found++] = memid;
-        }
-        *pcFound = found;
-        return S_OK;
+                                       MEMBERID* rgMemId, USHORT* pcFound) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!szNameBuf || !ppTInfo || !rgMemId || !pcFound)
+                return E_INVALIDARG;
+            USHORT room = *pcFound, found = 0;
+            for (size_t i = 0; i < m_lib->types.size() && found < room; ++i) {
+                const Type& t = m_lib->types[i];
+                MEMBERID memid = MEMBERID_NIL;
+                bool hit = sameName(t.name, szNameBuf);
+                for (const Func& f : t.funcs)
+                    if (!hit && sameName(f.name, szNameBuf)) {
+                        hit = true;
+                        memid = f.memid;
+                    }
+                if (!hit)
+                    continue;
+                HRESULT hr = GetTypeInfo(UINT(i), &ppTInfo[found]);
+                if (FAILED(hr))
+                    return hr;
+                rgMemId[found++] = memid;
+            }
+            *pcFound = found;
+            return S_OK;
+        });
     }
-    void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* pTLibAttr) override {
+    void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* pTLibAttr) noexcept override {
         std::lock_guard lock(m_mutex);
         m_attrs.erase(pTLibAttr);
     }
@@ -521,52 +562,63 @@ CTypeInfo::~CTypeInfo() {
     m_lib->Release();
 }
 
-HRESULT STDMETHODCALLTYPE CTypeInfo::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
-    if (!ppTInfo)
-        return E_INVALIDARG;
-    *ppTInfo = nullptr;
-    return m_lib->resolve(hRefType, ppTInfo);
+HRESULT STDMETHODCALLTYPE CTypeInfo::GetRefTypeInfo(HREFTYPE hRefType,
+                                                    ITypeInfo** ppTInfo) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        if (!ppTInfo)
+            return E_INVALIDARG;
+        *ppTInfo = nullptr;
+        return m_lib->resolve(hRefType, ppTInfo);
+    });
 }
 
-HRESULT STDMETHODCALLTYPE CTypeInfo::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
-    if (ppTLib) {
-        *ppTLib = m_lib;
-        m_lib->AddRef();
-    }
-    if (pIndex)
-        *pIndex = UINT(m_index);
-    return S_OK;
+HRESULT STDMETHODCALLTYPE CTypeInfo::GetContainingTypeLib(ITypeLib** ppTLib,
+                                                          UINT* pIndex) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        if (ppTLib) {
+            *ppTLib = m_lib;
+            m_lib->AddRef();
+        }
+        if (pIndex)
+            *pIndex = UINT(m_index);
+        return S_OK;
+    });
 }
 
 // The first name is a member of this interface or of the interfaces it derives
 // from, compared without regard to case; further names are that member's
 // parameters. Unknown names get MEMBERID_NIL and DISP_E_UNKNOWNNAME.
 HRESULT STDMETHODCALLTYPE CTypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,
-                                                   MEMBERID* pMemId) {
-    if (!rgszNames || !pMemId || cNames == 0)
-        return E_INVALIDARG;
-    for (UINT i = 0; i < cNames; ++i)
-        pMemId[i] = MEMBERID_NIL;
-    for (const Func& f : type().funcs) {
-        if (!sameName(f.name, rgszNames[0]))
-            continue;
-        pMemId[0] = f.memid;
-        HRESULT hr = S_OK;
-        for (UINT n = 1; n < cNames; ++n) {
-            for (size_t p = 0; p < f.params.size() && pMemId[n] == MEMBERID_NIL; ++p)
-                if (sameName(f.params[p].name, rgszNames[n]))
-                    pMemId[n] = MEMBERID(p);
-            if (pMemId[n] == MEMBERID_NIL)
-                hr = DISP_E_UNKNOWNNAME;
+                                                   MEMBERID* pMemId) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        if (!rgszNames || !pMemId || cNames == 0)
+            return E_INVALIDARG;
+        for (UINT i = 0; i < cNames; ++i)
+            pMemId[i] = MEMBERID_NIL;
+        for (const Func& f : type().funcs) {
+            if (!sameName(f.name, rgszNames[0]))
+                continue;
+            pMemId[0] = f.memid;
+            HRESULT hr = S_OK;
+            for (UINT n = 1; n < cNames; ++n) {
+                for (size_t p = 0; p < f.params.size() && pMemId[n] == MEMBERID_NIL; ++p)
+                    if (sameName(f.params[p].name, rgszNames[n]))
+                        pMemId[n] = MEMBERID(p);
+                if (pMemId[n] == MEMBERID_NIL)
+                    hr = DISP_E_UNKNOWNNAME;
+            }
+            return hr;
         }
-        return hr;
-    }
-    if (type().kind == TKIND_INTERFACE && !type().implTypes.empty()) {
-        Ref<ITypeInfo> base;
-        if (SUCCEEDED(GetRefTypeInfo(type().implTypes[0].hreftype, base.put())))
-            return base->GetIDsOfNames(rgszNames, cNames, pMemId);
-    }
-    return DISP_E_UNKNOWNNAME;
+        if (type().kind == TKIND_INTERFACE && !type().implTypes.empty()) {
+            Ref<ITypeInfo> base;
+            HRESULT hr = GetRefTypeInfo(type().implTypes[0].hreftype, base.put());
+            if (SUCCEEDED(hr))
+                return base->GetIDsOfNames(rgszNames, cNames, pMemId);
+            if (hr == E_OUTOFMEMORY)
+                return hr; // not knowing the base is no proof that the name is unknown
+        }
+        return DISP_E_UNKNOWNNAME;
+    });
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 
 #include "typelib/typelib_objects.h"
 
+#include "core/boundary.h"
+
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/ref.h"
 #include "orvik/platform/registry.h"
@@ -67,70 +69,75 @@ bool baseNameIs(const std::string& path, const char* name) {
 
 } // namespace
 
-STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
-    if (!pptlib)
-        return E_INVALIDARG;
-    *pptlib = nullptr;
-    if (!szFile)
-        return E_INVALIDARG;
-    std::string path = orvik::utf8Or(szFile);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (baseNameIs(path, "stdole2.tlb"))
-            return orvik::tlb::standardTypeLib(pptlib);
-        return TYPE_E_CANTLOADLIBRARY;
-    }
-    in.seekg(0, std::ios::end);
-    std::streamoff size = in.tellg();
-    if (size < 0)
-        return TYPE_E_CANTLOADLIBRARY;
-    if (size_t(size) > kMaxLibrarySize)
-        return TYPE_E_SIZETOOBIG;
-    in.seekg(0);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
-        return TYPE_E_IOERROR;
-    auto lib = std::make_shared<Library>();
-    HRESULT hr = orvik::tlb::readLibrary(bytes.data(), bytes.size(), *lib);
-    if (FAILED(hr))
-        return hr;
-    return orvik::tlb::createTypeLib(std::move(lib), pptlib);
-}
-
-STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib) {
-    if (!pptlib)
-        return E_INVALIDARG;
-    *pptlib = nullptr;
-    std::string libKey = "TypeLib\\" + guidText(rguid);
-    // The exact version, or else the highest minor version of the same major one.
-    std::string chosen;
-    long bestMinor = -1;
-    for (const std::string& v : orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, libKey.c_str())) {
-        unsigned major = 0, minor = 0;
-        char rest = 0;
-        if (std::sscanf(v.c_str(), "%x.%x%c", &major, &minor, &rest) != 2 || major != wVerMajor ||
-            minor < wVerMinor)
-            continue;
-        if (long(minor) > bestMinor) {
-            bestMinor = long(minor);
-            chosen = v;
+STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        if (!pptlib)
+            return E_INVALIDARG;
+        *pptlib = nullptr;
+        if (!szFile)
+            return E_INVALIDARG;
+        std::string path = orvik::utf8Or(szFile);
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            if (baseNameIs(path, "stdole2.tlb"))
+                return orvik::tlb::standardTypeLib(pptlib);
+            return TYPE_E_CANTLOADLIBRARY;
         }
-    }
-    if (chosen.empty())
-        return TYPE_E_LIBNOTREGISTERED;
-    std::string versionPath = libKey + "\\" + chosen;
-    for (LCID candidate : {lcid, LCID(lcid & 0x3FF), LCID(0)}) {
-        std::string path;
-        for (SYSKIND k : {SYS_WIN32, SYS_WIN64})
-            if (getString(HKEY_CLASSES_ROOT,
-                          versionPath + "\\" + hex(candidate) + "\\" + platformKey(k), nullptr,
-                          path))
-                return LoadTypeLib(orvik::toUtf16(path).value_or(u"").c_str(), pptlib);
-    }
-    return TYPE_E_LIBNOTREGISTERED;
+        in.seekg(0, std::ios::end);
+        std::streamoff size = in.tellg();
+        if (size < 0)
+            return TYPE_E_CANTLOADLIBRARY;
+        if (size_t(size) > kMaxLibrarySize)
+            return TYPE_E_SIZETOOBIG;
+        in.seekg(0);
+        std::vector<uint8_t> bytes(static_cast<size_t>(size));
+        if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
+            return TYPE_E_IOERROR;
+        auto lib = std::make_shared<Library>();
+        HRESULT hr = orvik::tlb::readLibrary(bytes.data(), bytes.size(), *lib);
+        if (FAILED(hr))
+            return hr;
+        return orvik::tlb::createTypeLib(std::move(lib), pptlib);
+    });
 }
 
-STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir) {
+STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                      ITypeLib** pptlib) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        if (!pptlib)
+            return E_INVALIDARG;
+        *pptlib = nullptr;
+        std::string libKey = "TypeLib\\" + guidText(rguid);
+        // The exact version, or else the highest minor version of the same major one.
+        std::string chosen;
+        long bestMinor = -1;
+        for (const std::string& v : orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, libKey.c_str())) {
+            unsigned major = 0, minor = 0;
+            char rest = 0;
+            if (std::sscanf(v.c_str(), "%x.%x%c", &major, &minor, &rest) != 2 ||
+                major != wVerMajor || minor < wVerMinor)
+                continue;
+            if (long(minor) > bestMinor) {
+                bestMinor = long(minor);
+                chosen = v;
+            }
+        }
+        if (chosen.empty())
+            return TYPE_E_LIBNOTREGISTERED;
+        std::string versionPath = libKey + "\\" + chosen;
+        for (LCID candidate : {lcid, LCID(lcid & 0x3FF), LCID(0)}) {
+            std::string path;
+            for (SYSKIND k : {SYS_WIN32, SYS_WIN64})
+                if (getString(HKEY_CLASSES_ROOT,
+                              versionPath + "\\" + hex(candidate) + "\\" + platformKey(k), nullptr,
+                              path))
+                    return LoadTypeLib(orvik::toUtf16(path).value_or(u"").c_str(), pptlib);
+        }
+        return TYPE_E_LIBNOTREGISTERED;
+    });
+}
+
+STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir) noexcept {
     if (!ptlib || !szFullPath)
         return E_INVALIDARG;
     TLIBATTR* attr = nullptr;
@@ -139,89 +146,100 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
         return hr;
     TLIBATTR a = *attr;
     ptlib->ReleaseTLibAttr(attr);
-    BSTR name = nullptr, doc = nullptr;
-    ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
-    std::string description = orvik::utf8Or(doc ? doc : name ? name : u"");
-    SysFreeString(name);
-    SysFreeString(doc);
+    hr = orvik::guardResult([&]() -> HRESULT {
+        BSTR name = nullptr, doc = nullptr;
+        ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
+        std::string description = orvik::utf8Or(doc ? doc : name ? name : u"");
+        SysFreeString(name);
+        SysFreeString(doc);
 
-    std::string libid = guidText(a.guid);
-    std::string versionPath =
-        "TypeLib\\" + libid + "\\" + versionKey(a.wMajorVerNum, a.wMinorVerNum);
-    bool ok = setString(HKEY_CLASSES_ROOT, versionPath, nullptr, description) &&
-              setString(HKEY_CLASSES_ROOT,
-                        versionPath + "\\" + hex(a.lcid) + "\\" + platformKey(a.syskind), nullptr,
-                        orvik::utf8Or(szFullPath)) &&
-              setString(HKEY_CLASSES_ROOT, versionPath + "\\FLAGS", nullptr,
-                        std::to_string(a.wLibFlags)) &&
-              setString(HKEY_CLASSES_ROOT, versionPath + "\\HELPDIR", nullptr,
-                        szHelpDir ? orvik::utf8Or(szHelpDir) : std::string());
+        std::string libid = guidText(a.guid);
+        std::string versionPath =
+            "TypeLib\\" + libid + "\\" + versionKey(a.wMajorVerNum, a.wMinorVerNum);
+        bool ok = setString(HKEY_CLASSES_ROOT, versionPath, nullptr, description) &&
+                  setString(HKEY_CLASSES_ROOT,
+                            versionPath + "\\" + hex(a.lcid) + "\\" + platformKey(a.syskind),
+                            nullptr, orvik::utf8Or(szFullPath)) &&
+                  setString(HKEY_CLASSES_ROOT, versionPath + "\\FLAGS", nullptr,
+                            std::to_string(a.wLibFlags)) &&
+                  setString(HKEY_CLASSES_ROOT, versionPath + "\\HELPDIR", nullptr,
+                            szHelpDir ? orvik::utf8Or(szHelpDir) : std::string());
 
-    for (UINT i = 0; ok && i < ptlib->GetTypeInfoCount(); ++i) {
-        orvik::Ref<ITypeInfo> info;
-        if (FAILED(ptlib->GetTypeInfo(i, info.put())))
-            continue;
-        TYPEATTR* ta = nullptr;
-        if (SUCCEEDED(info->GetTypeAttr(&ta))) {
-            bool automation = (ta->typekind == TKIND_INTERFACE &&
-                               (ta->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION))) ||
-                              ta->typekind == TKIND_DISPATCH;
-            if (automation) {
-                BSTR itfName = nullptr;
-                info->GetDocumentation(MEMBERID_NIL, &itfName, nullptr, nullptr, nullptr);
-                std::string key = "Interface\\" + guidText(ta->guid);
-                ok = setString(HKEY_CLASSES_ROOT, key, nullptr,
-                               orvik::utf8Or(itfName ? itfName : u"")) &&
-                     setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", nullptr,
-                               kAutomationProxy) &&
-                     setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid32", nullptr,
-                               kAutomationProxy) &&
-                     setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, libid) &&
-                     setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version",
-                               versionKey(a.wMajorVerNum, a.wMinorVerNum));
-                SysFreeString(itfName);
+        for (UINT i = 0; ok && i < ptlib->GetTypeInfoCount(); ++i) {
+            orvik::Ref<ITypeInfo> info;
+            if (FAILED(ptlib->GetTypeInfo(i, info.put())))
+                continue;
+            TYPEATTR* ta = nullptr;
+            if (SUCCEEDED(info->GetTypeAttr(&ta))) {
+                bool automation = (ta->typekind == TKIND_INTERFACE &&
+                                   (ta->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION))) ||
+                                  ta->typekind == TKIND_DISPATCH;
+                if (automation) {
+                    BSTR itfName = nullptr;
+                    info->GetDocumentation(MEMBERID_NIL, &itfName, nullptr, nullptr, nullptr);
+                    std::string key = "Interface\\" + guidText(ta->guid);
+                    ok = setString(HKEY_CLASSES_ROOT, key, nullptr,
+                                   orvik::utf8Or(itfName ? itfName : u"")) &&
+                         setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", nullptr,
+                                   kAutomationProxy) &&
+                         setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid32", nullptr,
+                                   kAutomationProxy) &&
+                         setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, libid) &&
+                         setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version",
+                                   versionKey(a.wMajorVerNum, a.wMinorVerNum));
+                    SysFreeString(itfName);
+                }
+                info->ReleaseTypeAttr(ta);
             }
-            info->ReleaseTypeAttr(ta);
         }
-    }
-    return ok ? S_OK : TYPE_E_REGISTRYACCESS;
+        return ok ? S_OK : TYPE_E_REGISTRYACCESS;
+    });
+    // A registration that could not be finished is taken back whole, so that no
+    // half-registered library is left to be found.
+    if (FAILED(hr))
+        (void)UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
+    return hr;
 }
 
 STDAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
-                         SYSKIND syskind) {
-    std::string libid = guidText(libID);
-    std::string libKey = "TypeLib\\" + libid;
-    std::string version = versionKey(wVerMajor, wVerMinor);
-    std::string versionPath = libKey + "\\" + version;
-    orvik::RegKey probe;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionPath.c_str(), 0, KEY_READ, probe.put()) !=
-        ERROR_SUCCESS)
-        return TYPE_E_REGISTRYACCESS;
+                         SYSKIND syskind) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        std::string libid = guidText(libID);
+        std::string libKey = "TypeLib\\" + libid;
+        std::string version = versionKey(wVerMajor, wVerMinor);
+        std::string versionPath = libKey + "\\" + version;
+        orvik::RegKey probe;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionPath.c_str(), 0, KEY_READ, probe.put()) !=
+            ERROR_SUCCESS)
+            return TYPE_E_REGISTRYACCESS;
 
-    // The library's interfaces are found by the library they name, so they go even
-    // when the library file itself is gone.
-    for (const std::string& iid : orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, "Interface")) {
-        std::string key = "Interface\\" + iid, owner, ownerVersion;
-        if (getString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, owner) &&
-            lstrcmpiA(owner.c_str(), libid.c_str()) == 0 &&
-            getString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version", ownerVersion) &&
-            ownerVersion == version)
-            (void)orvik::regDeleteTree(HKEY_CLASSES_ROOT, key.c_str());
-    }
+        // The library's interfaces are found by the library they name, so they go even
+        // when the library file itself is gone.
+        for (const std::string& iid : orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, "Interface")) {
+            std::string key = "Interface\\" + iid, owner, ownerVersion;
+            if (getString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, owner) &&
+                lstrcmpiA(owner.c_str(), libid.c_str()) == 0 &&
+                getString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version", ownerVersion) &&
+                ownerVersion == version)
+                (void)orvik::regDeleteTree(HKEY_CLASSES_ROOT, key.c_str());
+        }
 
-    std::string localePath = versionPath + "\\" + hex(lcid);
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, (localePath + "\\" + platformKey(syskind)).c_str());
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, localePath.c_str()); // refused while other platforms remain
-    bool otherLocales = false;
-    for (const std::string& child : orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, versionPath.c_str()))
-        otherLocales |=
-            lstrcmpiA(child.c_str(), "FLAGS") != 0 && lstrcmpiA(child.c_str(), "HELPDIR") != 0;
-    if (!otherLocales) {
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, (versionPath + "\\FLAGS").c_str());
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, (versionPath + "\\HELPDIR").c_str());
-        probe.close();
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, versionPath.c_str());
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, libKey.c_str()); // refused while other versions remain
-    }
-    return S_OK;
+        std::string localePath = versionPath + "\\" + hex(lcid);
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, (localePath + "\\" + platformKey(syskind)).c_str());
+        RegDeleteKeyA(HKEY_CLASSES_ROOT,
+                      localePath.c_str()); // refused while other platforms remain
+        bool otherLocales = false;
+        for (const std::string& child :
+             orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, versionPath.c_str()))
+            otherLocales |=
+                lstrcmpiA(child.c_str(), "FLAGS") != 0 && lstrcmpiA(child.c_str(), "HELPDIR") != 0;
+        if (!otherLocales) {
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, (versionPath + "\\FLAGS").c_str());
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, (versionPath + "\\HELPDIR").c_str());
+            probe.close();
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, versionPath.c_str());
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, libKey.c_str()); // refused while other versions remain
+        }
+        return S_OK;
+    });
 }

@@ -15,7 +15,10 @@
 #define ORVIK_EXTERN_C extern "C"
 #define ORVIK_EXTERN_C_BEGIN extern "C" {
 #define ORVIK_EXTERN_C_END }
+/* No platform function lets an exception escape. */
+#define ORVIK_NOEXCEPT noexcept
 #else
+#define ORVIK_NOEXCEPT
 #define ORVIK_EXTERN_C extern
 #define ORVIK_EXTERN_C_BEGIN
 #define ORVIK_EXTERN_C_END

@@ -14,14 +14,15 @@ typedef struct _RTL_CRITICAL_SECTION {
 } CRITICAL_SECTION;
 typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
 
-WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+WINBASEAPI void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+    ORVIK_NOEXCEPT;
 /* As InitializeCriticalSection, but reports failure: FALSE with the platform error
  * available from GetLastError. */
 WINBASEAPI BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection,
-                                                             DWORD dwSpinCount);
-WINBASEAPI void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-WINBASEAPI void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-WINBASEAPI BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-WINBASEAPI void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+                                                             DWORD dwSpinCount) ORVIK_NOEXCEPT;
+WINBASEAPI void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) ORVIK_NOEXCEPT;
+WINBASEAPI void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) ORVIK_NOEXCEPT;
+WINBASEAPI BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) ORVIK_NOEXCEPT;
+WINBASEAPI void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_CRITICAL_SECTION_H */

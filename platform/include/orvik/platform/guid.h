@@ -62,12 +62,12 @@ static const GUID GUID_NULL __attribute__((unused)) = {0, 0, 0, {0, 0, 0, 0, 0, 
 
 /* Writes the braced text form and its terminating zero into sz. Returns the number
  * of characters written including the zero (39), or 0 when cchMax is too small. */
-STDAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+STDAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) ORVIK_NOEXCEPT;
 
 /* Parse the braced text form (hex digits in either case). Malformed text gives
  * CO_E_CLASSSTRING (CLSIDFromString) or CO_E_IIDSTRING (IIDFromString) and leaves
  * the output unchanged; a null argument gives E_INVALIDARG. */
-STDAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
-STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
+STDAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) ORVIK_NOEXCEPT;
+STDAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_GUID_H */

@@ -6,8 +6,8 @@
 
 /* Atomic (sequentially consistent) changes of a 32-bit count; each returns the new
  * value, except InterlockedExchange, which returns the old one. */
-WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile* Addend);
-WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile* Addend);
-WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile* Target, LONG Value);
+WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile* Addend) ORVIK_NOEXCEPT;
+WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile* Addend) ORVIK_NOEXCEPT;
+WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile* Target, LONG Value) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_INTERLOCKED_H */

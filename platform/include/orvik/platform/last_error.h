@@ -5,7 +5,7 @@
 #include "orvik/platform/base_types.h"
 
 /* The calling thread's last platform error number. */
-WINBASEAPI DWORD WINAPI GetLastError(void);
-WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode);
+WINBASEAPI DWORD WINAPI GetLastError(void) ORVIK_NOEXCEPT;
+WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_LAST_ERROR_H */

@@ -74,35 +74,37 @@ typedef struct _SECURITY_ATTRIBUTES {
 /* Opens hKey\lpSubKey (a path of names separated by backslashes; null or empty
  * opens hKey again) with the rights in samDesired. */
 WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
-                                        REGSAM samDesired, PHKEY phkResult);
+                                        REGSAM samDesired, PHKEY phkResult) ORVIK_NOEXCEPT;
 /* Opens hKey\lpSubKey, creating every missing key of the path in one step. */
 WINBASEAPI LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                           DWORD dwOptions, REGSAM samDesired,
                                           const SECURITY_ATTRIBUTES* lpSecurityAttributes,
-                                          PHKEY phkResult, LPDWORD lpdwDisposition);
+                                          PHKEY phkResult, LPDWORD lpdwDisposition) ORVIK_NOEXCEPT;
 WINBASEAPI LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
-                                         DWORD dwType, const BYTE* lpData, DWORD cbData);
+                                         DWORD dwType, const BYTE* lpData,
+                                         DWORD cbData) ORVIK_NOEXCEPT;
 /* With lpData null, reports the size in *lpcbData. A buffer too small gives
  * ERROR_MORE_DATA and the size needed in *lpcbData. */
 WINBASEAPI LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
-                                           LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+                                           LPDWORD lpType, LPBYTE lpData,
+                                           LPDWORD lpcbData) ORVIK_NOEXCEPT;
 /* Deletes hKey\lpSubKey; refused (ERROR_ACCESS_DENIED) while it has subkeys. */
-WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
-WINBASEAPI LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) ORVIK_NOEXCEPT;
+WINBASEAPI LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) ORVIK_NOEXCEPT;
 /* Subkeys in name order; ERROR_NO_MORE_ITEMS past the end. */
 WINBASEAPI LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                                         LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                                        FILETIME* lpftLastWriteTime);
+                                        FILETIME* lpftLastWriteTime) ORVIK_NOEXCEPT;
 /* Values in the order they were first set; ERROR_NO_MORE_ITEMS past the end. */
 WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
                                         LPDWORD lpcchValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                        LPBYTE lpData, LPDWORD lpcbData);
+                                        LPBYTE lpData, LPDWORD lpcbData) ORVIK_NOEXCEPT;
 WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
                                            LPDWORD lpReserved, LPDWORD lpcSubKeys,
                                            LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                                            LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
                                            LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
-                                           FILETIME* lpftLastWriteTime);
-WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey);
+                                           FILETIME* lpftLastWriteTime) ORVIK_NOEXCEPT;
+WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_REGISTRY_H */

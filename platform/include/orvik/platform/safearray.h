@@ -45,40 +45,41 @@ typedef SAFEARRAY* LPSAFEARRAY;
 /* A new array of element type vt with cDims dimensions (rgsabound lists dimension 1
  * first), elements zeroed; null for an element type without a fixed size, zero
  * dimensions, a size that overflows, or lack of memory. */
-STDAPI_(SAFEARRAY*) SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
+STDAPI_(SAFEARRAY*)
+SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) ORVIK_NOEXCEPT;
 /* A new one-dimensional array; null as for SafeArrayCreate. */
-STDAPI_(SAFEARRAY*) SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+STDAPI_(SAFEARRAY*) SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) ORVIK_NOEXCEPT;
 /* Frees the array and its elements. DISP_E_ARRAYISLOCKED while it is locked or its
  * data is accessed; S_OK for a null array. */
-STDAPI SafeArrayDestroy(SAFEARRAY* psa);
-STDAPI SafeArrayDestroyData(SAFEARRAY* psa);
-STDAPI SafeArrayDestroyDescriptor(SAFEARRAY* psa);
+STDAPI SafeArrayDestroy(SAFEARRAY* psa) ORVIK_NOEXCEPT;
+STDAPI SafeArrayDestroyData(SAFEARRAY* psa) ORVIK_NOEXCEPT;
+STDAPI SafeArrayDestroyDescriptor(SAFEARRAY* psa) ORVIK_NOEXCEPT;
 /* Store a copy of *pv at rgIndices. E_INVALIDARG for a missing array, index vector or
  * value; DISP_E_BADINDEX for an index outside the bounds; E_OUTOFMEMORY when a string
  * cannot be copied. */
-STDAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+STDAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) ORVIK_NOEXCEPT;
 /* Copy the element at rgIndices to *pv (strings, variants and interfaces are copied
  * or referenced for the caller). Errors as for SafeArrayPutElement. */
-STDAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+STDAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) ORVIK_NOEXCEPT;
 /* Address of the element at rgIndices, without copying. */
-STDAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData);
+STDAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) ORVIK_NOEXCEPT;
 /* Number of dimensions; 0 for a null array. */
-STDAPI_(UINT) SafeArrayGetDim(SAFEARRAY* psa);
+STDAPI_(UINT) SafeArrayGetDim(SAFEARRAY* psa) ORVIK_NOEXCEPT;
 /* Bytes per element; 0 for a null array. */
-STDAPI_(UINT) SafeArrayGetElemsize(SAFEARRAY* psa);
+STDAPI_(UINT) SafeArrayGetElemsize(SAFEARRAY* psa) ORVIK_NOEXCEPT;
 /* Inclusive bounds of dimension nDim (1-based). E_INVALIDARG for a null array or
  * bound pointer, DISP_E_BADINDEX for a dimension out of range. */
-STDAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
-STDAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+STDAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) ORVIK_NOEXCEPT;
+STDAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) ORVIK_NOEXCEPT;
 /* Element type recorded at creation. E_INVALIDARG for a null array or pointer. */
-STDAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
-STDAPI SafeArrayLock(SAFEARRAY* psa);
+STDAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) ORVIK_NOEXCEPT;
+STDAPI SafeArrayLock(SAFEARRAY* psa) ORVIK_NOEXCEPT;
 /* E_UNEXPECTED when the array is not locked. */
-STDAPI SafeArrayUnlock(SAFEARRAY* psa);
+STDAPI SafeArrayUnlock(SAFEARRAY* psa) ORVIK_NOEXCEPT;
 /* Lock the array and hand out its data block; undone by SafeArrayUnaccessData. */
-STDAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
-STDAPI SafeArrayUnaccessData(SAFEARRAY* psa);
+STDAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) ORVIK_NOEXCEPT;
+STDAPI SafeArrayUnaccessData(SAFEARRAY* psa) ORVIK_NOEXCEPT;
 /* A deep copy of psa in *ppsaOut (null for a null psa). */
-STDAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+STDAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_SAFEARRAY_H */

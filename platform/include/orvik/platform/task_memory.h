@@ -8,8 +8,8 @@
 #include "orvik/platform/base_types.h"
 #include "orvik/platform/result_codes.h"
 
-STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb);
-STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
-STDAPI_(void) CoTaskMemFree(LPVOID pv);
+STDAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb) ORVIK_NOEXCEPT;
+STDAPI_(LPVOID) CoTaskMemRealloc(LPVOID pv, SIZE_T cb) ORVIK_NOEXCEPT;
+STDAPI_(void) CoTaskMemFree(LPVOID pv) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_TASK_MEMORY_H */

@@ -32,24 +32,27 @@ typedef struct _OSVERSIONINFOA {
  * in GetLastError: ERROR_INSUFFICIENT_BUFFER, ERROR_NO_UNICODE_TRANSLATION,
  * ERROR_INVALID_PARAMETER. */
 WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
-                                          int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
+                                          int cbMultiByte, LPWSTR lpWideCharStr,
+                                          int cchWideChar) ORVIK_NOEXCEPT;
 WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
                                           int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
-                                          LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar);
+                                          LPCSTR lpDefaultChar,
+                                          BOOL* lpUsedDefaultChar) ORVIK_NOEXCEPT;
 /* The next character of UTF-8 text (a whole sequence); the end stays the end. */
-WINBASEAPI LPSTR WINAPI CharNextA(LPCSTR lpsz);
+WINBASEAPI LPSTR WINAPI CharNextA(LPCSTR lpsz) ORVIK_NOEXCEPT;
 /* UTF-8 has no double-byte lead bytes: always FALSE. */
-WINBASEAPI BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
+WINBASEAPI BOOL WINAPI IsDBCSLeadByte(BYTE TestChar) ORVIK_NOEXCEPT;
 /* Compares ignoring the case of ASCII letters: <0, 0, >0. */
-WINBASEAPI int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
-WINBASEAPI UINT WINAPI GetACP(void);
-WINBASEAPI LCID WINAPI GetThreadLocale(void);
-WINBASEAPI int WINAPI GetLocaleInfoA(LCID Locale, DWORD LCType, LPSTR lpLCData, int cchData);
+WINBASEAPI int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) ORVIK_NOEXCEPT;
+WINBASEAPI UINT WINAPI GetACP(void) ORVIK_NOEXCEPT;
+WINBASEAPI LCID WINAPI GetThreadLocale(void) ORVIK_NOEXCEPT;
+WINBASEAPI int WINAPI GetLocaleInfoA(LCID Locale, DWORD LCType, LPSTR lpLCData,
+                                     int cchData) ORVIK_NOEXCEPT;
 /* Reports an NT-family platform, version 6.1. */
-WINBASEAPI BOOL WINAPI GetVersionExA(OSVERSIONINFOA* lpVersionInformation);
+WINBASEAPI BOOL WINAPI GetVersionExA(OSVERSIONINFOA* lpVersionInformation) ORVIK_NOEXCEPT;
 
 /* The automation conversion of text to an unsigned 32-bit number (as
  * VariantChangeType does it): DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW. */
-STDAPI VarUI4FromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, ULONG* pulOut);
+STDAPI VarUI4FromStr(LPCOLESTR strIn, LCID lcid, ULONG dwFlags, ULONG* pulOut) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_TEXT_H */

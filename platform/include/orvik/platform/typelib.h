@@ -304,15 +304,17 @@ struct ITypeLib : public IUnknown {
 /* Loads a library file (an "MSFT" type library). A file that is missing gives
  * TYPE_E_CANTLOADLIBRARY; one that is truncated, corrupted or oversized gives a
  * TYPE_E_ code, never a crash. */
-STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
+STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) ORVIK_NOEXCEPT;
 /* Loads the registered library of that identifier and version: the locale as
  * given, then its neutral sub-language, then 0. TYPE_E_LIBNOTREGISTERED when none
  * is registered. */
-STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib** pptlib);
+STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                      ITypeLib** pptlib) ORVIK_NOEXCEPT;
 /* Records the library (path, help directory) and its dual interfaces in the
  * registry under HKEY_CLASSES_ROOT\TypeLib and \Interface. */
-STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
+STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir) ORVIK_NOEXCEPT;
 /* Removes what RegisterTypeLib recorded for that library. */
-STDAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
+STDAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                         SYSKIND syskind) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_TYPELIB_H */

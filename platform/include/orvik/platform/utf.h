@@ -2,28 +2,44 @@
 //
 // The platform's 8-bit code page is UTF-8 and its interfaces speak 16-bit text;
 // these wrap MultiByteToWideChar and WideCharToMultiByte for std::string work.
-// Malformed input yields std::nullopt rather than a guess.
+// Malformed input yields std::nullopt rather than a guess; running out of memory,
+// in these functions or in the conversion they call, throws std::bad_alloc, so that
+// it is never mistaken for malformed text.
 #ifndef ORVIK_PLATFORM_UTF_H
 #define ORVIK_PLATFORM_UTF_H
 
 #include "orvik/platform/text.h"
 
+#include "orvik/platform/last_error.h"
+
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace orvik {
 
+/// The length a conversion gave, or nothing when the text is malformed.
+inline std::optional<size_t> convertedLength(int n) {
+    if (n > 0)
+        return size_t(n);
+    if (GetLastError() == ERROR_OUTOFMEMORY || GetLastError() == ERROR_NOT_ENOUGH_MEMORY)
+        throw std::bad_alloc();
+    return std::nullopt;
+}
+
 /// UTF-16 text as UTF-8, or nothing when it holds an unpaired surrogate.
 inline std::optional<std::string> toUtf8(std::u16string_view text) {
     if (text.empty())
         return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-    if (n <= 0)
+    std::optional<size_t> n = convertedLength(WideCharToMultiByte(
+        CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr));
+    if (!n)
         return std::nullopt;
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
+    std::string out(*n, '\0');
+    if (!convertedLength(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(),
+                                             int(*n), nullptr, nullptr)))
+        return std::nullopt;
     return out;
 }
 
@@ -31,11 +47,14 @@ inline std::optional<std::string> toUtf8(std::u16string_view text) {
 inline std::optional<std::u16string> toUtf16(std::string_view text) {
     if (text.empty())
         return std::u16string();
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    if (n <= 0)
+    std::optional<size_t> n =
+        convertedLength(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0));
+    if (!n)
         return std::nullopt;
-    std::u16string out(size_t(n), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n);
+    std::u16string out(*n, u'\0');
+    if (!convertedLength(
+            MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(*n))))
+        return std::nullopt;
     return out;
 }
 

@@ -162,21 +162,21 @@ typedef EXCEPINFO* LPEXCEPINFO;
 #define DISPATCH_PROPERTYPUT 0x4
 #define DISPATCH_PROPERTYPUTREF 0x8
 
-STDAPI_(void) VariantInit(VARIANTARG* pvarg);
+STDAPI_(void) VariantInit(VARIANTARG* pvarg) ORVIK_NOEXCEPT;
 /* Frees what the variant owns (string, array, interface reference) and makes it
  * VT_EMPTY. DISP_E_BADVARTYPE for a type tag the platform does not know (the
  * variant is left as it was). */
-STDAPI VariantClear(VARIANTARG* pvarg);
+STDAPI VariantClear(VARIANTARG* pvarg) ORVIK_NOEXCEPT;
 /* Clears pvargDest, then makes it a deep copy of pvargSrc (by-reference values are
  * copied as references). */
-STDAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+STDAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) ORVIK_NOEXCEPT;
 /* As VariantCopy, but a by-reference source is copied as the value it refers to. */
-STDAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
+STDAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) ORVIK_NOEXCEPT;
 /* Converts pvarSrc to type vt into pvargDest (which may be the same variant). On
  * failure pvargDest is left unchanged. */
 STDAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
-                         VARTYPE vt);
+                         VARTYPE vt) ORVIK_NOEXCEPT;
 STDAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
-                           USHORT wFlags, VARTYPE vt);
+                           USHORT wFlags, VARTYPE vt) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_VARIANT_H */
