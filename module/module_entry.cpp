@@ -35,10 +35,10 @@ LoadEntry g_loadEntry __attribute__((init_priority(1100)));
 
 } // namespace orvik
 
-ORVIK_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+ORVIK_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept {
     return orvik::_pModule->GetClassObject(rclsid, riid, ppv);
 }
 
-ORVIK_MODULE_EXPORT HRESULT DllCanUnloadNow() {
+ORVIK_MODULE_EXPORT HRESULT DllCanUnloadNow() noexcept {
     return orvik::canUnloadNow();
 }

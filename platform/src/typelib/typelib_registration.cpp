@@ -146,6 +146,7 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
         return hr;
     TLIBATTR a = *attr;
     ptlib->ReleaseTLibAttr(attr);
+    std::vector<std::string> interfaceKeys; // written so far, for taking them back
     hr = orvik::guardResult([&]() -> HRESULT {
         BSTR name = nullptr, doc = nullptr;
         ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
@@ -166,18 +167,28 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
                             szHelpDir ? orvik::utf8Or(szHelpDir) : std::string());
 
         for (UINT i = 0; ok && i < ptlib->GetTypeInfoCount(); ++i) {
+            // A type that cannot be read is a registration that cannot be finished,
+            // not one to report as done.
             orvik::Ref<ITypeInfo> info;
-            if (FAILED(ptlib->GetTypeInfo(i, info.put())))
-                continue;
+            HRESULT hr = ptlib->GetTypeInfo(i, info.put());
             TYPEATTR* ta = nullptr;
-            if (SUCCEEDED(info->GetTypeAttr(&ta))) {
+            if (SUCCEEDED(hr))
+                hr = info->GetTypeAttr(&ta);
+            if (FAILED(hr))
+                return hr;
+            {
                 bool automation = (ta->typekind == TKIND_INTERFACE &&
                                    (ta->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION))) ||
                                   ta->typekind == TKIND_DISPATCH;
                 if (automation) {
                     BSTR itfName = nullptr;
-                    info->GetDocumentation(MEMBERID_NIL, &itfName, nullptr, nullptr, nullptr);
+                    hr = info->GetDocumentation(MEMBERID_NIL, &itfName, nullptr, nullptr, nullptr);
+                    if (FAILED(hr)) {
+                        info->ReleaseTypeAttr(ta);
+                        return hr;
+                    }
                     std::string key = "Interface\\" + guidText(ta->guid);
+                    interfaceKeys.push_back(key);
                     ok = setString(HKEY_CLASSES_ROOT, key, nullptr,
                                    orvik::utf8Or(itfName ? itfName : u"")) &&
                          setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", nullptr,
@@ -196,8 +207,15 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
     });
     // A registration that could not be finished is taken back whole, so that no
     // half-registered library is left to be found.
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         (void)UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
+        // An interface key written only in part does not yet name its library.
+        (void)orvik::guardResult([&]() -> HRESULT {
+            for (const std::string& key : interfaceKeys)
+                (void)orvik::regDeleteTree(HKEY_CLASSES_ROOT, key.c_str());
+            return S_OK;
+        });
+    }
     return hr;
 }
 
