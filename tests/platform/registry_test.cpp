@@ -191,7 +191,8 @@ TEST_F(Registry, EnumeratingIndexZeroWhileDeletingEmptiesAKey) {
               ERROR_SUCCESS);
     for (int i = 0; i < 20; ++i) {
         RegKey child;
-        std::string name = "k" + std::to_string(i);
+        std::string name = "k";
+        name += std::to_string(i);
         ASSERT_EQ(RegCreateKeyExA(parent.get(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                   nullptr, child.put(), nullptr),
                   ERROR_SUCCESS);
