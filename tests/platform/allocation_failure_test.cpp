@@ -229,8 +229,9 @@ TEST_F(AllocationFailure, LibraryRegistrationIsWholeOrTakenBack) {
         [&] {
             HRESULT hr = RegisterTypeLib(lib.get(), u"/opt/orvik.tlb", u"/opt/");
             g_failAt = 0;
-            if (SUCCEEDED(hr))
+            if (SUCCEEDED(hr)) {
                 EXPECT_EQ(UnRegisterTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
+            }
             return long(hr);
         },
         [&](long answer) {
