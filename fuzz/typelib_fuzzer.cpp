@@ -5,8 +5,8 @@
 // through ITypeLib and ITypeInfo (as orvik-tlbdump does).
 
 #include "idl_dump.h"
-#include "typelib_model.h"
-#include "typelib_objects.h"
+#include "typelib/typelib_model.h"
+#include "typelib/typelib_objects.h"
 
 #include "orvik/platform/ref.h"
 

@@ -82,7 +82,7 @@ class CTypeLib;
 class CTypeInfo final : public SharedObject<ITypeInfo2, ITypeInfo> {
 public:
     CTypeInfo(CTypeLib* lib, const Library& data, size_t index);
-    ~CTypeInfo() noexcept override;
+    ~CTypeInfo() override;
 
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) noexcept override {
         return orvik::guardResult([&]() -> HRESULT {
