@@ -10,6 +10,7 @@
 #include "core/boundary.h"
 
 #include "orvik/platform/bstr.h"
+#include "orvik/platform/bstr_holder.h"
 #include "orvik/platform/ref.h"
 #include "orvik/platform/registry.h"
 #include "orvik/platform/registry_helpers.h"
@@ -148,11 +149,11 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
     ptlib->ReleaseTLibAttr(attr);
     std::vector<std::string> interfaceKeys; // written so far, for taking them back
     hr = orvik::guardResult([&]() -> HRESULT {
-        BSTR name = nullptr, doc = nullptr;
-        ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr);
-        std::string description = orvik::utf8Or(doc ? doc : name ? name : u"");
-        SysFreeString(name);
-        SysFreeString(doc);
+        orvik::BstrHolder name, doc;
+        ptlib->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr);
+        std::string description = orvik::utf8Or(doc.get()    ? doc.get()
+                                                : name.get() ? name.get()
+                                                             : u"");
 
         std::string libid = guidText(a.guid);
         std::string versionPath =
@@ -171,37 +172,36 @@ STDAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDi
             // not one to report as done.
             orvik::Ref<ITypeInfo> info;
             HRESULT hr = ptlib->GetTypeInfo(i, info.put());
-            TYPEATTR* ta = nullptr;
+            TYPEATTR* attr = nullptr;
             if (SUCCEEDED(hr))
-                hr = info->GetTypeAttr(&ta);
+                hr = info->GetTypeAttr(&attr);
             if (FAILED(hr))
                 return hr;
-            {
-                bool automation = (ta->typekind == TKIND_INTERFACE &&
-                                   (ta->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION))) ||
-                                  ta->typekind == TKIND_DISPATCH;
-                if (automation) {
-                    BSTR itfName = nullptr;
-                    hr = info->GetDocumentation(MEMBERID_NIL, &itfName, nullptr, nullptr, nullptr);
-                    if (FAILED(hr)) {
-                        info->ReleaseTypeAttr(ta);
-                        return hr;
-                    }
-                    std::string key = "Interface\\" + guidText(ta->guid);
-                    interfaceKeys.push_back(key);
-                    ok = setString(HKEY_CLASSES_ROOT, key, nullptr,
-                                   orvik::utf8Or(itfName ? itfName : u"")) &&
-                         setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", nullptr,
-                                   kAutomationProxy) &&
-                         setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid32", nullptr,
-                                   kAutomationProxy) &&
-                         setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, libid) &&
-                         setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version",
-                                   versionKey(a.wMajorVerNum, a.wMinorVerNum));
-                    SysFreeString(itfName);
-                }
-                info->ReleaseTypeAttr(ta);
-            }
+            struct AttrHolder {
+                ITypeInfo* info;
+                TYPEATTR* attr;
+                ~AttrHolder() { info->ReleaseTypeAttr(attr); }
+            } held{info.get(), attr};
+            bool automation = (attr->typekind == TKIND_INTERFACE &&
+                               (attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION))) ||
+                              attr->typekind == TKIND_DISPATCH;
+            if (!automation)
+                continue;
+            orvik::BstrHolder itfName;
+            hr = info->GetDocumentation(MEMBERID_NIL, itfName.put(), nullptr, nullptr, nullptr);
+            if (FAILED(hr))
+                return hr;
+            std::string key = "Interface\\" + guidText(attr->guid);
+            interfaceKeys.push_back(key);
+            ok =
+                setString(HKEY_CLASSES_ROOT, key, nullptr,
+                          orvik::utf8Or(itfName.get() ? itfName.get() : u"")) &&
+                setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid", nullptr, kAutomationProxy) &&
+                setString(HKEY_CLASSES_ROOT, key + "\\ProxyStubClsid32", nullptr,
+                          kAutomationProxy) &&
+                setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", nullptr, libid) &&
+                setString(HKEY_CLASSES_ROOT, key + "\\TypeLib", "Version",
+                          versionKey(a.wMajorVerNum, a.wMinorVerNum));
         }
         return ok ? S_OK : TYPE_E_REGISTRYACCESS;
     });
