@@ -11,6 +11,8 @@
 #include "geometry/vector.h"
 #include "geometry/value_transfer.h"
 
+#include <limits>
+
 namespace orvik {
 
 namespace {
@@ -46,7 +48,7 @@ bool elementIndex(LONG indice, LONG indice2, int& entry) {
     return true;
 }
 
-constexpr double kMachineEpsilon = 2.220446049250313e-16;
+constexpr double kMachineEpsilon = std::numeric_limits<double>::epsilon();
 
 } // namespace
 

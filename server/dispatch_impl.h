@@ -2,10 +2,9 @@
 //
 // Late-bound calls are served by the type description of the class's interface in
 // the registered interface library; one CComTypeInfoHolder per interface loads it
-// on first use. The platform has no interface-library services yet, so the holder
-// cannot load anything and every late-bound request fails with the code of a
-// library that is not registered, exactly as it does on a machine where
-// registration has not run.
+// on first use. The holder does not load the description yet: every late-bound
+// request fails with the code of a library that is not registered, as it does on a
+// machine where registration has not run, and GetTypeInfoCount alone answers.
 #ifndef ORVIK_SERVER_DISPATCH_IMPL_H
 #define ORVIK_SERVER_DISPATCH_IMPL_H
 

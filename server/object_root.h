@@ -14,9 +14,16 @@
 namespace orvik {
 
 /// Objects are called only from the apartment that made them: plain counts.
-struct CComSingleThreadModel {};
-/// Factories are shared across threads: atomic counts.
-struct CComMultiThreadModel {};
+struct CComSingleThreadModel {
+    static LONG Increment(LONG* count) { return ++*count; }
+    static LONG Decrement(LONG* count) { return --*count; }
+};
+/// Shared across threads: atomic counts, increments relaxed, decrements
+/// acquire-release so that the last release sees every write made before it.
+struct CComMultiThreadModel {
+    static LONG Increment(LONG* count) { return __atomic_add_fetch(count, 1, __ATOMIC_RELAXED); }
+    static LONG Decrement(LONG* count) { return __atomic_sub_fetch(count, 1, __ATOMIC_ACQ_REL); }
+};
 
 /// The count given to an object being destroyed, so that references taken and
 /// dropped while it is taken down never bring it to zero a second time.
@@ -51,10 +58,11 @@ protected:
     };
 };
 
+/// The count kept as the thread model says.
 template <class ThreadModel> class CComObjectRootEx : public CComObjectRootBase {
 public:
-    LONG InternalAddRef() { return ++m_dwRef; }
-    LONG InternalRelease() { return --m_dwRef; }
+    LONG InternalAddRef() { return ThreadModel::Increment(&m_dwRef); }
+    LONG InternalRelease() { return ThreadModel::Decrement(&m_dwRef); }
 };
 
 } // namespace orvik

@@ -217,6 +217,20 @@ constexpr uint16_t baseTypeOf(int32_t code) {
 }
 
 constexpr int32_t kImportedTypeFlag = 1; // low bit of an hreftype: an import record
+constexpr uint8_t kImportByGuid = 1;       // ImpInfo.flags: oGuid is a GUID table offset
+constexpr int32_t kHeaderHasFileName = 0x100; // Header.varflags: a file name field follows
+
+// What the reader accepts, and so what the writer may write.
+/// Type descriptors chained below one type code (pointers, arrays).
+constexpr int kMaxTypeDepth = 16;
+/// Types in one library: the type directory counts them in 16 bits.
+constexpr int32_t kMaxTypes = 0xFFFF;
+/// Table slots of one interface, inherited ones included: the record keeps the
+/// table's size in bytes in a signed 16-bit field.
+constexpr int32_t kMaxTableSlots = 0x7FFF / 4;
+/// The three arrays after a type's member records: an id, a name offset and a record
+/// offset for each member, four bytes each.
+constexpr size_t kMemberIndexBytes = 3 * 4;
 
 /// The hash kept with each name: FNV-1a of the name folded to lower case, 16 bits.
 inline uint16_t nameHash(const char* name, size_t length) {

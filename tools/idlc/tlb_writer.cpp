@@ -124,7 +124,7 @@ private:
 
     int32_t importType(const GUID& iid, int32_t fileOffset) {
         int32_t at = m_importInfo.size();
-        ImpInfo info{1, 1, uint8_t(TKIND_INTERFACE), fileOffset, 0};
+        ImpInfo info{1, kImportByGuid, uint8_t(TKIND_INTERFACE), fileOffset, 0};
         info.oGuid = guid(iid, at | kImportedTypeFlag);
         m_importInfo.append(info);
         return at;
@@ -263,7 +263,7 @@ private:
             if (previous < 0)
                 r.datatype1 = at;
             else
-                std::memcpy(&m_refTable.bytes[size_t(previous) + 12], &at, 4);
+                std::memcpy(&m_refTable.bytes[size_t(previous) + offsetof(RefRecord, onext)], &at, 4);
             previous = at;
         }
     }
@@ -360,7 +360,7 @@ private:
             names.push_back(name(op.name, self));
         }
         Buffer out;
-        int32_t total = records.size() + int32_t(12 * itf.operations.size());
+        int32_t total = records.size() + int32_t(kMemberIndexBytes * itf.operations.size());
         out.append(total);
         out.appendBytes(records.bytes.data(), records.bytes.size());
         for (int32_t v : ids)

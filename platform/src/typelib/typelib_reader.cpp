@@ -22,9 +22,6 @@ namespace {
 
 using namespace orvik::msft;
 
-constexpr int kMaxTypeDepth = 16;
-constexpr int32_t kMaxTypes = 0xFFFF;
-
 struct ReadFailure {
     HRESULT hr;
 };
@@ -50,7 +47,7 @@ public:
         if (h.nrtypeinfos < 0 || h.nrtypeinfos > kMaxTypes || h.nimpinfos < 0)
             bad();
         size_t directory = sizeof(Header) + 4 * size_t(h.nrtypeinfos);
-        if (h.varflags & 0x100)
+        if (h.varflags & kHeaderHasFileName)
             directory += 4; // the optional file name field
         for (int i = 0; i < kSegmentCount; ++i) {
             SegDesc d = at<SegDesc>(directory + sizeof(SegDesc) * size_t(i));
@@ -153,7 +150,7 @@ private:
         for (int32_t i = 0; i < count; ++i) {
             int32_t offset = i * int32_t(sizeof(ImpInfo));
             ImpInfo info = inSegment<ImpInfo>(kImportInfo, offset);
-            if (!(info.flags & 1))
+            if (!(info.flags & kImportByGuid))
                 bad(); // only imports by GUID are written or read
             ImpFile file = inSegment<ImpFile>(kImportFiles, info.oImpFile);
             ImportedType t;
@@ -267,10 +264,10 @@ private:
         int32_t blockSize = at<int32_t>(block);
         size_t count = size_t(r.cFuncs);
         if (blockSize < 0 || size_t(blockSize) > m_size - block - 4 ||
-            12 * count > size_t(blockSize))
+            kMemberIndexBytes * count > size_t(blockSize))
             bad();
         size_t records = block + 4;
-        size_t recordsEnd = records + size_t(blockSize) - 12 * count;
+        size_t recordsEnd = records + size_t(blockSize) - kMemberIndexBytes * count;
         size_t ids = recordsEnd, names = ids + 4 * count, offsets = names + 4 * count;
         for (size_t i = 0; i < count; ++i) {
             int32_t offset = at<int32_t>(offsets + 4 * i);
