@@ -15,12 +15,33 @@ struct ArrayOwner {
     ~ArrayOwner() { SafeArrayDestroy(array); }
 };
 
-// The lower bound of a one-dimensional array of exactly count elements.
+// Elements are copied by the array's own element size into doubles, so an array of
+// anything else (variants, strings, decimals, 4-byte numbers) would overrun them or
+// fill them with foreign bits: only 8-byte elements recorded as doubles, or with no
+// recorded type, are read.
+HRESULT requireDoubles(SAFEARRAY* array) {
+    constexpr USHORT kOwnedElements =
+        FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT | FADF_RECORD;
+    if (SafeArrayGetElemsize(array) != sizeof(double) || (array->fFeatures & kOwnedElements))
+        return DISP_E_TYPEMISMATCH;
+    VARTYPE vt = VT_EMPTY;
+    if ((array->fFeatures & FADF_HAVEVARTYPE) &&
+        (FAILED(SafeArrayGetVartype(array, &vt)) || vt != VT_R8))
+        return DISP_E_TYPEMISMATCH;
+    return S_OK;
+}
+
+// The lower bound of a one-dimensional array of exactly count doubles.
 HRESULT vectorBounds(SAFEARRAY* array, LONG count, LONG& lower) {
+    if (!array)
+        return E_INVALIDARG;
+    HRESULT hr = requireDoubles(array);
+    if (FAILED(hr))
+        return hr;
     if (SafeArrayGetDim(array) != 1)
         return E_INVALIDARG;
     LONG upper = 0;
-    HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
+    hr = SafeArrayGetLBound(array, 1, &lower);
     if (FAILED(hr))
         return hr;
     hr = SafeArrayGetUBound(array, 1, &upper);

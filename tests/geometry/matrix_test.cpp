@@ -89,6 +89,14 @@ TEST_F(Matrix, ArrayPutTakesAnyLowerBoundAndRefusesOtherShapes) {
         SafeArrayDestroy(w);
     }
     EXPECT_EQ(entries(m.get())[0], 1);
+    // Twelve elements of another type are refused before a single one is copied.
+    for (VARTYPE vt : {VT_VARIANT, VT_BSTR, VT_DECIMAL, VT_I4, VT_R4, VT_I8, VT_CY}) {
+        SAFEARRAY* other = SafeArrayCreateVector(vt, 0, 12);
+        ASSERT_NE(other, nullptr) << vt;
+        EXPECT_EQ(m->put_AsArray1D(&other), DISP_E_TYPEMISMATCH) << vt;
+        SafeArrayDestroy(other);
+    }
+    EXPECT_EQ(entries(m.get()), (std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     EXPECT_EQ(m->put_AsArray1D(nullptr), E_POINTER);
     EXPECT_EQ(m->get_AsArray1D(nullptr), E_POINTER);
 }

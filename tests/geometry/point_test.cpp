@@ -257,5 +257,23 @@ TEST_F(Point, ArrayInRefusesEveryOtherShapeAndKeepsTheValue) {
     EXPECT_COORDS(p, 1, 2, 3, 0.001);
 }
 
+// Elements are copied by size: an array of anything but 8-byte doubles would
+// overrun the coordinates or fill them with foreign bits.
+TEST_F(Point, ArraysOfAnotherElementTypeAreRefusedAndChangeNothing) {
+    Ref<IPoint> p = makePoint(1, 2, 3, 0.5);
+    Ref<IVector> v = makeVector(4, 5, 6, 0.25);
+    for (VARTYPE vt : {VT_VARIANT, VT_BSTR, VT_DECIMAL, VT_I4, VT_R4, VT_I8, VT_CY, VT_DATE}) {
+        for (LONG count : {3, 1}) {
+            SAFEARRAY* a = SafeArrayCreateVector(vt, 0, ULONG(count));
+            ASSERT_NE(a, nullptr) << vt;
+            EXPECT_EQ(p->put_AsArray(&a), DISP_E_TYPEMISMATCH) << vt;
+            EXPECT_EQ(v->put_AsArray(&a), DISP_E_TYPEMISMATCH) << vt;
+            SafeArrayDestroy(a);
+        }
+    }
+    EXPECT_COORDS(p, 1, 2, 3, 0.5);
+    EXPECT_COORDS(v, 4, 5, 6, 0.25);
+}
+
 } // namespace
 } // namespace orvik::testing

@@ -6,8 +6,12 @@
 #include "orvik/platform/registry_helpers.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <csignal>
+#include <iterator>
+#include <memory>
+#include <unistd.h>
 #include <fstream>
 #include <cstring>
 #include <map>
@@ -23,6 +27,15 @@ using Registry = RegistryTest;
 LONG setString(HKEY key, const char* name, const std::string& text) {
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           DWORD(text.size() + 1));
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::string getString(HKEY key, const char* name) {
@@ -184,6 +197,71 @@ TEST_F(Registry, KeysWithSubkeysAreNotDeletedAndDeletedKeysInvalidateHandles) {
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Tree"), ERROR_SUCCESS);
 }
 
+// Key ids are never reused: a stale handle can never write into a key made later.
+TEST_F(Registry, AHandleToADeletedKeyStaysDeletedWhateverIsCreatedLater) {
+    RegKey stale;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              stale.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "A"), ERROR_SUCCESS);
+    RegKey b;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              b.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(setString(stale.get(), "v", "x"), ERROR_KEY_DELETED);
+    EXPECT_EQ(getString(b.get(), "v"), "<missing>");
+
+    // The same when another process deletes the key and creates one of its own.
+    RegKey c;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "C", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              c.put(), nullptr),
+              ERROR_SUCCESS);
+    pid_t child = fork();
+    if (child == 0) {
+        RegKey d;
+        _exit(RegDeleteKeyA(HKEY_CURRENT_USER, "C") == ERROR_SUCCESS &&
+                      RegCreateKeyExA(HKEY_CURRENT_USER, "D", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, d.put(), nullptr) == ERROR_SUCCESS
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(setString(c.get(), "v", "x"), ERROR_KEY_DELETED);
+    EXPECT_EQ(regQueryString(HKEY_CURRENT_USER, "D", "v", *std::make_unique<std::string>()),
+              ERROR_FILE_NOT_FOUND);
+}
+
+std::string chain(size_t depth) {
+    std::string path = "k";
+    for (size_t i = 1; i < depth; ++i)
+        path += "\\k";
+    return path;
+}
+
+TEST_F(Registry, KeysNestAtMost512DeepAndDeepTreesAreDeletedWhole) {
+    RegKey deepest;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, chain(ORVIK_REG_MAX_KEY_DEPTH).c_str(), 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, deepest.put(), nullptr),
+              ERROR_SUCCESS);
+    RegKey tooDeep;
+    EXPECT_EQ(RegCreateKeyExA(deepest.get(), "one", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              tooDeep.put(), nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                              ("other\\" + chain(ORVIK_REG_MAX_KEY_DEPTH)).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, tooDeep.put(), nullptr),
+              ERROR_INVALID_PARAMETER);
+    RegKey none;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "other", 0, KEY_READ, none.put()),
+              ERROR_FILE_NOT_FOUND)
+        << "a path too deep is created in no part";
+    deepest.close();
+    EXPECT_EQ(regDeleteTree(HKEY_CURRENT_USER, "k"), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "k", 0, KEY_READ, none.put()), ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(Registry, EnumeratingIndexZeroWhileDeletingEmptiesAKey) {
     RegKey parent;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Many", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -293,6 +371,105 @@ TEST_F(Registry, StoreThatCannotBeCreatedIsAnIoFailure) {
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
                               nullptr),
               ERROR_REGISTRY_IO_FAILED);
+}
+
+// Whatever the file is, a store that cannot be used gives a code that says why,
+// and a file that is not a store is never changed.
+TEST_F(Registry, FilesThatAreNotStoresAreNamedAndLeftAlone) {
+    auto openWith = [](const std::string& path) {
+        setenv("ORVIK_REGISTRY", path.c_str(), 1);
+        RegKey k;
+        return RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, k.put());
+    };
+    // A real store, then a damaged copy of it.
+    ASSERT_EQ(openWith(storeDir() + "/real.db"), ERROR_SUCCESS);
+    RegKey k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Some\\Keys", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, k.put(), nullptr),
+              ERROR_SUCCESS);
+    k.close();
+    writeFile(storeDir() + "/text.db", "this is text, not a database\n");
+    EXPECT_EQ(openWith(storeDir() + "/text.db"), ERROR_BADDB);
+    // Switching stores closed the real one, which wrote its log back into the file.
+    std::string real = readFile(storeDir() + "/real.db");
+    ASSERT_GT(real.size(), 4096u);
+    writeFile(storeDir() + "/truncated.db", real.substr(0, 3000));
+
+    ASSERT_EQ(mkdir((storeDir() + "/folder.db").c_str(), 0700), 0);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((storeDir() + "/other.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+    std::string other = readFile(storeDir() + "/other.db");
+
+    EXPECT_EQ(openWith(storeDir() + "/folder.db"), ERROR_BADDB);
+    EXPECT_EQ(openWith("/dev/null"), ERROR_BADDB);
+    EXPECT_EQ(openWith(storeDir() + "/other.db"), ERROR_BADDB);
+    EXPECT_EQ(openWith(storeDir() + "/truncated.db"), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(readFile(storeDir() + "/other.db"), other) << "another database was changed";
+    EXPECT_EQ(readFile(storeDir() + "/text.db"), "this is text, not a database\n");
+
+    char path[4096];
+    DWORD length = OrvikGetRegistryStorePath(path, sizeof path);
+    EXPECT_EQ(std::string(path, length), storeDir() + "/truncated.db");
+    EXPECT_EQ(OrvikGetRegistryStorePath(nullptr, 0), length);
+}
+
+// A store this user may only read is read; writes are refused. The check runs as
+// an unprivileged user, since the superuser may write any file.
+TEST_F(Registry, AStoreThatCanOnlyBeReadIsReadAndRefusesWrites) {
+    RegKey k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Kept", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              k.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setString(k.get(), "v", "value"), ERROR_SUCCESS);
+    k.close();
+    std::string folder = storeFile().substr(0, storeFile().rfind('/'));
+    ASSERT_EQ(chmod(storeDir().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(storeFile().c_str(), 0644), 0);
+    std::string hidden = storeDir() + "/hidden";
+    ASSERT_EQ(mkdir(hidden.c_str(), 0700), 0);
+    // Another store for this process, so that the child opens the store itself and
+    // the file holds everything written so far.
+    setenv("ORVIK_REGISTRY", (storeDir() + "/elsewhere.db").c_str(), 1);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, k.put()), ERROR_SUCCESS);
+    k.close();
+    const std::string before = readFile(storeFile());
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs to run as the superuser to become another user";
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(10);
+        setenv("ORVIK_REGISTRY", storeFile().c_str(), 1);
+        RegKey r;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Kept", 0, KEY_READ, r.put()) != ERROR_SUCCESS)
+            _exit(11);
+        if (getString(r.get(), "v") != "value")
+            _exit(12);
+        RegKey w;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Kept", 0, KEY_ALL_ACCESS, w.put()) != ERROR_SUCCESS ||
+            setString(w.get(), "v", "changed") != ERROR_ACCESS_DENIED)
+            _exit(13);
+        RegKey created;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            created.put(), nullptr) != ERROR_ACCESS_DENIED ||
+            RegDeleteKeyA(HKEY_CURRENT_USER, "Kept") != ERROR_ACCESS_DENIED)
+            _exit(14);
+        // A store in a folder this user may not enter.
+        setenv("ORVIK_REGISTRY", (hidden + "/registry.db").c_str(), 1);
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, r.put()) != ERROR_ACCESS_DENIED)
+            _exit(15);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the step that failed (see the child's exit codes)";
+    EXPECT_EQ(readFile(storeFile()), before);
 }
 
 // Runs body in a child process and returns its pid.

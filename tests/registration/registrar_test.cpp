@@ -194,6 +194,61 @@ TEST_F(Registrar, FailedRegistrationIsWalkedBackExceptNoRemoveKeys) {
     EXPECT_FALSE(exists("Bad"));
 }
 
+// An empty name would be the parent key itself: a delete of it would take every
+// sibling with it.
+TEST_F(Registrar, AnEmptyKeyNameIsASyntaxErrorThatTouchesNothing) {
+    ASSERT_EQ(run("HKCU { NoRemove Software { Vendor { Product } Other } }"), S_OK);
+    auto before = dumpRoot(HKEY_CURRENT_USER);
+    const char* scripts[] = {
+        "HKCU { ForceRemove '' = s 'x' }",
+        "HKCU { NoRemove Software { Delete '' } }",
+        "HKCU { NoRemove Software { '' { Inner } } }",
+        "HKCU { NoRemove Software { ForceRemove '%EMPTY%' } }",
+    };
+    for (const char* script : scripts) {
+        EXPECT_EQ(run(script, true, {{u"Empty", u""}}), DISP_E_EXCEPTION) << script;
+        EXPECT_EQ(dumpRoot(HKEY_CURRENT_USER), before) << script;
+        EXPECT_EQ(run(script, false, {{u"Empty", u""}}), DISP_E_EXCEPTION) << script;
+        EXPECT_EQ(dumpRoot(HKEY_CURRENT_USER), before) << script;
+    }
+    RegKey software;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, software.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(CRegObject::DeleteKeyTree(software.get(), ""), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegDeleteKeyA(software.get(), ""), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(dumpRoot(HKEY_CURRENT_USER), before);
+}
+
+std::string nested(size_t depth, const char* leaf = "") {
+    std::string script = "HKCU { ";
+    for (size_t i = 0; i < depth; ++i)
+        script += "k { ";
+    script += leaf;
+    for (size_t i = 0; i < depth; ++i)
+        script += "} ";
+    return script + "}";
+}
+
+// Blocks nest as deep as keys may and no deeper; a deeper script is refused before
+// anything is written, and no depth of script exhausts the call stack.
+TEST_F(Registrar, NestingDeeperThanKeysMayBeIsRefusedBeforeAnythingIsWritten) {
+    const size_t limit = CRegObject::kMaxBlockDepth;
+    ASSERT_EQ(run(nested(limit - 1)), S_OK);
+    std::string path = "k";
+    for (size_t i = 1; i < limit - 1; ++i)
+        path += "\\k";
+    EXPECT_TRUE(exists(path));
+    EXPECT_EQ(run(nested(limit - 1), false), S_OK);
+    EXPECT_FALSE(exists("k"));
+
+    auto before = dumpRoot(HKEY_CURRENT_USER);
+    for (size_t depth : {limit, size_t(40000)}) {
+        EXPECT_EQ(run("HKCU { First } " + nested(depth)), DISP_E_EXCEPTION) << depth;
+        EXPECT_EQ(run(nested(depth), false), DISP_E_EXCEPTION) << depth;
+        EXPECT_EQ(dumpRoot(HKEY_CURRENT_USER), before) << depth;
+    }
+}
+
 std::string readScript(const std::string& name) {
     std::ifstream in(std::string(ORVIK_SCRIPTS_DIR) + "/" + name + ".rgs", std::ios::binary);
     std::ostringstream s;

@@ -59,8 +59,32 @@ bool parseKey(const std::string& text, KeyPath& out) {
     return true;
 }
 
+// Why the store itself could not be used, for the codes that say so.
+const char* storeReason(HRESULT hr) {
+    static const struct {
+        LONG error;
+        const char* reason;
+    } kReasons[] = {
+        {ERROR_BADDB, "not a registry store"},
+        {ERROR_REGISTRY_CORRUPT, "the store is damaged"},
+        {ERROR_ACCESS_DENIED, "no permission"},
+        {ERROR_BUSY, "the store is busy"},
+        {ERROR_REGISTRY_IO_FAILED, "the store cannot be created or read"},
+    };
+    for (const auto& r : kReasons)
+        if (hr == HRESULT_FROM_WIN32(r.error))
+            return r.reason;
+    return nullptr;
+}
+
 int fail(const char* what, HRESULT hr) {
-    std::fprintf(stderr, "orvik-reg: %s: 0x%08X\n", what, unsigned(hr));
+    std::fprintf(stderr, "orvik-reg: %s: 0x%08X", what, unsigned(hr));
+    if (const char* reason = storeReason(hr)) {
+        std::string path(OrvikGetRegistryStorePath(nullptr, 0) + 1, '\0');
+        OrvikGetRegistryStorePath(path.data(), DWORD(path.size()));
+        std::fprintf(stderr, " (store %s: %s)", path.c_str(), reason);
+    }
+    std::fputc('\n', stderr);
     return 1;
 }
 

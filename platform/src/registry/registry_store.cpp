@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,7 @@ std::string fold(const std::string& name) {
 struct Store {
     sqlite3* db = nullptr;
     std::string path;
+    bool readOnly = false; // the file or its folder may not be written
     ~Store() { sqlite3_close(db); }
 };
 
@@ -74,7 +76,7 @@ std::string storePath() {
 
 // Creates the folders of path (the last one private) and the file itself with
 // mode 0600 before SQLite opens it.
-bool preparePath(const std::string& path) {
+LSTATUS createStoreFile(const std::string& path) {
     size_t slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {
         std::string dir = path.substr(0, slash);
@@ -84,13 +86,14 @@ bool preparePath(const std::string& path) {
                 mkdir(part.c_str(), 0755);
         }
         if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
+            return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED;
     }
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    close(fd);
-    return true;
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST)
+        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED;
+    if (fd >= 0)
+        close(fd);
+    return ERROR_SUCCESS;
 }
 
 const char kSchema[] =
@@ -98,52 +101,136 @@ const char kSchema[] =
     " fold TEXT NOT NULL);"
     "CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, fold);"
     "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL,"
-    " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold));";
+    " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold));"
+    "CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL);";
 
-// busy is set when the open failed only because another process held the file.
-std::shared_ptr<Store> tryOpenStore(const std::string& path, bool& busy) {
-    busy = false;
-    if (!preparePath(path))
-        return nullptr;
-    auto store = std::make_shared<Store>();
-    store->path = path;
-    if (sqlite3_open_v2(path.c_str(), &store->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK)
-        return nullptr;
-    sqlite3_busy_timeout(store->db, kBusyTimeoutMs);
-    int rc = sqlite3_exec(store->db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
+// The store's own tables; a database with any other table is not a store.
+bool isStoreTable(const std::string& name) {
+    return name == "keys" || name == "vals" || name == "counters";
+}
+
+// A failed SQLite call as a registry error: the file is busy, damaged, not a
+// database at all, or cannot be read or written.
+LSTATUS storeError(int rc) {
+    switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return ERROR_BUSY;
+    case SQLITE_CORRUPT:
+        return ERROR_REGISTRY_CORRUPT;
+    case SQLITE_NOTADB:
+        return ERROR_BADDB;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return ERROR_ACCESS_DENIED;
+    case SQLITE_NOMEM:
+        return ERROR_OUTOFMEMORY;
+    default:
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+// What the file holds: "tables" lists them; an empty list is a new database.
+LSTATUS readTables(sqlite3* db, std::vector<std::string>& tables) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &stmt,
+                                nullptr);
+    if (rc == SQLITE_OK)
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : storeError(rc);
+}
+
+// Makes a new database a store, or brings a store up to the tables of today, in one
+// write transaction.
+LSTATUS initializeStore(sqlite3* db) {
+    int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
                           nullptr, nullptr);
     if (rc == SQLITE_OK)
-        rc = sqlite3_exec(store->db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-        busy = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
-        return nullptr;
-    }
-    bool ok = sqlite3_exec(store->db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK;
-    for (int i = 0; ok && i < kRootCount; ++i) {
+        rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return storeError(rc);
+    rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+    for (int i = 0; rc == SQLITE_OK && i < kRootCount; ++i) {
         std::string sql = "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(" +
                           std::to_string(i + 1) + ", NULL, '" + kRegRootNames[i].name + "', '" +
                           fold(kRegRootNames[i].name) + "')";
-        ok = sqlite3_exec(store->db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+        rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
     }
-    ok = ok && sqlite3_exec(store->db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (!ok) {
-        sqlite3_exec(store->db, "ROLLBACK", nullptr, nullptr, nullptr);
-        return nullptr;
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return storeError(rc);
     }
-    return store;
+    return ERROR_SUCCESS;
+}
+
+// Opens the store at path, creating it when there is none. A file the process may
+// not write is opened for reading only; a file that is not a store is left exactly
+// as it is.
+LSTATUS tryOpenStore(const std::string& path, std::shared_ptr<Store>& out) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno == EACCES)
+            return ERROR_ACCESS_DENIED;
+        if (LSTATUS e = createStoreFile(path); e != ERROR_SUCCESS)
+            return e;
+        if (stat(path.c_str(), &st) != 0)
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+    if (!S_ISREG(st.st_mode))
+        return ERROR_BADDB; // a directory, a device: never a store
+    std::string dir = path.substr(0, path.find_last_of('/') + 1);
+    bool writable =
+        access(path.c_str(), W_OK) == 0 && access(dir.empty() ? "." : dir.c_str(), W_OK) == 0;
+    if (!writable && access(path.c_str(), R_OK) != 0)
+        return ERROR_ACCESS_DENIED;
+
+    auto store = std::make_shared<Store>();
+    store->path = path;
+    store->readOnly = !writable;
+    // Reading a store whose folder cannot be written: its write-ahead log cannot be
+    // shared then, so the file is read as it stands.
+    std::string uri = "file:" + path + (writable ? "" : "?immutable=1");
+    int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_URI |
+                SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(uri.c_str(), &store->db, flags, nullptr);
+    if (rc != SQLITE_OK)
+        return storeError(rc);
+    sqlite3_busy_timeout(store->db, kBusyTimeoutMs);
+    std::vector<std::string> tables;
+    if (LSTATUS e = readTables(store->db, tables); e != ERROR_SUCCESS)
+        return e;
+    bool ours = std::find(tables.begin(), tables.end(), "keys") != tables.end();
+    for (const std::string& table : tables)
+        ours = ours && (isStoreTable(table) || table.rfind("sqlite_", 0) == 0);
+    if (!tables.empty() && !ours)
+        return ERROR_BADDB;
+    if (tables.empty() && !writable)
+        return ERROR_ACCESS_DENIED; // an empty file that cannot become a store
+    if (writable && (tables.empty() || tables.size() < 3)) {
+        if (LSTATUS e = initializeStore(store->db); e != ERROR_SUCCESS)
+            return e;
+    } else if (writable) {
+        rc = sqlite3_exec(store->db, "PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            return storeError(rc);
+    }
+    out = std::move(store);
+    return ERROR_SUCCESS;
 }
 
 // Opening a new store changes its journal mode, which needs the file to itself for a
 // moment; a process opening it at the same time is told "busy" without waiting, so
 // the open is tried again for as long as a busy write would be waited for.
-std::shared_ptr<Store> openStore(const std::string& path) {
+LSTATUS openStore(const std::string& path, std::shared_ptr<Store>& out) {
     for (int waitedMs = 0;; waitedMs += 10) {
-        bool busy = false;
-        if (std::shared_ptr<Store> store = tryOpenStore(path, busy))
-            return store;
-        if (!busy || waitedMs >= kBusyTimeoutMs)
-            return nullptr;
+        LSTATUS e = tryOpenStore(path, out);
+        if (e != ERROR_BUSY || waitedMs >= kBusyTimeoutMs)
+            return e;
         usleep(10000);
     }
 }
@@ -172,6 +259,7 @@ public:
     /// SQLITE_ROW, SQLITE_DONE or an error.
     int step() { return m_ok ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
     int64_t integer(int col) { return sqlite3_column_int64(m_stmt, col); }
+    sqlite3_stmt* handle() const { return m_stmt; }
     std::string text(int col) {
         auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, col));
         return p ? std::string(p, size_t(sqlite3_column_bytes(m_stmt, col))) : std::string();
@@ -191,13 +279,16 @@ private:
 class Transaction {
 public:
     explicit Transaction(sqlite3* db) : m_db(db) {
-        m_open = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        m_begin = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        m_open = m_begin == SQLITE_OK;
     }
     ~Transaction() {
         if (m_open)
             sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
     bool began() const { return m_open; }
+    /// Why the transaction could not begin (a busy store, most often).
+    LSTATUS failure() const { return storeError(m_begin); }
     LSTATUS commit() {
         if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
             return ERROR_REGISTRY_IO_FAILED;
@@ -207,6 +298,7 @@ public:
 
 private:
     sqlite3* m_db;
+    int m_begin;
     bool m_open;
 };
 
@@ -223,11 +315,16 @@ struct Registry {
     std::map<uintptr_t, OpenKey> handles;
     uintptr_t nextHandle = 0x1000;
 
-    std::shared_ptr<Store> currentStore() {
+    LSTATUS lastOpenError = ERROR_SUCCESS; // why current could not be opened
+
+    LSTATUS currentStore(std::shared_ptr<Store>& out) {
         std::string path = storePath();
-        if (!current || current->path != path)
-            current = openStore(path);
-        return current;
+        if (!current || current->path != path) {
+            current.reset();
+            lastOpenError = openStore(path, current);
+        }
+        out = current;
+        return current ? ERROR_SUCCESS : lastOpenError;
     }
 };
 
@@ -252,9 +349,9 @@ bool keyExists(Store& s, int64_t id) {
 // Resolves a handle to its key, or an error number.
 LSTATUS resolve(Registry& r, HKEY h, OpenKey& out) {
     if (int64_t root = rootId(h)) {
-        std::shared_ptr<Store> s = r.currentStore();
-        if (!s)
-            return ERROR_REGISTRY_IO_FAILED;
+        std::shared_ptr<Store> s;
+        if (LSTATUS e = r.currentStore(s); e != ERROR_SUCCESS)
+            return e;
         out = {s, root, KEY_ALL_ACCESS};
         return ERROR_SUCCESS;
     }
@@ -315,6 +412,35 @@ LSTATUS findKey(Store& s, int64_t& id, LPCSTR path) {
     return ERROR_SUCCESS;
 }
 
+// How far id lies below its root (a root is at depth 0), counted no further than
+// one past the deepest a key may be.
+std::optional<int64_t> depthOf(Store& s, int64_t id) {
+    int64_t depth = 0;
+    for (; depth <= ORVIK_REG_MAX_KEY_DEPTH; ++depth) {
+        Statement q(s.db, "SELECT parent FROM keys WHERE id=?");
+        if (q.bind(1, id).step() != SQLITE_ROW)
+            return std::nullopt;
+        if (sqlite3_column_type(q.handle(), 0) == SQLITE_NULL)
+            break;
+        id = q.integer(0);
+    }
+    return depth;
+}
+
+// Key ids are never given twice, so that a handle to a deleted key can never reach a
+// key made later, in this process or another: the highest id ever given is kept.
+std::optional<int64_t> nextKeyId(Store& s) {
+    Statement q(s.db, "SELECT max(coalesce((SELECT value FROM counters WHERE name='key'), 0),"
+                      " coalesce((SELECT max(id) FROM keys), 0)) + 1");
+    if (q.step() != SQLITE_ROW)
+        return std::nullopt;
+    int64_t id = q.integer(0);
+    Statement keep(s.db, "INSERT OR REPLACE INTO counters(name, value) VALUES('key', ?)");
+    if (keep.bind(1, id).step() != SQLITE_DONE)
+        return std::nullopt;
+    return id;
+}
+
 // A handle entry made before the work it will name, so that recording the handle
 // cannot fail once a key is created; dropped again unless kept.
 class PendingHandle {
@@ -354,6 +480,8 @@ template <class Body> LSTATUS withKey(HKEY hKey, REGSAM needed, Body body) {
         return e;
     if ((key.access & needed) != needed)
         return ERROR_ACCESS_DENIED;
+    if ((needed & KEY_SET_VALUE) && key.store->readOnly)
+        return ERROR_ACCESS_DENIED;
     return body(r, key);
 }
 
@@ -388,22 +516,43 @@ WINBASEAPI LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPS
             std::vector<std::string> parts;
             if ((e = splitPath(lpSubKey, parts)) != ERROR_SUCCESS)
                 return e;
+            if (key.store->readOnly) {
+                // Nothing can be created: an existing key is opened, as a writable
+                // store would.
+                e = findKey(*key.store, key.id, lpSubKey);
+                if (e != ERROR_SUCCESS)
+                    return e == ERROR_FILE_NOT_FOUND ? ERROR_ACCESS_DENIED : e;
+                if (lpdwDisposition)
+                    *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+                key.access = samDesired;
+                *phkResult = handle.keep(key);
+                return ERROR_SUCCESS;
+            }
             Transaction t(key.store->db);
             if (!t.began())
+                return t.failure();
+            std::optional<int64_t> depth = depthOf(*key.store, key.id);
+            if (!depth)
                 return ERROR_REGISTRY_IO_FAILED;
             bool created = false;
             for (const std::string& part : parts) {
+                ++*depth;
                 if (std::optional<int64_t> child = childId(*key.store, key.id, part)) {
                     key.id = *child;
                     continue;
                 }
                 if (!created && !(key.access & KEY_CREATE_SUB_KEY))
                     return ERROR_ACCESS_DENIED;
+                if (*depth > ORVIK_REG_MAX_KEY_DEPTH)
+                    return ERROR_INVALID_PARAMETER;
+                std::optional<int64_t> id = nextKeyId(*key.store);
                 Statement insert(key.store->db,
-                                 "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
-                if (insert.bind(1, key.id).bind(2, part).bind(3, fold(part)).step() != SQLITE_DONE)
+                                 "INSERT INTO keys(id, parent, name, fold) VALUES(?, ?, ?, ?)");
+                if (!id ||
+                    insert.bind(1, *id).bind(2, key.id).bind(3, part).bind(4, fold(part)).step() !=
+                        SQLITE_DONE)
                     return ERROR_REGISTRY_IO_FAILED;
-                key.id = sqlite3_last_insert_rowid(key.store->db);
+                key.id = *id;
                 created = true;
             }
             if ((e = t.commit()) != ERROR_SUCCESS)
@@ -473,9 +622,11 @@ WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) noexcept {
         if (!lpSubKey || !*lpSubKey)
             return ERROR_INVALID_PARAMETER;
         return withKey(hKey, 0, [&](Registry&, OpenKey& key) -> LSTATUS {
+            if (key.store->readOnly)
+                return ERROR_ACCESS_DENIED;
             Transaction t(key.store->db);
             if (!t.began())
-                return ERROR_REGISTRY_IO_FAILED;
+                return t.failure();
             LSTATUS e = findKey(*key.store, key.id, lpSubKey);
             if (e != ERROR_SUCCESS)
                 return e;
@@ -630,5 +781,14 @@ WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) noexcept {
         std::lock_guard lock(r.mutex);
         return r.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
                                                                   : ERROR_INVALID_HANDLE;
+    });
+}
+
+WINBASEAPI DWORD WINAPI OrvikGetRegistryStorePath(LPSTR buffer, DWORD size) noexcept {
+    return orvik::guardBoundary<DWORD>(0, 0, [&]() -> DWORD {
+        std::string path = storePath();
+        if (buffer && path.size() < size)
+            std::memcpy(buffer, path.c_str(), path.size() + 1);
+        return DWORD(path.size());
     });
 }

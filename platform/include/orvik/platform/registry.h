@@ -107,4 +107,17 @@ WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpc
                                            FILETIME* lpftLastWriteTime) ORVIK_NOEXCEPT;
 WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) ORVIK_NOEXCEPT;
 
+/* Not of the operating system: the file that holds the store the registry functions
+ * use now ($ORVIK_REGISTRY, or the user's default), so that a tool can name it when
+ * it cannot be used. Copies the path with its terminator into buffer when it fits
+ * and returns its length without the terminator (0 for a null buffer of size 0,
+ * the length alone when it does not fit). A store that cannot be used answers every
+ * call with one of: ERROR_ACCESS_DENIED (no permission; a store that can only be
+ * read refuses writes with it), ERROR_BADDB (not a store: another kind of file, a
+ * directory, a database of another schema, which is never changed),
+ * ERROR_REGISTRY_CORRUPT (a store that is damaged), ERROR_BUSY (held by another
+ * process for longer than a write is waited for), ERROR_REGISTRY_IO_FAILED (it
+ * could not be created or read). */
+WINBASEAPI DWORD WINAPI OrvikGetRegistryStorePath(LPSTR buffer, DWORD size) ORVIK_NOEXCEPT;
+
 #endif /* ORVIK_PLATFORM_REGISTRY_H */
