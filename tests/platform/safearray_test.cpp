@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 namespace {
 
 struct ArrayDeleter {
@@ -59,6 +62,42 @@ TEST(SafeArray, MissingArrayOrBadDimensionIsRefused) {
     EXPECT_EQ(SafeArrayGetLBound(a.get(), 1, nullptr), E_INVALIDARG);
     EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 3), nullptr);
     EXPECT_EQ(SafeArrayCreate(VT_R8, 0, nullptr), nullptr);
+}
+
+TEST(SafeArray, BoundsWhoseLastIndexIsNoLongAreRefused) {
+    EXPECT_EQ(SafeArrayCreateVector(VT_R8, INT32_MAX, 3), nullptr);
+    EXPECT_EQ(SafeArrayCreateVector(VT_R8, INT32_MAX - 1, 3), nullptr);
+    SAFEARRAY* last = SafeArrayCreateVector(VT_R8, INT32_MAX - 2, 3);
+    ASSERT_NE(last, nullptr);
+    LONG upper = 0;
+    EXPECT_EQ(SafeArrayGetUBound(last, 1, &upper), S_OK);
+    EXPECT_EQ(upper, INT32_MAX);
+    SafeArrayDestroy(last);
+    SAFEARRAYBOUND second[2] = {{2, 0}, {2, INT32_MAX}};
+    EXPECT_EQ(SafeArrayCreate(VT_I4, 2, second), nullptr);
+    SAFEARRAY* empty = SafeArrayCreateVector(VT_R8, INT32_MAX, 0);
+    EXPECT_NE(empty, nullptr) << "no element, no index to wrap";
+    SafeArrayDestroy(empty);
+}
+
+// What creation accepts, copying accepts too.
+TEST(SafeArray, ArraysOfManyDimensionsCopy) {
+    std::vector<SAFEARRAYBOUND> bounds(100, SAFEARRAYBOUND{1, 0});
+    bounds[3] = {2, -1};
+    SAFEARRAY* many = SafeArrayCreate(VT_I4, UINT(bounds.size()), bounds.data());
+    ASSERT_NE(many, nullptr);
+    std::vector<LONG> index(100, 0);
+    index[3] = 0;
+    LONG value = 42;
+    ASSERT_EQ(SafeArrayPutElement(many, index.data(), &value), S_OK);
+    SAFEARRAY* copy = nullptr;
+    ASSERT_EQ(SafeArrayCopy(many, &copy), S_OK);
+    EXPECT_EQ(SafeArrayGetDim(copy), 100u);
+    LONG read = 0;
+    EXPECT_EQ(SafeArrayGetElement(copy, index.data(), &read), S_OK);
+    EXPECT_EQ(read, 42);
+    SafeArrayDestroy(copy);
+    SafeArrayDestroy(many);
 }
 
 TEST(SafeArray, TwoDimensionalArrayReportsEachDimensionAndAddressesEveryCell) {

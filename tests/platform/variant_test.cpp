@@ -71,14 +71,42 @@ TEST(Variant, IntegerTargetsRoundHalfToEvenAndRefuseWhatDoesNotFit) {
 }
 
 TEST(Variant, StringsThatAreNotNumbersAreATypeMismatch) {
-    for (const char16_t* text : {u"", u"abc", u"2.5x", u"1,5", u"  "}) {
+    for (const char16_t* text :
+         {u"", u"abc", u"2.5x", u"1,5", u"  ", u"+-5", u"++5", u"-+5", u"+"}) {
         Var s, out;
         makeString(s, text);
-        EXPECT_EQ(change(out, s, VT_R8), DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(change(out, s, VT_R8), DISP_E_TYPEMISMATCH) << std::u16string(text).size();
+        EXPECT_EQ(change(out, s, VT_I4), DISP_E_TYPEMISMATCH);
     }
     Var huge, out;
     makeString(huge, u"1e400");
     EXPECT_EQ(change(out, huge, VT_R8), DISP_E_OVERFLOW);
+}
+
+// Beyond the range of a double a number is too large or too small by its magnitude,
+// however it is written: the small ones are 0.
+TEST(Variant, NumbersBelowTheSmallestDoubleAreZeroAndAboveTheLargestOverflow) {
+    std::u16string tiny = u"0." + std::u16string(400, u'0') + u"1";
+    std::u16string large = std::u16string(400, u'9') + u".5";
+    struct Row {
+        std::u16string text;
+        HRESULT expected;
+    } rows[] = {{tiny, S_OK},
+                {u"-" + tiny, S_OK},
+                {u"1e-400", S_OK},
+                {u"0.01e-330", S_OK},
+                {u"1e-99999999999999999999", S_OK},
+                {large, DISP_E_OVERFLOW},
+                {u"0.1e400", DISP_E_OVERFLOW},
+                {u"1e99999999999999999999", DISP_E_OVERFLOW}};
+    for (const Row& row : rows) {
+        Var s, out;
+        makeString(s, row.text.c_str());
+        EXPECT_EQ(change(out, s, VT_R8), row.expected) << row.text.size();
+        if (row.expected == S_OK) {
+            EXPECT_EQ(out.dblVal, 0.0);
+        }
+    }
 }
 
 TEST(Variant, BooleansConvertAsMinusOneAndZero) {

@@ -46,5 +46,13 @@ expect "failure names the result code" "$err" "orvik-reg: registration failed: 0
 out=$("$reg" export HKCR)
 expect "only CLSID stays" "$out" $'REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID]'
 
+# A store that cannot be used is named with the reason.
+echo "plain text" > "$dir/text.db"
+err=$(ORVIK_REGISTRY="$dir/text.db" "$reg" export 2>&1); rc=$?
+expect "a file that is no store exits 1" $rc 1
+expect "the message names the store and why" "$err" \
+    "orvik-reg: export HKEY_CLASSES_ROOT: 0x800703F1 (store $dir/text.db: not a registry store)"
+expect "the file is left alone" "$(cat "$dir/text.db")" "plain text"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

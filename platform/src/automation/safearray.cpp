@@ -14,7 +14,10 @@
 #include "core/bstr_copy.h"
 
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 
 static_assert(sizeof(SAFEARRAYBOUND) == 8);
 static_assert(sizeof(SAFEARRAY) == 32, "the platform's 64-bit descriptor is 32 bytes");
@@ -150,8 +153,16 @@ STDAPI_(SAFEARRAY*) SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsa
     psa->cDims = USHORT(cDims);
     psa->fFeatures = USHORT(FADF_HAVEVARTYPE | kind.features);
     psa->cbElements = kind.size;
-    for (UINT i = 0; i < cDims; ++i)
+    for (UINT i = 0; i < cDims; ++i) {
+        // Every index of a dimension must be a LONG: an upper bound past the largest
+        // one would wrap.
+        if (rgsabound[i].cElements &&
+            int64_t(rgsabound[i].lLbound) + int64_t(rgsabound[i].cElements) - 1 > INT32_MAX) {
+            freeDescriptor(psa);
+            return nullptr;
+        }
         psa->rgsabound[cDims - 1 - i] = rgsabound[i];
+    }
     size_t count = 0;
     size_t bytes = 0;
     if (!elementCount(psa, count) || __builtin_mul_overflow(count, size_t(kind.size), &bytes)) {
@@ -368,12 +379,15 @@ STDAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) noexcept {
     HRESULT hr = SafeArrayGetVartype(psa, &vt);
     if (FAILED(hr))
         return hr;
-    SAFEARRAYBOUND bounds[64];
-    if (psa->cDims == 0 || psa->cDims > 64)
+    if (psa->cDims == 0)
         return E_INVALIDARG;
+    // As many dimensions as creation allows.
+    std::unique_ptr<SAFEARRAYBOUND[]> bounds(new (std::nothrow) SAFEARRAYBOUND[psa->cDims]);
+    if (!bounds)
+        return E_OUTOFMEMORY;
     for (USHORT i = 0; i < psa->cDims; ++i)
         bounds[i] = psa->rgsabound[psa->cDims - 1 - i];
-    SAFEARRAY* copy = SafeArrayCreate(vt, psa->cDims, bounds);
+    SAFEARRAY* copy = SafeArrayCreate(vt, psa->cDims, bounds.get());
     if (!copy)
         return E_OUTOFMEMORY;
     if (copy->cbElements != psa->cbElements) {

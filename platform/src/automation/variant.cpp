@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <climits>
 #include <cstring>
 
 static_assert(sizeof(VARIANT) == 24, "the platform's 64-bit VARIANT is 24 bytes");
@@ -155,6 +156,49 @@ bool narrowAscii(BSTR s, char* buf, size_t cap, size_t& len) {
     return true;
 }
 
+// Where the first significant digit of a decimal number stands: 1 for the units, 2
+// for the tens, 0 for the tenths, -1 for the hundredths, and so on, exponent
+// included; beyond the range of a double only its sign matters. A number with no
+// significant digit counts as small.
+long long decimalMagnitude(const char* first, const char* last) {
+    const char* e = std::find_if(first, last, [](char c) { return c == 'e' || c == 'E'; });
+    long long position = 0; // of the first significant digit, before the exponent
+    bool seenPoint = false, seenDigit = false;
+    long long integerDigits = 0, leadingFractionZeros = 0;
+    for (const char* p = first; p < e; ++p) {
+        if (*p == '.') {
+            seenPoint = true;
+        } else if (*p >= '0' && *p <= '9') {
+            if (*p != '0' || seenDigit) {
+                if (!seenDigit && seenPoint)
+                    position = -leadingFractionZeros;
+                seenDigit = true;
+            }
+            if (!seenPoint && seenDigit)
+                ++integerDigits;
+            else if (seenPoint && !seenDigit)
+                ++leadingFractionZeros;
+        }
+    }
+    if (!seenDigit)
+        return LLONG_MIN;
+    if (integerDigits > 0)
+        position = integerDigits;
+    long long exponent = 0;
+    if (e < last) {
+        const char* digits = e + 1;
+        bool negative = digits < last && *digits == '-';
+        if (digits < last && (*digits == '-' || *digits == '+'))
+            ++digits;
+        auto r = std::from_chars(digits, last, exponent);
+        if (r.ec == std::errc::result_out_of_range)
+            return negative ? LLONG_MIN : LLONG_MAX;
+        if (negative)
+            exponent = -exponent;
+    }
+    return position + exponent;
+}
+
 // Reads a decimal number with optional sign, fraction and exponent, surrounded by
 // optional blanks. DISP_E_TYPEMISMATCH for other text, DISP_E_OVERFLOW beyond double.
 HRESULT parseNumber(BSTR s, Number& out) {
@@ -168,9 +212,11 @@ HRESULT parseNumber(BSTR s, Number& out) {
         ++first;
     while (last > first && (last[-1] == ' ' || last[-1] == '\t'))
         --last;
-    if (first < last && *first == '+')
+    bool plus = first < last && *first == '+';
+    if (plus)
         ++first;
-    if (first == last)
+    // One sign at most: "+-5" is no number.
+    if (first == last || (plus && (*first == '-' || *first == '+')))
         return DISP_E_TYPEMISMATCH;
     int64_t i = 0;
     auto ir = std::from_chars(first, last, i);
@@ -183,10 +229,8 @@ HRESULT parseNumber(BSTR s, Number& out) {
     if (dr.ptr != last || (dr.ec != std::errc() && dr.ec != std::errc::result_out_of_range))
         return DISP_E_TYPEMISMATCH;
     if (dr.ec == std::errc::result_out_of_range) {
-        // Out of range is either too large (overflow) or too small (rounds to 0);
-        // the sign of the exponent tells which.
-        const char* e = std::find_if(first, last, [](char c) { return c == 'e' || c == 'E'; });
-        if (e == last || e[1] != '-')
+        // Out of range is either too large (overflow) or too small (rounds to 0).
+        if (decimalMagnitude(first, last) > 0)
             return DISP_E_OVERFLOW;
         d = 0.0;
     }
