@@ -493,6 +493,64 @@ TEST(TypeLibrary, TruncationAtEverySegmentBoundaryIsRefused) {
     }
 }
 
+// Facts of the published layout, used to damage a library on purpose: an 84-byte
+// header whose word at 0x20 counts the types, one 4-byte offset per type, then 15
+// segment descriptors of 16 bytes, the first locating the type-info table of
+// 100-byte records (member block offset at +0x04, member count at +0x18, an
+// interface's base at +0x54).
+int32_t wordAt(const std::vector<uint8_t>& bytes, size_t offset) {
+    int32_t v = 0;
+    std::memcpy(&v, &bytes[offset], 4);
+    return v;
+}
+
+size_t typeRecordAt(const std::vector<uint8_t>& bytes, const GUID& guid) {
+    Ref<ITypeLib> lib = loadLibrary();
+    Ref<ITypeInfo> info;
+    EXPECT_EQ(lib->GetTypeInfoOfGuid(guid, info.put()), S_OK);
+    Ref<ITypeLib> containing;
+    UINT index = 0;
+    EXPECT_EQ(info->GetContainingTypeLib(containing.put(), &index), S_OK);
+    size_t directory = 84 + 4 * size_t(wordAt(bytes, 0x20));
+    return size_t(wordAt(bytes, directory)) + 100 * index;
+}
+
+std::vector<uint8_t> libraryBytes() {
+    std::string raw = readText(ORVIK_TLB_PATH);
+    return std::vector<uint8_t>(raw.begin(), raw.end());
+}
+
+TEST(TypeLibrary, AnInterfaceThatInheritsFromItselfIsRefused) {
+    std::vector<uint8_t> good = libraryBytes();
+    size_t point = typeRecordAt(good, IID_IPoint), vector = typeRecordAt(good, IID_IVector);
+    size_t directory = 84 + 4 * size_t(wordAt(good, 0x20));
+    auto hrefOf = [&](size_t record) { return int32_t(record - size_t(wordAt(good, directory))); };
+    EXPECT_EQ(load(withField(good, point + 0x54, hrefOf(point))), TYPE_E_INVDATAREAD);
+    std::vector<uint8_t> loop = withField(good, point + 0x54, hrefOf(vector));
+    loop = withField(loop, vector + 0x54, hrefOf(point));
+    EXPECT_EQ(load(loop), TYPE_E_INVDATAREAD);
+}
+
+// What a load costs is bounded by the file: a member block or a record read for
+// many types or members would multiply it.
+TEST(TypeLibrary, MemberBlocksAndRecordsSharedBetweenTypesOrMembersAreRefused) {
+    std::vector<uint8_t> good = libraryBytes();
+    size_t point = typeRecordAt(good, IID_IPoint), vector = typeRecordAt(good, IID_IVector);
+    std::vector<uint8_t> sharedBlock = withField(good, vector + 0x04, wordAt(good, point + 0x04));
+    int32_t pointCounts = wordAt(good, point + 0x18); // member and variable counts
+    sharedBlock = withField(sharedBlock, vector + 0x18, pointCounts);
+    EXPECT_EQ(load(sharedBlock), TYPE_E_INVDATAREAD);
+
+    // The block: its size word, the records, then per member an id, a name offset
+    // and the record's offset; the size word covers all but itself here.
+    size_t block = size_t(wordAt(good, point + 0x04));
+    size_t members = size_t(pointCounts & 0xFFFF);
+    size_t offsets = block + 4 + size_t(wordAt(good, block)) - 4 * members;
+    ASSERT_EQ(wordAt(good, offsets), 0) << "the first record starts the block";
+    EXPECT_EQ(load(withField(good, offsets + 4, 0)), TYPE_E_INVDATAREAD);
+    EXPECT_EQ(load(withField(good, offsets + 4, 4)), TYPE_E_INVDATAREAD) << "records overlap";
+}
+
 TEST(TypeLibrary, RandomDamageNeverCrashesTheReader) {
     std::string raw = readText(ORVIK_TLB_PATH);
     std::vector<uint8_t> good(raw.begin(), raw.end());

@@ -6,6 +6,13 @@
 // depth limit (a cycle would otherwise never end). Anything that does not hold gives
 // TYPE_E_INVDATAREAD (or TYPE_E_UNSUPFORMAT for a file of another kind), never a
 // read outside the buffer.
+//
+// What a load may cost is bounded by the file's size: every member block and every
+// record in it is read once (a block shared by two types, or records that overlap,
+// are refused), a type descriptor shared by many parameters becomes one node, and
+// the memory the model takes is counted as it grows, against a budget of a few
+// megabytes plus a multiple of the file's size. An inheritance chain that comes
+// back to itself is refused too, since every walk up a chain would never end.
 
 #include "typelib/typelib_model.h"
 
@@ -13,8 +20,12 @@
 
 #include "orvik/platform/utf.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 namespace orvik::tlb {
 
@@ -30,9 +41,14 @@ struct ReadFailure {
     throw ReadFailure{TYPE_E_INVDATAREAD};
 }
 
+// The model's memory a load may take: this much, plus this many times the file.
+constexpr size_t kBaseBudget = size_t(4) << 20;
+constexpr size_t kBudgetPerFileByte = 32;
+
 class Reader {
 public:
-    Reader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    Reader(const uint8_t* data, size_t size)
+        : m_data(data), m_size(size), m_budget(kBaseBudget + kBudgetPerFileByte * size) {}
 
     void read(Library& lib) {
         if (m_size < sizeof(Header))
@@ -84,6 +100,7 @@ public:
         for (const TypeNode& n : lib.nodes)
             if (n.vt == VT_USERDEFINED)
                 checkHref(lib, n.hreftype);
+        refuseInheritanceCycles(lib);
     }
 
 private:
@@ -162,6 +179,30 @@ private:
         }
     }
 
+    // Each interface's chain of bases ends (in an import, or a type without a base)
+    // within as many steps as there are types.
+    static void refuseInheritanceCycles(const Library& lib) {
+        for (const Type& start : lib.types) {
+            const Type* t = &start;
+            for (size_t steps = 0; t->kind != TKIND_COCLASS && !t->implTypes.empty(); ++steps) {
+                HREFTYPE base = t->implTypes[0].hreftype;
+                if (base & kImportedTypeFlag)
+                    break;
+                if (steps >= lib.types.size())
+                    bad();
+                t = &lib.types[size_t(lib.localIndex(base))];
+            }
+        }
+    }
+
+    // Counts memory the model takes; past the budget the file is refused.
+    void spend(size_t bytes) {
+        if (bytes > m_budget - m_spent)
+            bad();
+        m_spent += bytes;
+    }
+    void spendText(const std::u16string& text) { spend(text.size() * sizeof(char16_t)); }
+
     void checkHref(const Library& lib, HREFTYPE href) const {
         if (href & kImportedTypeFlag) {
             if (!lib.imports.count(href))
@@ -171,10 +212,20 @@ private:
         }
     }
 
-    // The node index of a type code, descriptor chains followed to a fixed depth.
+    // The node index of a type code, descriptor chains followed to a fixed depth. A
+    // code met before gives the node made then.
     int typeNode(Library& lib, int32_t code, int depth = 0) {
         if (depth > kMaxTypeDepth)
             bad();
+        if (auto known = m_nodeOfCode.find(code); known != m_nodeOfCode.end())
+            return known->second;
+        int node = newTypeNode(lib, code, depth);
+        m_nodeOfCode.emplace(code, node);
+        return node;
+    }
+
+    int newTypeNode(Library& lib, int32_t code, int depth) {
+        spend(sizeof(TypeNode) + 64); // the node and its entry in the map of codes
         if (isBaseTypeCode(code)) {
             VARTYPE vt = baseTypeOf(code);
             if (vt == VT_PTR || vt == VT_SAFEARRAY || vt == VT_USERDEFINED || vt == VT_CARRAY)
@@ -236,6 +287,8 @@ private:
         t.minorVersion = WORD(uint32_t(r.version) >> 16);
         t.name = nameAt(r.NameOffset);
         t.doc = stringAt(r.docstringoffs);
+        spendText(t.name);
+        spendText(t.doc);
         t.instanceSize = ULONG(r.size);
         if (r.cImplTypes < 0 || r.cFuncs < 0 || r.cVars != 0 || r.cbSizeVft < 0 || r.cbSizeVft % 4)
             bad();
@@ -261,6 +314,8 @@ private:
 
     void readFuncs(Library& lib, const TypeInfoRecord& r, Type& t) {
         size_t block = size_t(uint32_t(r.memoffset));
+        if (!m_blocksRead.insert(block).second)
+            bad(); // two types share one member block
         int32_t blockSize = at<int32_t>(block);
         size_t count = size_t(r.cFuncs);
         if (blockSize < 0 || size_t(blockSize) > m_size - block - 4 ||
@@ -269,6 +324,22 @@ private:
         size_t records = block + 4;
         size_t recordsEnd = records + size_t(blockSize) - kMemberIndexBytes * count;
         size_t ids = recordsEnd, names = ids + 4 * count, offsets = names + 4 * count;
+        // Every record is read once: sorted by where they start, each ends before the
+        // next begins.
+        std::vector<std::pair<size_t, size_t>> extents; // start, size
+        extents.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            int32_t offset = at<int32_t>(offsets + 4 * i);
+            if (offset < 0 || records + size_t(offset) + sizeof(FuncRecordFixed) > recordsEnd)
+                bad();
+            size_t start = records + size_t(offset);
+            extents.emplace_back(start, at<FuncRecordFixed>(start).recordSize);
+        }
+        std::sort(extents.begin(), extents.end());
+        for (size_t i = 1; i < extents.size(); ++i)
+            if (extents[i - 1].first + extents[i - 1].second > extents[i].first)
+                bad();
+        t.funcs.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             int32_t offset = at<int32_t>(offsets + 4 * i);
             if (offset < 0 || records + size_t(offset) + sizeof(FuncRecordFixed) > recordsEnd)
@@ -283,9 +354,11 @@ private:
             if (size_t(f.recordSize) < sizeof f + tail)
                 bad();
             size_t optionalBytes = f.recordSize - sizeof f - tail;
+            spend(sizeof(Func) + paramCount * sizeof(Param));
             Func fn;
             fn.memid = at<int32_t>(ids + 4 * i);
             fn.name = nameAt(at<int32_t>(names + 4 * i));
+            spendText(fn.name);
             // Enumerations are checked as integers: an out-of-range value must never
             // be converted to the enum type.
             int funckind = f.fkccic & 7, invkind = (f.fkccic >> 3) & 0xF,
@@ -302,14 +375,17 @@ private:
             fn.slot = f.vtableOffset / 4;
             fn.funcFlags = WORD(f.flags);
             fn.returnType = typeNode(lib, f.returnType);
-            if (optionalBytes >= 8) // help context, then help string
+            if (optionalBytes >= 8) { // help context, then help string
                 fn.doc = stringAt(at<int32_t>(start + sizeof f + 4));
+                spendText(fn.doc);
+            }
             size_t defaults = start + sizeof f + optionalBytes;
             size_t params = defaults + (hasDefaults ? 4 * paramCount : 0);
             for (size_t p = 0; p < paramCount; ++p) {
                 ParamRecord pr = at<ParamRecord>(params + p * sizeof pr);
                 Param param;
                 param.name = nameAt(pr.name);
+                spendText(param.name);
                 param.flags = USHORT(pr.flags);
                 param.type = typeNode(lib, pr.type);
                 if (hasDefaults && (pr.flags & PARAMFLAG_FHASDEFAULT)) {
@@ -325,6 +401,10 @@ private:
     const uint8_t* m_data;
     size_t m_size;
     Extent m_segments[kSegmentCount];
+    size_t m_budget;
+    size_t m_spent = 0;
+    std::set<size_t> m_blocksRead;
+    std::map<int32_t, int> m_nodeOfCode;
 };
 
 } // namespace
