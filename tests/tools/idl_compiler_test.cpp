@@ -3,6 +3,10 @@
 
 #include "header_writer.h"
 #include "idl_parser.h"
+#include "tlb_writer.h"
+
+#include "orvik/platform.h"
+#include "orvik/platform/ref.h"
 
 #include <gtest/gtest.h>
 
@@ -233,6 +237,77 @@ TEST(IdlParser, AcceptsUnnamedPutValuesAndHexIdentifiers) {
     const Interface& i = std::get<Definition>(r).interfaces[0];
     EXPECT_EQ(i.operations[1].dispid, 26);
     EXPECT_TRUE(i.operations[1].params[0].name.empty());
+}
+
+TEST(IdlParser, ArraysOfArraysAreRefusedAtTheInnerArrayHoweverDeep) {
+    std::string line2 = "interface I : IDispatch { [id(1)] HRESULT F([in] ";
+    std::string header = "[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n" + line2;
+    for (size_t depth : {2, 10000}) {
+        std::string type;
+        for (size_t i = 0; i < depth; ++i)
+            type += "SAFEARRAY(";
+        type += "double";
+        type += std::string(depth, ')');
+        ParseResult r = parseDefinition(header + type + " a); };");
+        const Diagnostic* d = std::get_if<Diagnostic>(&r);
+        ASSERT_NE(d, nullptr) << depth;
+        EXPECT_EQ(d->location.line, 2) << depth;
+        // At the second SAFEARRAY, the first one nested.
+        EXPECT_EQ(d->location.column, int(line2.size() + 1 + 10)) << depth;
+        EXPECT_NE(d->message.find("arrays do not nest"), std::string::npos) << d->message;
+    }
+}
+
+// An interface of `operations` methods derived from IDispatch, whose first
+// parameter is a double behind `pointers` pointers.
+std::string oneInterface(size_t operations, int pointers = 1) {
+    std::string text = "[uuid(11111111-2222-3333-4444-000000000001), version(1.0)]\n"
+                       "library L {\n"
+                       "[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
+                       "interface I : IDispatch {\n";
+    for (size_t i = 0; i < operations; ++i)
+        text += "[id(" + std::to_string(i + 1) + ")] HRESULT F" + std::to_string(i) +
+                "([in] double" + std::string(size_t(pointers), '*') + " a);\n";
+    return text + "};\n};\n";
+}
+
+// The table size is kept in 16 bits of bytes and the reader follows type chains 16
+// deep: the compiler refuses more, naming the limit, and what it writes loads.
+TEST(TypeLibraryWriter, RefusesWhatTheFormatOrTheReaderCannotHold) {
+    struct Case {
+        size_t operations;
+        int pointers;
+        const char* refusal; // null: written and loaded
+    } cases[] = {{8184, 1, nullptr},
+                 {8185, 1, "8192 table slots; a library holds at most 8191"},
+                 {1, 16, nullptr},
+                 {1, 17, "nests 17 levels deep; a library holds at most 16"}};
+    for (const Case& c : cases) {
+        ParseResult r = parseDefinition(oneInterface(c.operations, c.pointers));
+        ASSERT_TRUE(std::holds_alternative<Definition>(r)) << std::get<Diagnostic>(r).message;
+        std::vector<uint8_t> bytes;
+        std::string error;
+        bool written = writeTypeLibrary(std::get<Definition>(r), bytes, &error);
+        if (c.refusal) {
+            EXPECT_FALSE(written) << c.operations << " " << c.pointers;
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(written) << error;
+        std::string path = ::testing::TempDir() + "limits.tlb";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::u16string widePath(path.begin(), path.end());
+        orvik::Ref<ITypeLib> lib;
+        ASSERT_EQ(LoadTypeLib(widePath.c_str(), lib.put()), S_OK)
+            << c.operations << " " << c.pointers;
+        orvik::Ref<ITypeInfo> info;
+        ASSERT_EQ(lib->GetTypeInfo(0, info.put()), S_OK);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+        EXPECT_EQ(attr->cbSizeVft, (7 + c.operations) * sizeof(void*));
+        info->ReleaseTypeAttr(attr);
+    }
 }
 
 // The command-line front end: a broken file gives file:line:column and writes nothing.

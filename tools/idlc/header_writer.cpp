@@ -115,10 +115,13 @@ std::string guidText(const GUID& g) {
 
 // All operations a C table of itf holds, base interfaces' first.
 void collectTable(const Definition& def, const Interface& itf, std::vector<const Operation*>& ops) {
-    if (const Interface* base = def.findInterface(itf.base))
-        collectTable(def, *base, ops);
-    for (const Operation& op : itf.operations)
-        ops.push_back(&op);
+    std::vector<const Interface*> chain; // itf, its base, ..., walked without recursion
+    for (const Interface* at = &itf; at && chain.size() <= def.interfaces.size();
+         at = def.findInterface(at->base))
+        chain.push_back(at);
+    for (auto at = chain.rbegin(); at != chain.rend(); ++at)
+        for (const Operation& op : (*at)->operations)
+            ops.push_back(&op);
 }
 
 void writeCTable(std::ostringstream& out, const Definition& def, const Interface& itf) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace orvik::idl {
@@ -130,12 +131,18 @@ struct Library {
 
 struct Definition {
     std::vector<std::string> imports;
-    std::vector<Interface> interfaces; // in definition order
-    std::vector<Coclass> coclasses;
+    std::vector<Interface> interfaces; // in definition order; only ever appended to
+    std::vector<Coclass> coclasses;    // likewise
     std::optional<Library> library;
 
+    /// Lookups by name in constant time: each index takes in what was appended since
+    /// it was last asked, so a definition of any size is compiled in linear time.
     const Interface* findInterface(const std::string& name) const;
     const Coclass* findCoclass(const std::string& name) const;
+
+private:
+    mutable std::unordered_map<std::string, size_t> m_interfaceIndex, m_coclassIndex;
+    mutable size_t m_interfacesIndexed = 0, m_coclassesIndexed = 0;
 };
 
 /// Slot of an operation in the interface's table: after IUnknown's three and

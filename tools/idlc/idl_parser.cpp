@@ -310,6 +310,10 @@ private:
         };
         if (t.text == "SAFEARRAY") {
             expectPunct("(");
+            // An array of arrays is refused before its element is read, so that no
+            // nesting of them can exhaust the parser's stack.
+            if (isWord("SAFEARRAY"))
+                fail(m_tok.location, "unsupported SAFEARRAY element type (arrays do not nest)");
             TypeRef element = parseType();
             if (element.pointerDepth != 0 || element.base == BaseType::Void ||
                 element.base == BaseType::HResult || element.base == BaseType::SafeArray)

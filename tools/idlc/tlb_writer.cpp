@@ -13,6 +13,8 @@
 
 #include <cstring>
 #include <map>
+#include <string>
+#include <unordered_map>
 
 namespace orvik::idl {
 
@@ -55,6 +57,9 @@ public:
     std::vector<uint8_t> write() {
         const Library& lib = *m_def.library;
         m_order = libraryTypeOrder(m_def);
+        if (m_order.size() > size_t(kMaxTypes))
+            throw FailedWrite{"the library has " + std::to_string(m_order.size()) +
+                              " types; a library holds at most " + std::to_string(kMaxTypes)};
         for (size_t i = 0; i < m_order.size(); ++i)
             m_typeOffset[m_order[i].name] = int32_t(i * sizeof(TypeInfoRecord));
 
@@ -106,15 +111,15 @@ public:
 private:
     // GUID table entry for g (added once), with its hreftype.
     int32_t guid(const GUID& g, int32_t hreftype) {
-        for (const auto& [offset, existing] : m_guids)
-            if (std::memcmp(&existing, &g, sizeof g) == 0)
-                return offset;
+        std::string key(reinterpret_cast<const char*>(&g), sizeof g);
+        if (auto it = m_guids.find(key); it != m_guids.end())
+            return it->second;
         GuidEntry e{};
         std::memcpy(e.guid, &g, 16);
         e.hreftype = hreftype;
         e.nextHash = -1;
         int32_t offset = m_guidTable.append(e);
-        m_guids.emplace_back(offset, g);
+        m_guids.emplace(std::move(key), offset);
         return offset;
     }
     void setGuidHref(const GUID& g, int32_t hreftype) {
@@ -227,6 +232,11 @@ private:
         } else {
             code = baseTypeCode(baseVt(t.base));
         }
+        int levels = depth + (t.base == BaseType::SafeArray ? 1 : 0);
+        if (levels > kMaxTypeDepth)
+            throw FailedWrite{"a type nests " + std::to_string(levels) +
+                              " levels deep; a library holds at most " +
+                              std::to_string(kMaxTypeDepth)};
         for (int i = 0; i < depth; ++i) {
             uint16_t targetVt = isBaseTypeCode(code) ? baseTypeOf(code) : pointeeVt(code);
             code = typeDesc(VT_PTR, uint16_t(0x4000 | targetVt), code);
@@ -263,7 +273,8 @@ private:
             if (previous < 0)
                 r.datatype1 = at;
             else
-                std::memcpy(&m_refTable.bytes[size_t(previous) + offsetof(RefRecord, onext)], &at, 4);
+                std::memcpy(&m_refTable.bytes[size_t(previous) + offsetof(RefRecord, onext)], &at,
+                            4);
             previous = at;
         }
     }
@@ -304,7 +315,12 @@ private:
         r.oCustData = -1;
         r.cImplTypes = 1;
         int firstSlot = firstOwnSlot(m_def, itf);
-        r.cbSizeVft = int16_t((firstSlot + int(itf.operations.size())) * 4);
+        long long slots = (long long)firstSlot + (long long)itf.operations.size();
+        if (slots > kMaxTableSlots)
+            throw FailedWrite{"interface '" + itf.name + "' has " + std::to_string(slots) +
+                              " table slots; a library holds at most " +
+                              std::to_string(kMaxTableSlots)};
+        r.cbSizeVft = int16_t(slots * 4);
         r.size = 4;
         if (itf.base == "IDispatch")
             r.datatype1 = m_dispatchHref;
@@ -435,7 +451,7 @@ private:
     std::map<std::string, int32_t> m_typeOffset;
     Buffer m_importInfo, m_importFiles, m_refTable, m_guidTable, m_nameTable, m_stringTable,
         m_typeDescTable, m_custData;
-    std::vector<std::pair<int32_t, GUID>> m_guids;
+    std::unordered_map<std::string, int32_t> m_guids; // the GUID's bytes -> its entry
     std::map<std::string, int32_t> m_names, m_strings;
     std::map<std::tuple<uint16_t, uint16_t, int32_t>, int32_t> m_typeDescs;
     int32_t m_nameCount = 0, m_nameChars = 0;
