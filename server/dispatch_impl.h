@@ -22,6 +22,8 @@ public:
     HRESULT GetTI(LCID lcid, ITypeInfo** ppInfo);
     /// Loads the type information if it is not there yet.
     HRESULT EnsureTI(LCID lcid);
+    /// The interface whose description the holder loads.
+    const IID& InterfaceId() const { return *m_pguid; }
 
 private:
     const IID* m_pguid;

@@ -212,6 +212,9 @@ TEST(IdlParser, RefusesBrokenDefinitionsWithTheirPosition) {
         {"[uuid(11111111-2222-3333-4444-555555555555), version(1.x)] library L {};", 1, 54,
          "malformed number"},
         {"#include <x>", 1, 1, "unexpected character '#'"},
+        {"[object, uuid(11111111-2222-3333-4444-555555555555), helpstring(\"v\xE9"
+         "ctor\")]",
+         1, 65, "not valid UTF-8"},
         {"[object, uuid(11111111-2222-3333-4444-555555555555), dual]\n"
          "interface I : IDispatch { [id(1)] HRESULT F([in] double 2x); };",
          2, 57, "malformed number"},

@@ -2,6 +2,8 @@
 
 #include "idl_lexer.h"
 
+#include "orvik/platform/utf.h"
+
 #include <cctype>
 
 namespace orvik::idl {
@@ -73,8 +75,12 @@ Token Lexer::lexString(SourceLocation at) {
         if (c == '\0' || c == '\n')
             return {TokenKind::Error, "unterminated string", at};
         advance();
-        if (c == '"')
+        if (c == '"') {
+            // Libraries keep text as UTF-8, and their readers refuse anything else.
+            if (!toUtf16(value))
+                return {TokenKind::Error, "string is not valid UTF-8 text", at};
             return {TokenKind::String, value, at};
+        }
         if (c == '\\') {
             char e = peek();
             advance();
