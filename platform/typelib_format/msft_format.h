@@ -204,7 +204,23 @@ static_assert(sizeof(ParamRecord) == 12);
 #pragma pack(pop)
 
 constexpr int32_t kFkccicHasDefaults = 1 << 12;
-constexpr int32_t kDefaultInRecord = int32_t(0x80000000u);
+
+// A parameter's default word: with the top bit set, the default itself, its VARTYPE
+// in bits 26-30 and its value, unsigned, in bits 0-25; otherwise an offset into the
+// custom-data segment, where the VARTYPE (16 bits) precedes the value.
+constexpr uint32_t kDefaultInRecord = 0x80000000u;
+constexpr int kDefaultTypeShift = 26;
+constexpr uint32_t kDefaultTypeMask = 0x1F;
+constexpr uint32_t kDefaultValueMask = (1u << kDefaultTypeShift) - 1;
+constexpr int32_t defaultInRecord(uint16_t vt, uint32_t value) {
+    return int32_t(kDefaultInRecord | uint32_t(vt) << kDefaultTypeShift | value);
+}
+
+/// The word after an interface's base reference: the functions it inherits in the
+/// high half, the interfaces in the low half.
+constexpr int32_t inheritedMembers(int functions, int interfaces) {
+    return int32_t(uint32_t(functions) << 16 | uint32_t(interfaces));
+}
 
 constexpr int32_t baseTypeCode(uint16_t vt) {
     return int32_t(0x80000000u | (uint32_t(vt) << 16) | vt);
@@ -216,8 +232,8 @@ constexpr uint16_t baseTypeOf(int32_t code) {
     return uint16_t(code & 0x0FFF);
 }
 
-constexpr int32_t kImportedTypeFlag = 1; // low bit of an hreftype: an import record
-constexpr uint8_t kImportByGuid = 1;       // ImpInfo.flags: oGuid is a GUID table offset
+constexpr int32_t kImportedTypeFlag = 1;      // low bit of an hreftype: an import record
+constexpr uint8_t kImportByGuid = 1;          // ImpInfo.flags: oGuid is a GUID table offset
 constexpr int32_t kHeaderHasFileName = 0x100; // Header.varflags: a file name field follows
 
 // What the reader accepts, and so what the writer may write.

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <unistd.h>
@@ -541,14 +542,100 @@ TEST(TypeLibrary, MemberBlocksAndRecordsSharedBetweenTypesOrMembersAreRefused) {
     sharedBlock = withField(sharedBlock, vector + 0x18, pointCounts);
     EXPECT_EQ(load(sharedBlock), TYPE_E_INVDATAREAD);
 
-    // The block: its size word, the records, then per member an id, a name offset
-    // and the record's offset; the size word covers all but itself here.
+    // The block: its size word, the records it counts, then per member an id, a
+    // name offset and the record's offset, in three arrays.
     size_t block = size_t(wordAt(good, point + 0x04));
     size_t members = size_t(pointCounts & 0xFFFF);
-    size_t offsets = block + 4 + size_t(wordAt(good, block)) - 4 * members;
+    size_t offsets = block + 4 + size_t(wordAt(good, block)) + 8 * members;
     ASSERT_EQ(wordAt(good, offsets), 0) << "the first record starts the block";
     EXPECT_EQ(load(withField(good, offsets + 4, 0)), TYPE_E_INVDATAREAD);
     EXPECT_EQ(load(withField(good, offsets + 4, 4)), TYPE_E_INVDATAREAD) << "records overlap";
+}
+
+// The compiled library read by hand, from the published layout alone: segment 0
+// holds the 100-byte type records (kind in the low bits of +0x00, member block at
+// +0x04, member count at +0x18, name at +0x34, base at +0x54 and the inherited-members
+// word after it at +0x58); segment 7 the names (length byte at +0x08, text at
+// +0x0C); segment 11 the custom data. A member block is a size word counting its
+// records, the records, then the member ids, name offsets and record offsets. A
+// function record keeps its size in its first 16 bits, its parameter count at +0x14,
+// and ends with one default word per parameter (when bit 12 of its +0x10 word says
+// it has defaults) followed by 12-byte parameter records (name at +4, flags at +8).
+struct HandRead {
+    std::vector<uint8_t> bytes;
+    size_t segment(int index) const {
+        size_t directory = 84 + 4 * size_t(wordAt(bytes, 0x20));
+        if (wordAt(bytes, 0x14) & 0x100)
+            directory += 4;
+        return size_t(wordAt(bytes, directory + 16 * size_t(index)));
+    }
+    std::string name(int32_t offset) const {
+        size_t at = segment(7) + size_t(offset);
+        return std::string(reinterpret_cast<const char*>(&bytes[at + 12]), bytes[at + 8]);
+    }
+    uint16_t half(size_t at) const { return uint16_t(bytes[at] | bytes[at + 1] << 8); }
+};
+
+TEST(TypeLibraryFormat, TheWriterKeepsEveryFactOfThePublishedLayout) {
+    HandRead lib{libraryBytes()};
+    std::map<std::string, int32_t> defaults; // "IMatrix.SetPv.axis2" -> default word
+    int interfaces = 0;
+    for (int32_t t = 0; t < wordAt(lib.bytes, 0x20); ++t) {
+        size_t record = lib.segment(0) + 100 * size_t(t);
+        if ((wordAt(lib.bytes, record) & 0xF) != TKIND_INTERFACE)
+            continue;
+        ++interfaces;
+        std::string itf = lib.name(wordAt(lib.bytes, record + 0x34));
+        EXPECT_EQ(uint32_t(wordAt(lib.bytes, record + 0x58)), 0x00070002u)
+            << itf << ": seven inherited functions, two inherited interfaces";
+        size_t block = size_t(wordAt(lib.bytes, record + 0x04));
+        size_t members = size_t(lib.half(record + 0x18));
+        size_t records = block + 4, sizeWord = size_t(wordAt(lib.bytes, block));
+        size_t walked = 0;
+        for (size_t m = 0; m < members; ++m)
+            walked += lib.half(records + walked);
+        EXPECT_EQ(sizeWord, walked) << itf << ": the size word counts the records only";
+        size_t names = records + sizeWord + 4 * members, offsets = names + 4 * members;
+        for (size_t m = 0; m < members; ++m) {
+            size_t f = records + size_t(wordAt(lib.bytes, offsets + 4 * m));
+            std::string fn = lib.name(wordAt(lib.bytes, names + 4 * m));
+            size_t params = lib.half(f + 0x14), size = lib.half(f);
+            if (!(wordAt(lib.bytes, f + 0x10) & (1 << 12)))
+                continue;
+            size_t words = f + size - 16 * params;
+            for (size_t p = 0; p < params; ++p) {
+                size_t param = f + size - 12 * (params - p);
+                if (!(wordAt(lib.bytes, param + 8) & PARAMFLAG_FHASDEFAULT))
+                    continue;
+                int32_t nameOffset = wordAt(lib.bytes, param + 4);
+                std::string key =
+                    itf + "." + fn + "." + (nameOffset < 0 ? "" : lib.name(nameOffset));
+                defaults[key] = wordAt(lib.bytes, words + 4 * p);
+            }
+        }
+    }
+    EXPECT_EQ(interfaces, 12);
+    // I4 0 on an interface pointer: kept in the record with its type, VT_I4 (3).
+    for (const char* key :
+         {"IMatrix.SetPv.axis2", "IMatrix.SetPv.axis3", "IMatrix.SetRotation.orig"})
+        EXPECT_EQ(uint32_t(defaults.at(key)), 0x8C000000u) << key;
+    // Everything else in the custom data: a 16-bit VARTYPE, then the value.
+    auto custom = [&](const std::string& key, uint16_t vt, uint64_t bits, size_t width) {
+        int32_t word = defaults.at(key);
+        ASSERT_GE(word, 0) << key << " is kept in the record";
+        size_t at = lib.segment(11) + size_t(word);
+        EXPECT_EQ(lib.half(at), vt) << key;
+        uint64_t value = 0;
+        std::memcpy(&value, &lib.bytes[at + 2], width);
+        EXPECT_EQ(value, bits) << key;
+    };
+    custom("IMatrix.Element.indice2", VT_I4, 0xFFFFFFFFu, 4);
+    for (const char* key :
+         {"IPoint.Set.Error", "IVector.Set.Error", "IMatrix.SetPv.Error",
+          "IMatrix.SetTranslation.Error", "IMatrix.SetRotation.Error", "IPlane.Set.Error"})
+        custom(key, VT_R8, 0x3D83880000000000u, 8);
+    custom("IPoint.Set.X", VT_R8, 0, 8);
+    custom("IPlane.Set.C", VT_R8, 0x3FF0000000000000u, 8);
 }
 
 TEST(TypeLibrary, RandomDamageNeverCrashesTheReader) {

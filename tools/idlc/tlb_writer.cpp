@@ -279,11 +279,27 @@ private:
         }
     }
 
+    // How many interfaces itf derives from: IUnknown counts, and IDispatch with it.
+    int inheritedInterfaces(const Interface& itf) const {
+        int count = 0;
+        for (const Interface* at = &itf; at && count <= int(m_def.interfaces.size()) + 2;) {
+            if (at->base == "IUnknown")
+                return count + 1;
+            if (at->base == "IDispatch")
+                return count + 2;
+            ++count;
+            at = m_def.findInterface(at->base);
+        }
+        return count;
+    }
+
     int32_t defaultValue(const Parameter& p) {
         const DefaultValue& v = *p.defaultValue;
         bool integerType = p.type.base != BaseType::Double && p.type.base != BaseType::Float;
-        if (integerType && v.isInteger && v.integer >= -(1 << 23) && v.integer < (1 << 23))
-            return kDefaultInRecord | int32_t(v.integer & 0xFFFFFF);
+        // A small non-negative integer is kept in the record with its type; anything
+        // else (negative, large, real) goes to the custom-data segment.
+        if (integerType && v.isInteger && v.integer >= 0 && v.integer <= kDefaultValueMask)
+            return defaultInRecord(VT_I4, uint32_t(v.integer));
         // A custom-data entry: the VT, then the value, padded to 4 bytes.
         int32_t offset = m_custData.size();
         if (integerType) {
@@ -328,6 +344,7 @@ private:
             r.datatype1 = m_unknownHref;
         else
             r.datatype1 = m_typeOffset.at(itf.base);
+        r.datatype2 = inheritedMembers(firstSlot, inheritedInterfaces(itf));
         r.res19 = -1;
 
         Buffer records;
@@ -376,8 +393,8 @@ private:
             names.push_back(name(op.name, self));
         }
         Buffer out;
-        int32_t total = records.size() + int32_t(kMemberIndexBytes * itf.operations.size());
-        out.append(total);
+        // The size word covers the records only; the three index arrays follow them.
+        out.append(records.size());
         out.appendBytes(records.bytes.data(), records.bytes.size());
         for (int32_t v : ids)
             out.append(v);

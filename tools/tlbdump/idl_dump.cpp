@@ -72,6 +72,38 @@ std::string doubleText(double d) {
     return s;
 }
 
+// A default value as definition text: reals keep every bit, strings are quoted.
+std::string defaultText(const VARIANT& v) {
+    switch (v.vt) {
+    case VT_R8:
+        return doubleText(v.dblVal);
+    case VT_R4:
+        return doubleText(v.fltVal);
+    case VT_BSTR:
+        return quoted(narrow(v.bstrVal ? v.bstrVal : u""));
+    case VT_UI1:
+        return std::to_string(v.bVal);
+    case VT_I1:
+        return std::to_string(int(v.cVal));
+    case VT_I2:
+    case VT_BOOL:
+        return std::to_string(v.iVal);
+    case VT_UI2:
+        return std::to_string(v.uiVal);
+    case VT_UI4:
+    case VT_UINT:
+        return std::to_string(v.ulVal);
+    case VT_I8:
+    case VT_CY:
+    case VT_DATE:
+        return std::to_string(v.llVal);
+    case VT_UI8:
+        return std::to_string(v.ullVal);
+    default:
+        return std::to_string(v.lVal);
+    }
+}
+
 class Dumper {
 public:
     explicit Dumper(ITypeLib* lib) : m_lib(lib) {}
@@ -251,10 +283,8 @@ private:
                 if (pf & PARAMFLAG_FOPT)
                     attrs.push_back("optional");
                 if ((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
-                    const VARIANT& v = e.paramdesc.pparamdescex->varDefaultValue;
-                    attrs.push_back(
-                        "defaultvalue(" +
-                        (v.vt == VT_R8 ? doubleText(v.dblVal) : std::to_string(v.lVal)) + ")");
+                    attrs.push_back("defaultvalue(" +
+                                    defaultText(e.paramdesc.pparamdescex->varDefaultValue) + ")");
                 }
                 std::string joined;
                 for (const std::string& s : attrs)

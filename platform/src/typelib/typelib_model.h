@@ -21,10 +21,13 @@ struct TypeNode {
     HREFTYPE hreftype = 0; // for VT_USERDEFINED
 };
 
+/// A parameter's default: an integer type (value in integer), VT_R4/VT_R8 (real),
+/// VT_CY/VT_DATE (their 8 bytes in integer), or VT_BSTR (text).
 struct DefaultValue {
-    VARTYPE vt = VT_EMPTY; // VT_I4 or VT_R8
-    int32_t i4 = 0;
-    double r8 = 0;
+    VARTYPE vt = VT_EMPTY;
+    int64_t integer = 0;
+    double real = 0;
+    std::u16string text;
 };
 
 struct Param {

@@ -46,7 +46,35 @@ struct FuncDescBlock {
     std::vector<ELEMDESC> params;
     std::deque<TYPEDESC> typeDescs;
     std::deque<PARAMDESCEX> defaults;
+    ~FuncDescBlock() {
+        for (PARAMDESCEX& ex : defaults)
+            VariantClear(&ex.varDefaultValue);
+    }
 };
+
+// A stored default as the variant a caller receives. The integer members of a
+// variant share their low bytes, so one 64-bit store serves every integer type.
+HRESULT defaultVariant(const DefaultValue& d, VARIANT& out) {
+    VariantInit(&out);
+    switch (d.vt) {
+    case VT_R4:
+        out.fltVal = float(d.real);
+        break;
+    case VT_R8:
+        out.dblVal = d.real;
+        break;
+    case VT_BSTR:
+        out.bstrVal = newString(d.text);
+        if (!out.bstrVal)
+            return E_OUTOFMEMORY;
+        break;
+    default:
+        out.llVal = d.integer;
+        break;
+    }
+    out.vt = d.vt;
+    return S_OK;
+}
 
 // IUnknown of an object shared across threads: an atomic count, and the identity
 // of Primary and of every interface it derives from that is listed in Also.
@@ -142,11 +170,9 @@ public:
                     PARAMDESCEX& ex = block->defaults.emplace_back();
                     ex.cBytes = sizeof ex;
                     VariantInit(&ex.varDefaultValue);
-                    ex.varDefaultValue.vt = p.defaultValue.vt;
-                    if (p.defaultValue.vt == VT_R8)
-                        ex.varDefaultValue.dblVal = p.defaultValue.r8;
-                    else
-                        ex.varDefaultValue.lVal = p.defaultValue.i4;
+                    HRESULT hr = defaultVariant(p.defaultValue, ex.varDefaultValue);
+                    if (FAILED(hr))
+                        return hr;
                     e.paramdesc.pparamdescex = &ex;
                 }
             }

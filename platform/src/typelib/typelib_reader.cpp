@@ -252,27 +252,86 @@ private:
         return int(lib.nodes.size() - 1);
     }
 
-    DefaultValue defaultAt(int32_t value) const {
+    // A default kept in the record, or in the custom-data segment behind its type.
+    DefaultValue defaultAt(int32_t word) const {
         DefaultValue d;
-        if (value < 0) { // kept in the record: a 24-bit signed integer
-            int32_t v = value & 0xFFFFFF;
-            if (v & 0x800000)
-                v -= 0x1000000;
-            d.vt = VT_I4;
-            d.i4 = v;
+        if (uint32_t(word) & kDefaultInRecord) {
+            d.vt = VARTYPE((uint32_t(word) >> kDefaultTypeShift) & kDefaultTypeMask);
+            if (!isIntegerType(d.vt))
+                bad();
+            d.integer = int64_t(uint32_t(word) & kDefaultValueMask);
             return d;
         }
-        uint16_t vt = inSegment<uint16_t>(kCustData, value);
-        if (vt == VT_I4) {
-            d.vt = VT_I4;
-            d.i4 = inSegment<int32_t>(kCustData, int64_t(value) + 2);
-        } else if (vt == VT_R8) {
-            d.vt = VT_R8;
-            d.r8 = inSegment<double>(kCustData, int64_t(value) + 2);
-        } else {
+        d.vt = inSegment<uint16_t>(kCustData, word);
+        int64_t value = int64_t(word) + 2;
+        switch (d.vt) {
+        case VT_I1:
+            d.integer = inSegment<int8_t>(kCustData, value);
+            break;
+        case VT_UI1:
+            d.integer = inSegment<uint8_t>(kCustData, value);
+            break;
+        case VT_I2:
+        case VT_BOOL:
+            d.integer = inSegment<int16_t>(kCustData, value);
+            break;
+        case VT_UI2:
+            d.integer = inSegment<uint16_t>(kCustData, value);
+            break;
+        case VT_I4:
+        case VT_INT:
+        case VT_ERROR:
+            d.integer = inSegment<int32_t>(kCustData, value);
+            break;
+        case VT_UI4:
+        case VT_UINT:
+            d.integer = inSegment<uint32_t>(kCustData, value);
+            break;
+        case VT_I8:
+        case VT_UI8:
+        case VT_CY:
+        case VT_DATE:
+            d.integer = inSegment<int64_t>(kCustData, value);
+            break;
+        case VT_R4:
+            d.real = inSegment<float>(kCustData, value);
+            break;
+        case VT_R8:
+            d.real = inSegment<double>(kCustData, value);
+            break;
+        case VT_BSTR: { // a 32-bit length, then the text
+            uint32_t length = inSegment<uint32_t>(kCustData, value);
+            size_t start = size_t(value) + 4;
+            if (length > m_segments[kCustData].length ||
+                start + length > m_segments[kCustData].length)
+                bad();
+            d.text =
+                widen(reinterpret_cast<const char*>(m_data + m_segments[kCustData].offset + start),
+                      length);
+            break;
+        }
+        default:
             bad();
         }
         return d;
+    }
+
+    static bool isIntegerType(VARTYPE vt) {
+        switch (vt) {
+        case VT_I1:
+        case VT_UI1:
+        case VT_I2:
+        case VT_UI2:
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_BOOL:
+        case VT_ERROR:
+            return true;
+        default:
+            return false;
+        }
     }
 
     void readType(Library& lib, int32_t index, Type& t) {
@@ -315,14 +374,14 @@ private:
     void readFuncs(Library& lib, const TypeInfoRecord& r, Type& t) {
         size_t block = size_t(uint32_t(r.memoffset));
         if (!m_blocksRead.insert(block).second)
-            bad(); // two types share one member block
-        int32_t blockSize = at<int32_t>(block);
+            bad();                              // two types share one member block
+        int32_t blockSize = at<int32_t>(block); // the records, without the index arrays
         size_t count = size_t(r.cFuncs);
         if (blockSize < 0 || size_t(blockSize) > m_size - block - 4 ||
-            kMemberIndexBytes * count > size_t(blockSize))
+            kMemberIndexBytes * count > m_size - block - 4 - size_t(blockSize))
             bad();
         size_t records = block + 4;
-        size_t recordsEnd = records + size_t(blockSize) - kMemberIndexBytes * count;
+        size_t recordsEnd = records + size_t(blockSize);
         size_t ids = recordsEnd, names = ids + 4 * count, offsets = names + 4 * count;
         // Every record is read once: sorted by where they start, each ends before the
         // next begins.
