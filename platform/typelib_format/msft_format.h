@@ -46,7 +46,7 @@ enum SegmentIndex {
     kTypeDescs,
     kArrayDescs,
     kCustData,
-    kGuidOffsets,
+    kGuidOffsets, // the custom-data directory: CustDataEntry records
     kUnknown02,
     kUnknown03,
 };
@@ -163,9 +163,49 @@ static_assert(sizeof(NameEntry) == 12);
 struct TypeDesc {
     uint16_t vt;
     uint16_t flags;
-    int32_t reference; // type code (VT_PTR, VT_SAFEARRAY) or hreftype (VT_USERDEFINED)
+    int32_t reference; // type code (VT_PTR, VT_SAFEARRAY), hreftype (VT_USERDEFINED), or
+                       // array descriptor offset (VT_CARRAY)
 };
 static_assert(sizeof(TypeDesc) == 8);
+
+// A fixed-size array: its element's type code and its dimensions, each followed by
+// a bound (element count, lower bound).
+struct ArrayDescFixed {
+    int32_t elementType;
+    uint16_t dimensions;
+    uint16_t elementVt;
+};
+static_assert(sizeof(ArrayDescFixed) == 8);
+struct ArrayBound {
+    uint32_t elements;
+    int32_t lowerBound;
+};
+static_assert(sizeof(ArrayBound) == 8);
+
+// A variable record: a field, constant or dispatch property. Optional fields follow
+// while the record's size leaves room: help context, help string, a reserved word,
+// custom data, help-string context.
+struct VarRecordFixed {
+    uint16_t recordSize;
+    uint16_t index;
+    int32_t type;      // a type code
+    uint16_t varFlags; // VARFLAGs
+    uint16_t reserved;
+    uint16_t varKind; // VARKIND
+    uint16_t varDescSize;
+    int32_t offsetOrValue; // a field's offset, or a constant's value word (as a default)
+};
+static_assert(sizeof(VarRecordFixed) == 20);
+
+// An entry of custom data: its GUID and value, and the next entry of the same owner
+// (-1 ends the chain). Owners name their first entry by its offset in the custom-
+// data directory segment.
+struct CustDataEntry {
+    int32_t guidOffset; // in the GUID table
+    int32_t dataOffset; // in the custom-data segment: a VARTYPE, then the value
+    int32_t next;
+};
+static_assert(sizeof(CustDataEntry) == 12);
 
 struct FuncRecordFixed {
     uint16_t recordSize; // the whole record, optional fields and parameters included
@@ -204,6 +244,7 @@ static_assert(sizeof(ParamRecord) == 12);
 #pragma pack(pop)
 
 constexpr int32_t kFkccicHasDefaults = 1 << 12;
+constexpr int32_t kFkccicHasArgCustData = 1 << 7; // one custom-data word per parameter
 
 // A parameter's default word: with the top bit set, the default itself, its VARTYPE
 // in bits 26-30 and its value, unsigned, in bits 0-25; otherwise an offset into the
@@ -235,6 +276,7 @@ constexpr uint16_t baseTypeOf(int32_t code) {
 constexpr int32_t kImportedTypeFlag = 1;      // low bit of an hreftype: an import record
 constexpr uint8_t kImportByGuid = 1;          // ImpInfo.flags: oGuid is a GUID table offset
 constexpr int32_t kHeaderHasFileName = 0x100; // Header.varflags: a file name field follows
+constexpr int32_t kHeaderHasHelpFile = 0x10;  // Header.varflags: helpfile names a file
 
 // What the reader accepts, and so what the writer may write.
 /// Type descriptors chained below one type code (pointers, arrays).

@@ -85,7 +85,7 @@ public:
         h.flags = 0;
         h.nrtypeinfos = int32_t(m_order.size());
         h.helpstring = string(lib.helpString);
-        h.NameOffset = string(lib.name);
+        h.NameOffset = name(lib.name, -1); // the name table, where other tools keep it
         h.helpfile = -1;
         h.CustomDataOffset = -1;
         h.res44 = 0x20;

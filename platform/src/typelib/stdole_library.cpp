@@ -14,7 +14,7 @@ const GUID kStdOleLibid = {0x00020430, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 namespace {
 
 int node(Library& lib, VARTYPE vt, int target = -1) {
-    lib.nodes.push_back({vt, target, 0});
+    lib.nodes.push_back({vt, target, 0, {}});
     return int(lib.nodes.size() - 1);
 }
 

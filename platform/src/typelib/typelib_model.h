@@ -17,8 +17,9 @@ namespace orvik::tlb {
 
 struct TypeNode {
     VARTYPE vt = VT_EMPTY;
-    int target = -1;       // for VT_PTR and VT_SAFEARRAY: index of the target node
-    HREFTYPE hreftype = 0; // for VT_USERDEFINED
+    int target = -1;                    // VT_PTR, VT_SAFEARRAY and VT_CARRAY: the target node
+    HREFTYPE hreftype = 0;              // for VT_USERDEFINED
+    std::vector<SAFEARRAYBOUND> bounds; // for VT_CARRAY, dimension 1 first
 };
 
 /// A parameter's default: an integer type (value in integer), VT_R4/VT_R8 (real),
@@ -30,12 +31,20 @@ struct DefaultValue {
     std::u16string text;
 };
 
+/// Custom data: values a library attaches to itself, a type or a member by GUID.
+struct CustDatum {
+    GUID guid{};
+    DefaultValue value;
+};
+using CustData = std::vector<CustDatum>;
+
 struct Param {
     std::u16string name; // empty when unnamed
     USHORT flags = 0;
     int type = -1; // node index
     bool hasDefault = false;
     DefaultValue defaultValue;
+    CustData custData;
 };
 
 struct Func {
@@ -46,8 +55,26 @@ struct Func {
     int slot = 0;
     WORD funcFlags = 0;
     std::u16string name, doc;
+    DWORD helpContext = 0, helpStringContext = 0;
     int returnType = -1;
     std::vector<Param> params;
+    std::u16string entryName; // a module function's entry point, by name
+    WORD entryOrdinal = 0;    // or by ordinal (entryName empty)
+    CustData custData;
+};
+
+/// A variable: a field of a record or union (at oInst), a constant of an enumeration
+/// or module (value), or a property of a dispatch interface.
+struct Var {
+    MEMBERID memid = 0;
+    std::u16string name, doc;
+    DWORD helpContext = 0, helpStringContext = 0;
+    VARKIND varkind = VAR_PERINSTANCE;
+    WORD flags = 0;
+    int type = -1; // node index
+    ULONG oInst = 0;
+    DefaultValue value;
+    CustData custData;
 };
 
 struct ImplType {
@@ -61,11 +88,19 @@ struct Type {
     WORD flags = 0;
     WORD majorVersion = 0, minorVersion = 0;
     std::u16string name, doc;
+    DWORD helpContext = 0, helpStringContext = 0;
     std::vector<Func> funcs;
+    std::vector<Var> vars;
     std::vector<ImplType> implTypes;
     int vtableSlots = 0; // table size, inherited slots included
     ULONG instanceSize = 0;
     WORD alignment = 4;
+    int aliasType = -1;     // TKIND_ALIAS: the node of the type it names
+    std::u16string dllName; // TKIND_MODULE: the module file its functions live in
+    CustData custData;
+    /// A dual interface stored as a dispatch description: its table description is
+    /// a partner with the same members, reached through GetRefTypeOfImplType(-1).
+    bool isDualDispatch() const { return kind == TKIND_DISPATCH && (flags & TYPEFLAG_FDUAL); }
 };
 
 /// A type of another library that a reference handle names.
@@ -80,7 +115,9 @@ struct Library {
     LCID lcid = 0;
     SYSKIND syskind = SYS_WIN32;
     WORD majorVersion = 0, minorVersion = 0, flags = 0;
-    std::u16string name, doc;
+    std::u16string name, doc, helpFile;
+    DWORD helpContext = 0, helpStringContext = 0;
+    CustData custData;
     std::vector<Type> types;
     std::vector<TypeNode> nodes;
     std::map<HREFTYPE, ImportedType> imports;
@@ -89,6 +126,15 @@ struct Library {
     /// The local type a reference handle names, or -1.
     int localIndex(HREFTYPE href) const {
         if (href % 100 || href / 100 >= types.size())
+            return -1;
+        return int(href / 100);
+    }
+    /// The handle of the table partner of dual dispatch type i. No file uses it: a
+    /// local handle is a multiple of 100, an imported one is odd.
+    static HREFTYPE partnerHref(size_t i) { return HREFTYPE(i * 100 + 2); }
+    /// The dual dispatch type whose partner a handle names, or -1.
+    int partnerIndex(HREFTYPE href) const {
+        if (href % 100 != 2 || href / 100 >= types.size() || !types[href / 100].isDualDispatch())
             return -1;
         return int(href / 100);
     }

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <deque>
 #include <map>
+#include <set>
 #include <mutex>
 
 namespace orvik::tlb {
@@ -40,16 +41,33 @@ BSTR newString(const std::u16string& s) {
     return SysAllocStringLen(s.data(), UINT(s.size()));
 }
 
+// The type descriptions and fixed-array descriptions a description points into.
+struct TypeDescStore {
+    std::deque<TYPEDESC> typeDescs;
+    std::deque<std::vector<uint8_t>> arrays; // each an ARRAYDESC with its bounds
+};
+
 // Everything one FUNCDESC points into, freed together.
-struct FuncDescBlock {
+struct FuncDescBlock : TypeDescStore {
     FUNCDESC desc{};
     std::vector<ELEMDESC> params;
-    std::deque<TYPEDESC> typeDescs;
     std::deque<PARAMDESCEX> defaults;
     ~FuncDescBlock() {
         for (PARAMDESCEX& ex : defaults)
             VariantClear(&ex.varDefaultValue);
     }
+};
+
+// Everything one VARDESC points into, freed together.
+struct VarDescBlock : TypeDescStore {
+    VARDESC desc{};
+    VARIANT value{};
+    ~VarDescBlock() { VariantClear(&value); }
+};
+
+// A TYPEATTR and the alias description it may point into.
+struct AttrBlock : TypeDescStore {
+    TYPEATTR attr{};
 };
 
 // A stored default as the variant a caller receives. The integer members of a
@@ -73,6 +91,33 @@ HRESULT defaultVariant(const DefaultValue& d, VARIANT& out) {
         break;
     }
     out.vt = d.vt;
+    return S_OK;
+}
+
+// Every item of data in a caller's CUSTDATA: the array is task memory, each value
+// the caller's to clear.
+HRESULT allCustData(const CustData& data, CUSTDATA* out) {
+    if (!out)
+        return E_INVALIDARG;
+    out->cCustData = 0;
+    out->prgCustData = nullptr;
+    if (data.empty())
+        return S_OK;
+    auto* items = static_cast<CUSTDATAITEM*>(CoTaskMemAlloc(data.size() * sizeof(CUSTDATAITEM)));
+    if (!items)
+        return E_OUTOFMEMORY;
+    for (size_t i = 0; i < data.size(); ++i) {
+        items[i].guid = data[i].guid;
+        HRESULT hr = defaultVariant(data[i].value, items[i].varValue);
+        if (FAILED(hr)) {
+            for (size_t j = 0; j < i; ++j)
+                VariantClear(&items[j].varValue);
+            CoTaskMemFree(items);
+            return hr;
+        }
+    }
+    out->cCustData = DWORD(data.size());
+    out->prgCustData = items;
     return S_OK;
 }
 
@@ -109,31 +154,36 @@ class CTypeLib;
 
 class CTypeInfo final : public SharedObject<ITypeInfo2, ITypeInfo> {
 public:
-    CTypeInfo(CTypeLib* lib, const Library& data, size_t index);
+    /// The description of type index; with partner, the table description of a
+    /// dual interface stored as a dispatch description.
+    CTypeInfo(CTypeLib* lib, const Library& data, size_t index, bool partner = false);
     ~CTypeInfo() override;
 
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) noexcept override {
         return orvik::guardResult([&]() -> HRESULT {
             if (!ppTypeAttr)
                 return E_INVALIDARG;
-            auto* a = new (std::nothrow) TYPEATTR{};
-            if (!a)
-                return E_OUTOFMEMORY;
+            auto block = std::make_unique<AttrBlock>();
+            TYPEATTR* a = &block->attr;
             a->guid = type().guid;
             a->lcid = m_data.lcid;
             a->memidConstructor = MEMBERID_NIL;
             a->memidDestructor = MEMBERID_NIL;
             a->cbSizeInstance = type().instanceSize;
-            a->typekind = type().kind;
+            a->typekind = kind();
             a->cFuncs = WORD(type().funcs.size());
+            a->cVars = WORD(type().vars.size());
+            a->dwReserved = type().helpContext;
             a->cImplTypes = WORD(type().implTypes.size());
             a->cbSizeVft = WORD(type().vtableSlots * sizeof(void*));
             a->cbAlignment = type().alignment;
             a->wTypeFlags = type().flags;
             a->wMajorVerNum = type().majorVersion;
             a->wMinorVerNum = type().minorVersion;
+            if (type().aliasType >= 0)
+                fillTypeDesc(*block, type().aliasType, a->tdescAlias);
             std::lock_guard lock(m_mutex);
-            m_attrs.emplace(a, std::unique_ptr<TYPEATTR>(a));
+            m_attrs.emplace(a, std::move(block));
             *ppTypeAttr = a;
             return S_OK;
         });
@@ -183,10 +233,32 @@ public:
             return S_OK;
         });
     }
-    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC** ppVarDesc) noexcept override {
-        if (!ppVarDesc)
-            return E_INVALIDARG;
-        return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT index, VARDESC** ppVarDesc) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!ppVarDesc)
+                return E_INVALIDARG;
+            if (index >= type().vars.size())
+                return TYPE_E_ELEMENTNOTFOUND;
+            const Var& v = type().vars[index];
+            auto block = std::make_unique<VarDescBlock>();
+            VARDESC& d = block->desc;
+            d.memid = v.memid;
+            d.wVarFlags = v.flags;
+            d.varkind = v.varkind;
+            fillTypeDesc(*block, v.type, d.elemdescVar.tdesc);
+            if (v.varkind == VAR_CONST) {
+                HRESULT hr = defaultVariant(v.value, block->value);
+                if (FAILED(hr))
+                    return hr;
+                d.lpvarValue = &block->value;
+            } else {
+                d.oInst = v.oInst;
+            }
+            std::lock_guard lock(m_mutex);
+            *ppVarDesc = &d;
+            m_vars.emplace(&d, std::move(block));
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
                                        UINT* pcNames) noexcept override {
@@ -194,9 +266,16 @@ public:
             if (!rgBstrNames || !pcNames)
                 return E_INVALIDARG;
             const Func* f = findFunc(memid);
-            if (!f)
-                return TYPE_E_ELEMENTNOTFOUND;
             UINT n = 0;
+            if (!f) {
+                const Var* v = findVar(memid);
+                if (!v)
+                    return TYPE_E_ELEMENTNOTFOUND;
+                if (n < cMaxNames)
+                    rgBstrNames[n++] = newString(v->name);
+                *pcNames = n;
+                return S_OK;
+            }
             if (n < cMaxNames)
                 rgBstrNames[n++] = newString(f->name);
             for (const Param& p : f->params)
@@ -210,6 +289,11 @@ public:
                                                    HREFTYPE* pRefType) noexcept override {
         if (!pRefType)
             return E_INVALIDARG;
+        // -1 asks a dual dispatch description for its table partner.
+        if (index == UINT(-1) && type().isDualDispatch() && !m_partner) {
+            *pRefType = Library::partnerHref(m_index);
+            return S_OK;
+        }
         if (index >= type().implTypes.size())
             return TYPE_E_ELEMENTNOTFOUND;
         *pRefType = type().implTypes[index].hreftype;
@@ -235,27 +319,49 @@ public:
         return orvik::guardResult([&]() -> HRESULT {
             const std::u16string* name = &type().name;
             const std::u16string* doc = &type().doc;
+            DWORD context = type().helpContext;
             if (memid != MEMBERID_NIL) {
-                const Func* f = findFunc(memid);
-                if (!f)
+                if (const Func* f = findFunc(memid)) {
+                    name = &f->name;
+                    doc = &f->doc;
+                    context = f->helpContext;
+                } else if (const Var* v = findVar(memid)) {
+                    name = &v->name;
+                    doc = &v->doc;
+                    context = v->helpContext;
+                } else {
                     return TYPE_E_ELEMENTNOTFOUND;
-                name = &f->name;
-                doc = &f->doc;
+                }
             }
             if (pBstrName)
                 *pBstrName = newString(*name);
             if (pBstrDocString)
                 *pBstrDocString = doc->empty() ? nullptr : newString(*doc);
             if (pdwHelpContext)
-                *pdwHelpContext = 0;
+                *pdwHelpContext = context;
             if (pBstrHelpFile)
-                *pBstrHelpFile = nullptr;
+                *pBstrHelpFile = m_data.helpFile.empty() ? nullptr : newString(m_data.helpFile);
             return S_OK;
         });
     }
-    HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*,
-                                          WORD*) noexcept override {
-        return TYPE_E_BADMODULEKIND;
+    HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName,
+                                          BSTR* pBstrName, WORD* pwOrdinal) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (type().kind != TKIND_MODULE)
+                return TYPE_E_BADMODULEKIND;
+            for (const Func& f : type().funcs) {
+                if (f.memid != memid || f.invkind != invKind)
+                    continue;
+                if (pBstrDllName)
+                    *pBstrDllName = type().dllName.empty() ? nullptr : newString(type().dllName);
+                if (pBstrName)
+                    *pBstrName = f.entryName.empty() ? nullptr : newString(f.entryName);
+                if (pwOrdinal)
+                    *pwOrdinal = f.entryName.empty() ? f.entryOrdinal : 0;
+                return S_OK;
+            }
+            return TYPE_E_ELEMENTNOTFOUND;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE hRefType,
                                              ITypeInfo** ppTInfo) noexcept override;
@@ -284,13 +390,16 @@ public:
         std::lock_guard lock(m_mutex);
         m_funcs.erase(pFuncDesc);
     }
-    void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) noexcept override {}
+    void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* pVarDesc) noexcept override {
+        std::lock_guard lock(m_mutex);
+        m_vars.erase(pVarDesc);
+    }
 
     // ITypeInfo2
     HRESULT STDMETHODCALLTYPE GetTypeKind(TYPEKIND* pTypeKind) noexcept override {
         if (!pTypeKind)
             return E_INVALIDARG;
-        *pTypeKind = type().kind;
+        *pTypeKind = kind();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeFlags(ULONG* pTypeFlags) noexcept override {
@@ -310,34 +419,57 @@ public:
             }
         return TYPE_E_ELEMENTNOTFOUND;
     }
-    HRESULT STDMETHODCALLTYPE GetVarIndexOfMemId(MEMBERID, UINT*) noexcept override {
+    HRESULT STDMETHODCALLTYPE GetVarIndexOfMemId(MEMBERID memid,
+                                                 UINT* pVarIndex) noexcept override {
+        if (!pVarIndex)
+            return E_INVALIDARG;
+        for (size_t i = 0; i < type().vars.size(); ++i)
+            if (type().vars[i].memid == memid) {
+                *pVarIndex = UINT(i);
+                return S_OK;
+            }
         return TYPE_E_ELEMENTNOTFOUND;
     }
-    // The only custom data is each function's own help string.
-    HRESULT STDMETHODCALLTYPE GetCustData(REFGUID, VARIANT* v) noexcept override {
-        return noData(v);
+    HRESULT STDMETHODCALLTYPE GetCustData(REFGUID guid, VARIANT* v) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT { return custDatum(type().custData, guid, v); });
     }
+    // Besides what the library stores, each function answers its own help string
+    // for ORVIK_CUSTDATA_FUNC_HELPSTRING.
     HRESULT STDMETHODCALLTYPE GetFuncCustData(UINT index, REFGUID guid,
                                               VARIANT* v) noexcept override {
         return orvik::guardResult([&]() -> HRESULT {
-            HRESULT hr = noData(v);
-            if (FAILED(hr))
-                return hr;
+            if (!v)
+                return E_INVALIDARG;
+            VariantInit(v);
             if (index >= type().funcs.size())
                 return TYPE_E_ELEMENTNOTFOUND;
-            if (IsEqualGUID(guid, ORVIK_CUSTDATA_FUNC_HELPSTRING) &&
-                !type().funcs[index].doc.empty()) {
+            const Func& f = type().funcs[index];
+            if (IsEqualGUID(guid, ORVIK_CUSTDATA_FUNC_HELPSTRING) && !f.doc.empty()) {
+                v->bstrVal = newString(f.doc);
+                if (!v->bstrVal)
+                    return E_OUTOFMEMORY;
                 v->vt = VT_BSTR;
-                v->bstrVal = newString(type().funcs[index].doc);
+                return S_OK;
             }
-            return S_OK;
+            return custDatum(f.custData, guid, v);
         });
     }
-    HRESULT STDMETHODCALLTYPE GetParamCustData(UINT, UINT, REFGUID, VARIANT* v) noexcept override {
-        return noData(v);
+    HRESULT STDMETHODCALLTYPE GetParamCustData(UINT indexFunc, UINT indexParam, REFGUID guid,
+                                               VARIANT* v) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (indexFunc >= type().funcs.size() ||
+                indexParam >= type().funcs[indexFunc].params.size())
+                return v ? (VariantInit(v), TYPE_E_ELEMENTNOTFOUND) : E_INVALIDARG;
+            return custDatum(type().funcs[indexFunc].params[indexParam].custData, guid, v);
+        });
     }
-    HRESULT STDMETHODCALLTYPE GetVarCustData(UINT, REFGUID, VARIANT* v) noexcept override {
-        return noData(v);
+    HRESULT STDMETHODCALLTYPE GetVarCustData(UINT index, REFGUID guid,
+                                             VARIANT* v) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (index >= type().vars.size())
+                return v ? (VariantInit(v), TYPE_E_ELEMENTNOTFOUND) : E_INVALIDARG;
+            return custDatum(type().vars[index].custData, guid, v);
+        });
     }
     HRESULT STDMETHODCALLTYPE GetImplTypeCustData(UINT, REFGUID, VARIANT* v) noexcept override {
         return noData(v);
@@ -346,22 +478,36 @@ public:
                                                 DWORD* pdwHelpStringContext,
                                                 BSTR* pbstrHelpStringDll) noexcept override {
         return orvik::guardResult([&]() -> HRESULT {
+            DWORD context = type().helpStringContext;
+            if (const Func* f = memid == MEMBERID_NIL ? nullptr : findFunc(memid))
+                context = f->helpStringContext;
+            else if (const Var* v = memid == MEMBERID_NIL ? nullptr : findVar(memid))
+                context = v->helpStringContext;
             if (pdwHelpStringContext)
-                *pdwHelpStringContext = 0;
+                *pdwHelpStringContext = context;
             if (pbstrHelpStringDll)
                 *pbstrHelpStringDll = nullptr;
             return GetDocumentation(memid, nullptr, pbstrHelpString, nullptr, nullptr);
         });
     }
-    HRESULT STDMETHODCALLTYPE GetAllCustData(CUSTDATA* p) noexcept override { return noData(p); }
-    HRESULT STDMETHODCALLTYPE GetAllFuncCustData(UINT, CUSTDATA* p) noexcept override {
-        return noData(p);
+    HRESULT STDMETHODCALLTYPE GetAllCustData(CUSTDATA* p) noexcept override {
+        return allCustData(type().custData, p);
     }
-    HRESULT STDMETHODCALLTYPE GetAllParamCustData(UINT, UINT, CUSTDATA* p) noexcept override {
-        return noData(p);
+    HRESULT STDMETHODCALLTYPE GetAllFuncCustData(UINT index, CUSTDATA* p) noexcept override {
+        if (index >= type().funcs.size())
+            return p ? (noData(p), TYPE_E_ELEMENTNOTFOUND) : E_INVALIDARG;
+        return allCustData(type().funcs[index].custData, p);
     }
-    HRESULT STDMETHODCALLTYPE GetAllVarCustData(UINT, CUSTDATA* p) noexcept override {
-        return noData(p);
+    HRESULT STDMETHODCALLTYPE GetAllParamCustData(UINT indexFunc, UINT indexParam,
+                                                  CUSTDATA* p) noexcept override {
+        if (indexFunc >= type().funcs.size() || indexParam >= type().funcs[indexFunc].params.size())
+            return p ? (noData(p), TYPE_E_ELEMENTNOTFOUND) : E_INVALIDARG;
+        return allCustData(type().funcs[indexFunc].params[indexParam].custData, p);
+    }
+    HRESULT STDMETHODCALLTYPE GetAllVarCustData(UINT index, CUSTDATA* p) noexcept override {
+        if (index >= type().vars.size())
+            return p ? (noData(p), TYPE_E_ELEMENTNOTFOUND) : E_INVALIDARG;
+        return allCustData(type().vars[index].custData, p);
     }
     HRESULT STDMETHODCALLTYPE GetAllImplTypeCustData(UINT, CUSTDATA* p) noexcept override {
         return noData(p);
@@ -369,11 +515,28 @@ public:
 
 private:
     const Type& type() const { return m_data.types[m_index]; }
+    TYPEKIND kind() const { return m_partner ? TKIND_INTERFACE : type().kind; }
+
+    const Var* findVar(MEMBERID memid) const {
+        for (const Var& v : type().vars)
+            if (v.memid == memid)
+                return &v;
+        return nullptr;
+    }
 
     static HRESULT noData(VARIANT* v) {
         if (!v)
             return E_INVALIDARG;
         VariantInit(v);
+        return S_OK;
+    }
+    static HRESULT custDatum(const CustData& data, REFGUID guid, VARIANT* v) {
+        if (!v)
+            return E_INVALIDARG;
+        VariantInit(v);
+        for (const CustDatum& d : data)
+            if (IsEqualGUID(d.guid, guid))
+                return defaultVariant(d.value, *v);
         return S_OK;
     }
     static HRESULT noData(CUSTDATA* p) {
@@ -391,27 +554,38 @@ private:
         return nullptr;
     }
 
-    void fillTypeDesc(FuncDescBlock& block, int nodeIndex, TYPEDESC& out) const {
+    void fillTypeDesc(TypeDescStore& store, int nodeIndex, TYPEDESC& out) const {
         const TypeNode& n = m_data.nodes[size_t(nodeIndex)];
         out.vt = n.vt;
         if (n.vt == VT_PTR || n.vt == VT_SAFEARRAY) {
-            TYPEDESC& target = block.typeDescs.emplace_back();
-            fillTypeDesc(block, n.target, target);
+            TYPEDESC& target = store.typeDescs.emplace_back();
+            fillTypeDesc(store, n.target, target);
             out.lptdesc = &target;
         } else if (n.vt == VT_USERDEFINED) {
             out.hreftype = n.hreftype;
+        } else if (n.vt == VT_CARRAY) {
+            // An ARRAYDESC ends in as many bounds as it has dimensions.
+            std::vector<uint8_t>& bytes = store.arrays.emplace_back(
+                sizeof(ARRAYDESC) + (n.bounds.size() - 1) * sizeof(SAFEARRAYBOUND));
+            auto* array = reinterpret_cast<ARRAYDESC*>(bytes.data());
+            array->cDims = USHORT(n.bounds.size());
+            std::copy(n.bounds.begin(), n.bounds.end(), array->rgbounds);
+            fillTypeDesc(store, n.target, array->tdescElem);
+            out.lpadesc = array;
         }
     }
 
     CTypeLib* m_lib;
     const Library& m_data;
     size_t m_index;
+    bool m_partner = false;
     std::mutex m_mutex;
-    std::map<TYPEATTR*, std::unique_ptr<TYPEATTR>> m_attrs;
+    std::map<TYPEATTR*, std::unique_ptr<AttrBlock>> m_attrs;
     std::map<FUNCDESC*, std::unique_ptr<FuncDescBlock>> m_funcs;
+    std::map<VARDESC*, std::unique_ptr<VarDescBlock>> m_vars;
 };
 
-class CTypeLib final : public SharedObject<ITypeLib> {
+class CTypeLib final : public SharedObject<ITypeLib2, ITypeLib> {
 public:
     explicit CTypeLib(std::shared_ptr<const Library> lib) : m_lib(std::move(lib)) {}
 
@@ -478,20 +652,22 @@ public:
                                                BSTR* pBstrHelpFile) noexcept override {
         return orvik::guardResult([&]() -> HRESULT {
             const std::u16string *name = &m_lib->name, *doc = &m_lib->doc;
+            DWORD context = m_lib->helpContext;
             if (index != -1) {
                 if (index < 0 || size_t(index) >= m_lib->types.size())
                     return TYPE_E_ELEMENTNOTFOUND;
                 name = &m_lib->types[size_t(index)].name;
                 doc = &m_lib->types[size_t(index)].doc;
+                context = m_lib->types[size_t(index)].helpContext;
             }
             if (pBstrName)
                 *pBstrName = newString(*name);
             if (pBstrDocString)
                 *pBstrDocString = doc->empty() ? nullptr : newString(*doc);
             if (pdwHelpContext)
-                *pdwHelpContext = 0;
+                *pdwHelpContext = context;
             if (pBstrHelpFile)
-                *pBstrHelpFile = nullptr;
+                *pBstrHelpFile = m_lib->helpFile.empty() ? nullptr : newString(m_lib->helpFile);
             return S_OK;
         });
     }
@@ -515,6 +691,8 @@ public:
                     for (const Param& p : f.params)
                         match(p.name);
                 }
+                for (const Var& v : t.vars)
+                    match(v.name);
             }
             return S_OK;
         });
@@ -534,6 +712,11 @@ public:
                         hit = true;
                         memid = f.memid;
                     }
+                for (const Var& v : t.vars)
+                    if (!hit && sameName(v.name, szNameBuf)) {
+                        hit = true;
+                        memid = v.memid;
+                    }
                 if (!hit)
                     continue;
                 HRESULT hr = GetTypeInfo(UINT(i), &ppTInfo[found]);
@@ -550,10 +733,70 @@ public:
         m_attrs.erase(pTLibAttr);
     }
 
+    // ITypeLib2
+    HRESULT STDMETHODCALLTYPE GetCustData(REFGUID guid, VARIANT* v) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (!v)
+                return E_INVALIDARG;
+            VariantInit(v);
+            for (const CustDatum& d : m_lib->custData)
+                if (IsEqualGUID(d.guid, guid))
+                    return defaultVariant(d.value, *v);
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE GetLibStatistics(ULONG* pcUniqueNames,
+                                               ULONG* pcchUniqueNames) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            std::set<std::u16string> names;
+            for (const Type& t : m_lib->types) {
+                names.insert(t.name);
+                for (const Func& f : t.funcs) {
+                    names.insert(f.name);
+                    for (const Param& p : f.params)
+                        names.insert(p.name);
+                }
+                for (const Var& v : t.vars)
+                    names.insert(v.name);
+            }
+            names.erase(std::u16string());
+            if (pcUniqueNames)
+                *pcUniqueNames = ULONG(names.size());
+            if (pcchUniqueNames) {
+                ULONG chars = 0;
+                for (const std::u16string& n : names)
+                    chars += ULONG(n.size());
+                *pcchUniqueNames = chars;
+            }
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE GetDocumentation2(INT index, LCID, BSTR* pbstrHelpString,
+                                                DWORD* pdwHelpStringContext,
+                                                BSTR* pbstrHelpStringDll) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            if (index != -1 && (index < 0 || size_t(index) >= m_lib->types.size()))
+                return TYPE_E_ELEMENTNOTFOUND;
+            if (pdwHelpStringContext)
+                *pdwHelpStringContext = index == -1 ? m_lib->helpStringContext
+                                                    : m_lib->types[size_t(index)].helpStringContext;
+            if (pbstrHelpStringDll)
+                *pbstrHelpStringDll = nullptr;
+            return GetDocumentation(index, nullptr, pbstrHelpString, nullptr, nullptr);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE GetAllCustData(CUSTDATA* p) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT { return allCustData(m_lib->custData, p); });
+    }
+
     const Library& data() const { return *m_lib; }
 
     // The type information a reference handle of this library names.
     HRESULT resolve(HREFTYPE href, ITypeInfo** out) {
+        if (int partner = m_lib->partnerIndex(href); partner >= 0) {
+            *out = new (std::nothrow) CTypeInfo(this, *m_lib, size_t(partner), true);
+            return *out ? S_OK : E_OUTOFMEMORY;
+        }
         if (!(href & 1)) {
             int index = m_lib->localIndex(href);
             if (index < 0)
@@ -579,8 +822,8 @@ private:
     std::map<TLIBATTR*, std::unique_ptr<TLIBATTR>> m_attrs;
 };
 
-CTypeInfo::CTypeInfo(CTypeLib* lib, const Library& data, size_t index)
-    : m_lib(lib), m_data(data), m_index(index) {
+CTypeInfo::CTypeInfo(CTypeLib* lib, const Library& data, size_t index, bool partner)
+    : m_lib(lib), m_data(data), m_index(index), m_partner(partner) {
     m_lib->AddRef();
 }
 
@@ -635,7 +878,14 @@ HRESULT STDMETHODCALLTYPE CTypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNa
             }
             return hr;
         }
-        if (type().kind == TKIND_INTERFACE && !type().implTypes.empty()) {
+        for (const Var& v : type().vars) {
+            if (!sameName(v.name, rgszNames[0]))
+                continue;
+            pMemId[0] = v.memid; // a variable has no parameters to name
+            return cNames > 1 ? DISP_E_UNKNOWNNAME : S_OK;
+        }
+        if ((type().kind == TKIND_INTERFACE || type().kind == TKIND_DISPATCH) &&
+            !type().implTypes.empty()) {
             Ref<ITypeInfo> base;
             HRESULT hr = GetRefTypeInfo(type().implTypes[0].hreftype, base.put());
             if (SUCCEEDED(hr))

@@ -85,7 +85,13 @@ public:
         lib.minorVersion = WORD(uint32_t(h.version) >> 16);
         lib.flags = WORD(h.flags);
         lib.doc = stringAt(h.helpstring);
-        lib.name = stringAt(h.NameOffset);
+        lib.name = nameAt(h.NameOffset); // the name table, as in files of other tools
+        if (h.varflags & kHeaderHasHelpFile)
+            lib.helpFile = stringAt(h.helpfile);
+        lib.helpContext = DWORD(h.helpcontext);
+        lib.helpStringContext = DWORD(h.helpstringcontext);
+        lib.custData = custDataAt(h.CustomDataOffset);
+        m_dispatchHref = h.dispatchpos;
         readImports(lib, h.nimpinfos);
 
         if (size_t(h.nrtypeinfos) * sizeof(TypeInfoRecord) > m_segments[kTypeInfoTable].length)
@@ -230,13 +236,13 @@ private:
             VARTYPE vt = baseTypeOf(code);
             if (vt == VT_PTR || vt == VT_SAFEARRAY || vt == VT_USERDEFINED || vt == VT_CARRAY)
                 bad();
-            lib.nodes.push_back({vt, -1, 0});
+            lib.nodes.push_back({vt, -1, 0, {}});
             return int(lib.nodes.size() - 1);
         }
         if (code % int32_t(sizeof(TypeDesc)))
             bad();
         TypeDesc d = inSegment<TypeDesc>(kTypeDescs, code);
-        TypeNode node{VARTYPE(d.vt & VT_TYPEMASK), -1, 0};
+        TypeNode node{VARTYPE(d.vt & VT_TYPEMASK), -1, 0, {}};
         switch (node.vt) {
         case VT_PTR:
         case VT_SAFEARRAY:
@@ -245,6 +251,19 @@ private:
         case VT_USERDEFINED:
             node.hreftype = HREFTYPE(d.reference);
             break;
+        case VT_CARRAY: {
+            ArrayDescFixed a = inSegment<ArrayDescFixed>(kArrayDescs, d.reference);
+            if (a.dimensions == 0)
+                bad();
+            spend(a.dimensions * sizeof(SAFEARRAYBOUND));
+            for (uint16_t i = 0; i < a.dimensions; ++i) {
+                ArrayBound b = inSegment<ArrayBound>(
+                    kArrayDescs, int64_t(d.reference) + int64_t(sizeof a + i * sizeof(ArrayBound)));
+                node.bounds.push_back({b.elements, b.lowerBound});
+            }
+            node.target = typeNode(lib, a.elementType, depth + 1);
+            break;
+        }
         default:
             bad();
         }
@@ -262,8 +281,14 @@ private:
             d.integer = int64_t(uint32_t(word) & kDefaultValueMask);
             return d;
         }
-        d.vt = inSegment<uint16_t>(kCustData, word);
-        int64_t value = int64_t(word) + 2;
+        return customValueAt(word);
+    }
+
+    // A value in the custom-data segment: its VARTYPE (16 bits), then the value.
+    DefaultValue customValueAt(int32_t offset) const {
+        DefaultValue d;
+        d.vt = inSegment<uint16_t>(kCustData, offset);
+        int64_t value = int64_t(offset) + 2;
         switch (d.vt) {
         case VT_I1:
             d.integer = inSegment<int8_t>(kCustData, value);
@@ -334,6 +359,22 @@ private:
         }
     }
 
+    // The custom data whose first entry is at offset of the directory segment.
+    CustData custDataAt(int32_t offset) {
+        CustData data;
+        std::set<int32_t> seen;
+        while (offset != -1) {
+            if (!seen.insert(offset).second)
+                bad(); // the chain comes back to itself
+            CustDataEntry e = inSegment<CustDataEntry>(kGuidOffsets, offset);
+            spend(sizeof(CustDatum));
+            data.push_back({guidAt(e.guidOffset), customValueAt(e.dataOffset)});
+            spendText(data.back().value.text);
+            offset = e.next;
+        }
+        return data;
+    }
+
     void readType(Library& lib, int32_t index, Type& t) {
         TypeInfoRecord r = inSegment<TypeInfoRecord>(kTypeInfoTable, index * int32_t(sizeof r));
         if ((r.typekind & 0xF) >= TKIND_MAX)
@@ -348,11 +389,15 @@ private:
         t.doc = stringAt(r.docstringoffs);
         spendText(t.name);
         spendText(t.doc);
+        t.helpContext = DWORD(r.helpcontext);
+        t.helpStringContext = DWORD(r.helpstringcontext);
+        t.custData = custDataAt(r.oCustData);
         t.instanceSize = ULONG(r.size);
-        if (r.cImplTypes < 0 || r.cFuncs < 0 || r.cVars != 0 || r.cbSizeVft < 0 || r.cbSizeVft % 4)
+        if (r.cImplTypes < 0 || r.cFuncs < 0 || r.cVars < 0 || r.cbSizeVft < 0 || r.cbSizeVft % 4)
             bad();
         t.vtableSlots = r.cbSizeVft / 4;
-        if (t.kind == TKIND_COCLASS) {
+        switch (t.kind) {
+        case TKIND_COCLASS: {
             std::set<int32_t> seen;
             int32_t ref = r.datatype1;
             for (int i = 0; i < r.cImplTypes; ++i) {
@@ -362,21 +407,49 @@ private:
                 t.implTypes.push_back({HREFTYPE(rr.reftype), rr.flags});
                 ref = rr.onext;
             }
-        } else if (r.cImplTypes > 0) {
-            if (r.cImplTypes != 1)
-                bad();
-            t.implTypes.push_back({HREFTYPE(r.datatype1), 0});
+            break;
         }
-        if (r.cFuncs > 0)
-            readFuncs(lib, r, t);
+        case TKIND_INTERFACE:
+        case TKIND_DISPATCH:
+            if (r.cImplTypes > 1)
+                bad();
+            // A dispatch interface that names no base derives from the library's
+            // IDispatch.
+            if (r.cImplTypes == 1)
+                t.implTypes.push_back(
+                    {HREFTYPE(r.datatype1 == -1 && t.kind == TKIND_DISPATCH ? m_dispatchHref
+                                                                            : r.datatype1),
+                     0});
+            break;
+        case TKIND_ALIAS:
+            t.aliasType = typeNode(lib, r.datatype1);
+            break;
+        case TKIND_MODULE:
+            if (r.datatype1 != -1)
+                t.dllName = stringAt(r.datatype1);
+            break;
+        default:
+            break;
+        }
+        if (r.cFuncs > 0 || r.cVars > 0)
+            readMembers(lib, r, t);
+        if (t.kind == TKIND_DISPATCH && !t.isDualDispatch())
+            t.vtableSlots = 7; // a dispatch interface's table is IDispatch's
     }
 
-    void readFuncs(Library& lib, const TypeInfoRecord& r, Type& t) {
+    // An optional field of a record: present when the record's size leaves room.
+    template <class T> T optionalField(size_t start, size_t optional, size_t index, T absent) {
+        return optional >= 4 * (index + 1) ? at<T>(start + 4 * index) : absent;
+    }
+
+    // The member block of a type: function records, then variable records, then an id,
+    // a name offset and a record offset for each member, functions first.
+    void readMembers(Library& lib, const TypeInfoRecord& r, Type& t) {
         size_t block = size_t(uint32_t(r.memoffset));
         if (!m_blocksRead.insert(block).second)
             bad();                              // two types share one member block
         int32_t blockSize = at<int32_t>(block); // the records, without the index arrays
-        size_t count = size_t(r.cFuncs);
+        size_t functions = size_t(r.cFuncs), count = functions + size_t(r.cVars);
         if (blockSize < 0 || size_t(blockSize) > m_size - block - 4 ||
             kMemberIndexBytes * count > m_size - block - 4 - size_t(blockSize))
             bad();
@@ -389,72 +462,125 @@ private:
         extents.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             int32_t offset = at<int32_t>(offsets + 4 * i);
-            if (offset < 0 || records + size_t(offset) + sizeof(FuncRecordFixed) > recordsEnd)
+            if (offset < 0 || records + size_t(offset) + 4 > recordsEnd)
                 bad();
             size_t start = records + size_t(offset);
-            extents.emplace_back(start, at<FuncRecordFixed>(start).recordSize);
+            size_t size = at<uint16_t>(start);
+            if (size < (i < functions ? sizeof(FuncRecordFixed) : sizeof(VarRecordFixed)) ||
+                start + size > recordsEnd)
+                bad();
+            extents.emplace_back(start, size);
         }
         std::sort(extents.begin(), extents.end());
         for (size_t i = 1; i < extents.size(); ++i)
             if (extents[i - 1].first + extents[i - 1].second > extents[i].first)
                 bad();
-        t.funcs.reserve(count);
+        t.funcs.reserve(functions);
+        t.vars.reserve(count - functions);
         for (size_t i = 0; i < count; ++i) {
-            int32_t offset = at<int32_t>(offsets + 4 * i);
-            if (offset < 0 || records + size_t(offset) + sizeof(FuncRecordFixed) > recordsEnd)
-                bad();
-            size_t start = records + size_t(offset);
-            FuncRecordFixed f = at<FuncRecordFixed>(start);
-            if (f.paramCount < 0 || f.recordSize < sizeof f || start + f.recordSize > recordsEnd)
-                bad();
-            size_t paramCount = size_t(f.paramCount);
-            bool hasDefaults = f.fkccic & kFkccicHasDefaults;
-            size_t tail = paramCount * sizeof(ParamRecord) + (hasDefaults ? 4 * paramCount : 0);
-            if (size_t(f.recordSize) < sizeof f + tail)
-                bad();
-            size_t optionalBytes = f.recordSize - sizeof f - tail;
-            spend(sizeof(Func) + paramCount * sizeof(Param));
-            Func fn;
-            fn.memid = at<int32_t>(ids + 4 * i);
-            fn.name = nameAt(at<int32_t>(names + 4 * i));
-            spendText(fn.name);
-            // Enumerations are checked as integers: an out-of-range value must never
-            // be converted to the enum type.
-            int funckind = f.fkccic & 7, invkind = (f.fkccic >> 3) & 0xF,
-                callconv = (f.fkccic >> 8) & 0xF;
-            if (funckind > FUNC_DISPATCH || callconv >= CC_MAX ||
-                (invkind != INVOKE_FUNC && invkind != INVOKE_PROPERTYGET &&
-                 invkind != INVOKE_PROPERTYPUT && invkind != INVOKE_PROPERTYPUTREF))
-                bad();
-            fn.funckind = FUNCKIND(funckind);
-            fn.invkind = INVOKEKIND(invkind);
-            fn.callconv = CALLCONV(callconv);
-            if (f.vtableOffset < 0 || f.vtableOffset % 4)
-                bad();
-            fn.slot = f.vtableOffset / 4;
-            fn.funcFlags = WORD(f.flags);
-            fn.returnType = typeNode(lib, f.returnType);
-            if (optionalBytes >= 8) { // help context, then help string
-                fn.doc = stringAt(at<int32_t>(start + sizeof f + 4));
-                spendText(fn.doc);
-            }
-            size_t defaults = start + sizeof f + optionalBytes;
-            size_t params = defaults + (hasDefaults ? 4 * paramCount : 0);
-            for (size_t p = 0; p < paramCount; ++p) {
-                ParamRecord pr = at<ParamRecord>(params + p * sizeof pr);
-                Param param;
-                param.name = nameAt(pr.name);
-                spendText(param.name);
-                param.flags = USHORT(pr.flags);
-                param.type = typeNode(lib, pr.type);
-                if (hasDefaults && (pr.flags & PARAMFLAG_FHASDEFAULT)) {
-                    param.hasDefault = true;
-                    param.defaultValue = defaultAt(at<int32_t>(defaults + 4 * p));
-                }
-                fn.params.push_back(std::move(param));
-            }
-            t.funcs.push_back(std::move(fn));
+            size_t start = records + size_t(at<int32_t>(offsets + 4 * i));
+            MEMBERID memid = at<int32_t>(ids + 4 * i);
+            int32_t name = at<int32_t>(names + 4 * i);
+            if (i < functions)
+                t.funcs.push_back(readFunc(lib, start, memid, name));
+            else
+                t.vars.push_back(readVar(lib, start, memid, name));
         }
+    }
+
+    Func readFunc(Library& lib, size_t start, MEMBERID memid, int32_t name) {
+        FuncRecordFixed f = at<FuncRecordFixed>(start);
+        if (f.paramCount < 0)
+            bad();
+        size_t paramCount = size_t(f.paramCount);
+        bool hasDefaults = f.fkccic & kFkccicHasDefaults;
+        bool hasArgCustData = f.fkccic & kFkccicHasArgCustData;
+        // From the end: the parameter records, before them one default word per
+        // parameter, before those one custom-data word per parameter; the optional
+        // fields fill what is left after the fixed part.
+        size_t tail = paramCount * sizeof(ParamRecord) + (hasDefaults ? 4 * paramCount : 0) +
+                      (hasArgCustData ? 4 * paramCount : 0);
+        if (size_t(f.recordSize) < sizeof f + tail)
+            bad();
+        size_t optional = f.recordSize - sizeof f - tail;
+        spend(sizeof(Func) + paramCount * sizeof(Param));
+        Func fn;
+        fn.memid = memid;
+        fn.name = nameAt(name);
+        spendText(fn.name);
+        // Enumerations are checked as integers: an out-of-range value must never be
+        // converted to the enum type.
+        int funckind = f.fkccic & 7, invkind = (f.fkccic >> 3) & 0xF,
+            callconv = (f.fkccic >> 8) & 0xF;
+        if (funckind > FUNC_DISPATCH || callconv >= CC_MAX ||
+            (invkind != INVOKE_FUNC && invkind != INVOKE_PROPERTYGET &&
+             invkind != INVOKE_PROPERTYPUT && invkind != INVOKE_PROPERTYPUTREF))
+            bad();
+        fn.funckind = FUNCKIND(funckind);
+        fn.invkind = INVOKEKIND(invkind);
+        fn.callconv = CALLCONV(callconv);
+        if (f.vtableOffset < 0 || f.vtableOffset % 4)
+            bad();
+        fn.slot = f.vtableOffset / 4;
+        fn.funcFlags = WORD(f.flags);
+        fn.returnType = typeNode(lib, f.returnType);
+        size_t fields = start + sizeof f;
+        fn.helpContext = DWORD(optionalField<int32_t>(fields, optional, 0, 0));
+        fn.doc = stringAt(optionalField<int32_t>(fields, optional, 1, -1));
+        spendText(fn.doc);
+        // The entry of a module's function: a string offset, or an ordinal in the low
+        // word when the high word is zero.
+        int32_t entry = optionalField<int32_t>(fields, optional, 2, -1);
+        if (entry != -1 && (uint32_t(entry) >> 16) == 0)
+            fn.entryOrdinal = WORD(entry);
+        else if (entry != -1)
+            fn.entryName = stringAt(entry);
+        fn.helpStringContext = DWORD(optionalField<int32_t>(fields, optional, 5, 0));
+        fn.custData = custDataAt(optionalField<int32_t>(fields, optional, 6, -1));
+        size_t argCustData = fields + optional;
+        size_t defaults = argCustData + (hasArgCustData ? 4 * paramCount : 0);
+        size_t params = defaults + (hasDefaults ? 4 * paramCount : 0);
+        for (size_t p = 0; p < paramCount; ++p) {
+            ParamRecord pr = at<ParamRecord>(params + p * sizeof pr);
+            Param param;
+            param.name = nameAt(pr.name);
+            spendText(param.name);
+            param.flags = USHORT(pr.flags);
+            param.type = typeNode(lib, pr.type);
+            if (hasDefaults && (pr.flags & PARAMFLAG_FHASDEFAULT)) {
+                param.hasDefault = true;
+                param.defaultValue = defaultAt(at<int32_t>(defaults + 4 * p));
+            }
+            if (hasArgCustData && (pr.flags & PARAMFLAG_FHASCUSTDATA))
+                param.custData = custDataAt(at<int32_t>(argCustData + 4 * p));
+            fn.params.push_back(std::move(param));
+        }
+        return fn;
+    }
+
+    Var readVar(Library& lib, size_t start, MEMBERID memid, int32_t name) {
+        VarRecordFixed r = at<VarRecordFixed>(start);
+        if (r.varKind > VAR_DISPATCH)
+            bad();
+        spend(sizeof(Var));
+        Var v;
+        v.memid = memid;
+        v.name = nameAt(name);
+        spendText(v.name);
+        v.varkind = VARKIND(r.varKind);
+        v.flags = r.varFlags;
+        v.type = typeNode(lib, r.type);
+        if (v.varkind == VAR_CONST)
+            v.value = defaultAt(r.offsetOrValue);
+        else
+            v.oInst = ULONG(r.offsetOrValue);
+        size_t fields = start + sizeof r, optional = r.recordSize - sizeof r;
+        v.helpContext = DWORD(optionalField<int32_t>(fields, optional, 0, 0));
+        v.doc = stringAt(optionalField<int32_t>(fields, optional, 1, -1));
+        spendText(v.doc);
+        v.custData = custDataAt(optionalField<int32_t>(fields, optional, 3, -1));
+        v.helpStringContext = DWORD(optionalField<int32_t>(fields, optional, 4, 0));
+        return v;
     }
 
     const uint8_t* m_data;
@@ -463,6 +589,7 @@ private:
     size_t m_budget;
     size_t m_spent = 0;
     std::set<size_t> m_blocksRead;
+    int32_t m_dispatchHref = -1; // the library's IDispatch, base of dispatch interfaces
     std::map<int32_t, int> m_nodeOfCode;
 };
 

@@ -39,6 +39,9 @@ template <> struct InterfaceTraits<ITypeInfo> {
 template <> struct InterfaceTraits<ITypeInfo2> {
     static const IID& iid() { return IID_ITypeInfo2; }
 };
+template <> struct InterfaceTraits<ITypeLib2> {
+    static const IID& iid() { return IID_ITypeLib2; }
+};
 
 template <class I> const IID& iidOf() {
     return InterfaceTraits<I>::iid();

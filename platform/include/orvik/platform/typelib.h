@@ -214,11 +214,13 @@ static const GUID ORVIK_CUSTDATA_FUNC_HELPSTRING __attribute__((unused)) = {
 
 #ifdef __cplusplus
 struct ITypeLib;
+struct ITypeLib2;
 struct ITypeComp;
 #else
 typedef struct ITypeLib ITypeLib;
 typedef struct ITypeComp ITypeComp;
 typedef struct ITypeInfo2 ITypeInfo2;
+typedef struct ITypeLib2 ITypeLib2;
 #endif
 
 #if defined(__cplusplus) && !defined(CINTERFACE)
@@ -297,6 +299,16 @@ struct ITypeLib : public IUnknown {
                                                ITypeInfo** ppTInfo, MEMBERID* rgMemId,
                                                USHORT* pcFound) = 0;
     virtual void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* pTLibAttr) = 0;
+};
+
+struct ITypeLib2 : public ITypeLib {
+    virtual HRESULT STDMETHODCALLTYPE GetCustData(REFGUID guid, VARIANT* pVarVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetLibStatistics(ULONG* pcUniqueNames,
+                                                       ULONG* pcchUniqueNames) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDocumentation2(INT index, LCID lcid, BSTR* pbstrHelpString,
+                                                        DWORD* pdwHelpStringContext,
+                                                        BSTR* pbstrHelpStringDll) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAllCustData(CUSTDATA* pCustData) = 0;
 };
 
 #endif /* C++ view */
