@@ -113,23 +113,38 @@ public:
         out += "import \"oaidl.idl\";\nimport \"ocidl.idl\";\n\n";
         UINT count = m_lib->GetTypeInfoCount();
         std::vector<Ref<ITypeInfo>> infos(count);
-        for (UINT i = 0; i < count; ++i)
+        std::vector<TYPEATTR> attrs(count);
+        for (UINT i = 0; i < count; ++i) {
             check(m_lib->GetTypeInfo(i, infos[i].put()));
+            attrs[i] = attributes(infos[i].get());
+        }
+        // Interfaces with a table, whichever form the library stores them in.
+        auto isTableInterface = [&](UINT i) {
+            return attrs[i].typekind == TKIND_INTERFACE ||
+                   (attrs[i].typekind == TKIND_DISPATCH && (attrs[i].wTypeFlags & TYPEFLAG_FDUAL));
+        };
         for (UINT i = 0; i < count; ++i)
-            if (kind(infos[i].get()) == TKIND_INTERFACE)
+            if (isTableInterface(i))
                 out += "interface " + name(infos[i].get()) + ";\n";
         out += "\n";
+        for (UINT i = 0; i < count; ++i) {
+            TYPEKIND k = attrs[i].typekind;
+            if (k == TKIND_ENUM || k == TKIND_RECORD || k == TKIND_UNION || k == TKIND_ALIAS)
+                out += typedefText(infos[i].get(), attrs[i]);
+        }
         for (UINT i = 0; i < count; ++i)
-            if (kind(infos[i].get()) == TKIND_INTERFACE)
+            if (isTableInterface(i))
                 out += interfaceText(infos[i].get());
 
         TLIBATTR* attr = nullptr;
         check(m_lib->GetLibAttr(&attr));
         TLIBATTR a = *attr;
         m_lib->ReleaseTLibAttr(attr);
-        BSTR libNameText = nullptr, libDocText = nullptr;
-        check(m_lib->GetDocumentation(-1, &libNameText, &libDocText, nullptr, nullptr));
-        std::string libName = take(libNameText), doc = take(libDocText);
+        BSTR libNameText = nullptr, libDocText = nullptr, helpFileText = nullptr;
+        DWORD helpContext = 0;
+        check(m_lib->GetDocumentation(-1, &libNameText, &libDocText, &helpContext, &helpFileText));
+        std::string libName = take(libNameText), doc = take(libDocText),
+                    helpFile = take(helpFileText);
         char version[64];
         std::snprintf(version, sizeof version, "%u.%u", a.wMajorVerNum, a.wMinorVerNum);
         char lcid[16];
@@ -138,11 +153,30 @@ public:
                lcid + ")";
         if (!doc.empty())
             out += ",\n    helpstring(" + quoted(doc) + ")";
+        if (!helpFile.empty())
+            out += ",\n    helpfile(" + quoted(helpFile) + ")";
+        if (helpContext)
+            out += ",\n    helpcontext(" + hexText(helpContext) + ")";
         out += "\n]\nlibrary " + libName + "\n{\n    importlib(\"stdole2.tlb\");\n";
-        for (UINT i = 0; i < count; ++i)
-            out += kind(infos[i].get()) == TKIND_COCLASS
-                       ? coclassText(infos[i].get())
-                       : "\n    interface " + name(infos[i].get()) + ";\n";
+        for (UINT i = 0; i < count; ++i) {
+            switch (attrs[i].typekind) {
+            case TKIND_COCLASS:
+                out += coclassText(infos[i].get());
+                break;
+            case TKIND_DISPATCH:
+                out += isTableInterface(i) ? "\n    interface " + name(infos[i].get()) + ";\n"
+                                           : dispinterfaceText(infos[i].get(), attrs[i]);
+                break;
+            case TKIND_MODULE:
+                out += moduleText(infos[i].get(), attrs[i]);
+                break;
+            case TKIND_INTERFACE:
+                out += "\n    interface " + name(infos[i].get()) + ";\n";
+                break;
+            default:
+                break; // typedefs are printed before the library
+            }
+        }
         out += "};\n";
         return out;
     }
@@ -202,9 +236,154 @@ private:
             return "HRESULT";
         case VT_VOID:
             return "void";
-        default:
-            throw DumpFailure{TYPE_E_UNSUPFORMAT};
+        case VT_I1:
+            return "char";
+        case VT_UI2:
+            return "unsigned short";
+        case VT_UI4:
+            return "unsigned long";
+        case VT_UINT:
+            return "unsigned int";
+        case VT_I8:
+            return "hyper";
+        case VT_UI8:
+            return "unsigned hyper";
+        case VT_CY:
+            return "CURRENCY";
+        case VT_DATE:
+            return "DATE";
+        case VT_ERROR:
+            return "SCODE";
+        case VT_DECIMAL:
+            return "DECIMAL";
+        case VT_LPSTR:
+            return "LPSTR";
+        case VT_LPWSTR:
+            return "LPWSTR";
+        case VT_CARRAY: // the element; declarator() adds the dimensions
+            return typeText(info, t.lpadesc->tdescElem);
+        default: // printed anyway, with a note of what it is
+            return "void /* VARTYPE " + std::to_string(t.vt) + " */";
         }
+    }
+
+    // type name, with the dimensions of a fixed array after the name.
+    std::string declarator(ITypeInfo* info, const TYPEDESC& t, const std::string& name) {
+        std::string out = typeText(info, t) + " " + name;
+        if (t.vt == VT_CARRAY)
+            for (USHORT d = 0; d < t.lpadesc->cDims; ++d) {
+                const SAFEARRAYBOUND& b = t.lpadesc->rgbounds[d];
+                out += "[" + std::to_string(b.cElements) + "]";
+            }
+        return out;
+    }
+
+    static std::string hexText(DWORD v) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "0x%08X", unsigned(v));
+        return buf;
+    }
+
+    static std::string joinAttributes(const std::vector<std::string>& attrs) {
+        std::string joined;
+        for (const std::string& s : attrs)
+            joined += (joined.empty() ? "" : ", ") + s;
+        return joined.empty() ? "" : "[" + joined + "] ";
+    }
+
+    // One variable as a declaration: a field, an enumeration's or module's constant,
+    // or a dispatch property.
+    std::string variableText(ITypeInfo* info, UINT index, const char* indent, bool enumerator) {
+        VARDESC* v = nullptr;
+        check(info->GetVarDesc(index, &v));
+        std::string out;
+        try {
+            BSTR nameText = nullptr, docText = nullptr;
+            check(info->GetDocumentation(v->memid, &nameText, &docText, nullptr, nullptr));
+            std::string varName = take(nameText), doc = take(docText);
+            std::vector<std::string> attrs;
+            if (v->varkind == VAR_DISPATCH)
+                attrs.push_back("id(" + std::to_string(v->memid) + ")");
+            if (v->wVarFlags & VARFLAG_FREADONLY)
+                attrs.push_back("readonly");
+            if (!doc.empty())
+                attrs.push_back("helpstring(" + quoted(doc) + ")");
+            out = indent + joinAttributes(attrs);
+            if (v->varkind == VAR_CONST && v->lpvarValue)
+                out += (enumerator ? "" : "const " + typeText(info, v->elemdescVar.tdesc) + " ") +
+                       varName + " = " + defaultText(*v->lpvarValue);
+            else
+                out += declarator(info, v->elemdescVar.tdesc, varName);
+        } catch (...) {
+            info->ReleaseVarDesc(v);
+            throw;
+        }
+        info->ReleaseVarDesc(v);
+        return out;
+    }
+
+    std::string typedefText(ITypeInfo* info, const TYPEATTR& a) {
+        auto [typeName, doc] = nameAndDoc(info);
+        std::vector<std::string> attrs;
+        if (!IsEqualGUID(a.guid, GUID{}))
+            attrs.push_back("uuid(" + guidText(a.guid) + ")");
+        if (!doc.empty())
+            attrs.push_back("helpstring(" + quoted(doc) + ")");
+        std::string out = "typedef " + joinAttributes(attrs);
+        if (a.typekind == TKIND_ALIAS)
+            return out + declarator(info, a.tdescAlias, typeName) + ";\n\n";
+        const char* keyword = a.typekind == TKIND_ENUM    ? "enum"
+                              : a.typekind == TKIND_UNION ? "union"
+                                                          : "struct";
+        out += std::string(keyword) + " {\n";
+        for (UINT i = 0; i < a.cVars; ++i)
+            out += variableText(info, i, "    ", a.typekind == TKIND_ENUM) +
+                   (a.typekind != TKIND_ENUM ? ";\n"
+                    : i + 1 < a.cVars        ? ",\n"
+                                             : "\n");
+        return out + "} " + typeName + ";\n\n";
+    }
+
+    std::string dispinterfaceText(ITypeInfo* info, const TYPEATTR& a) {
+        auto [itfName, doc] = nameAndDoc(info);
+        std::string out =
+            "\n    // orvik-idlc compiles no dispatch interfaces: printed for reading.\n"
+            "    [\n        uuid(" +
+            guidText(a.guid) + ")";
+        if (!doc.empty())
+            out += ",\n        helpstring(" + quoted(doc) + ")";
+        out += "\n    ]\n    dispinterface " + itfName + "\n    {\n    properties:\n";
+        for (UINT i = 0; i < a.cVars; ++i)
+            out += variableText(info, i, "        ", false) + ";\n";
+        out += "    methods:\n";
+        for (UINT i = 0; i < a.cFuncs; ++i)
+            out += "    " + functionText(info, i);
+        return out + "    };\n";
+    }
+
+    std::string moduleText(ITypeInfo* info, const TYPEATTR& a) {
+        auto [moduleName, doc] = nameAndDoc(info);
+        std::string dll;
+        if (a.cFuncs > 0) {
+            FUNCDESC* f = nullptr;
+            check(info->GetFuncDesc(0, &f));
+            BSTR dllText = nullptr;
+            HRESULT hr = info->GetDllEntry(f->memid, f->invkind, &dllText, nullptr, nullptr);
+            info->ReleaseFuncDesc(f);
+            if (SUCCEEDED(hr))
+                dll = take(dllText);
+        }
+        std::string out = "\n    // orvik-idlc compiles no modules: printed for reading.\n"
+                          "    [\n        dllname(" +
+                          quoted(dll) + ")";
+        if (!doc.empty())
+            out += ",\n        helpstring(" + quoted(doc) + ")";
+        out += "\n    ]\n    module " + moduleName + "\n    {\n";
+        for (UINT i = 0; i < a.cVars; ++i)
+            out += variableText(info, i, "        ", false) + ";\n";
+        for (UINT i = 0; i < a.cFuncs; ++i)
+            out += "    " + functionText(info, i);
+        return out + "    };\n";
     }
 
     std::string interfaceText(ITypeInfo* info) {
@@ -293,7 +472,8 @@ private:
                              !(f->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF) &&
                                p == f->cParams - 1);
                 out += (p ? ", " : "") + std::string("[") + joined + "] " +
-                       typeText(info, e.tdesc) + (named ? " " + narrow(names[nameIndex++]) : "");
+                       (named ? declarator(info, e.tdesc, narrow(names[nameIndex++]))
+                              : typeText(info, e.tdesc));
             }
             out += ");\n";
         } catch (...) {
