@@ -244,7 +244,8 @@ static_assert(sizeof(ParamRecord) == 12);
 #pragma pack(pop)
 
 constexpr int32_t kFkccicHasDefaults = 1 << 12;
-constexpr int32_t kFkccicHasArgCustData = 1 << 7; // one custom-data word per parameter
+constexpr int32_t kFkccicHasArgCustData = 1 << 7;  // one custom-data word per parameter
+constexpr int32_t kFkccicEntryIsOrdinal = 1 << 13; // a module function's entry field
 
 // A parameter's default word: with the top bit set, the default itself, its VARTYPE
 // in bits 26-30 and its value, unsigned, in bits 0-25; otherwise an offset into the

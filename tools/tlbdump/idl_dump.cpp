@@ -357,7 +357,7 @@ private:
             out += variableText(info, i, "        ", false) + ";\n";
         out += "    methods:\n";
         for (UINT i = 0; i < a.cFuncs; ++i)
-            out += "    " + functionText(info, i);
+            out += indented(functionText(info, i));
         return out + "    };\n";
     }
 
@@ -382,8 +382,20 @@ private:
         for (UINT i = 0; i < a.cVars; ++i)
             out += variableText(info, i, "        ", false) + ";\n";
         for (UINT i = 0; i < a.cFuncs; ++i)
-            out += "    " + functionText(info, i);
+            out += indented(functionText(info, i));
         return out + "    };\n";
+    }
+
+    // Text one level deeper, as members inside the library block stand.
+    static std::string indented(const std::string& text) {
+        std::string out;
+        for (size_t start = 0; start < text.size();) {
+            size_t end = text.find('\n', start);
+            end = end == std::string::npos ? text.size() : end + 1;
+            out += "    " + text.substr(start, end - start);
+            start = end;
+        }
+        return out;
     }
 
     std::string interfaceText(ITypeInfo* info) {

@@ -528,10 +528,10 @@ private:
         fn.helpContext = DWORD(optionalField<int32_t>(fields, optional, 0, 0));
         fn.doc = stringAt(optionalField<int32_t>(fields, optional, 1, -1));
         spendText(fn.doc);
-        // The entry of a module's function: a string offset, or an ordinal in the low
-        // word when the high word is zero.
+        // The entry of a module's function: an ordinal when FKCCIC says so, else a
+        // string offset.
         int32_t entry = optionalField<int32_t>(fields, optional, 2, -1);
-        if (entry != -1 && (uint32_t(entry) >> 16) == 0)
+        if (entry != -1 && (f.fkccic & kFkccicEntryIsOrdinal))
             fn.entryOrdinal = WORD(entry);
         else if (entry != -1)
             fn.entryName = stringAt(entry);
