@@ -273,7 +273,9 @@ private:
         if (t.vt == VT_CARRAY)
             for (USHORT d = 0; d < t.lpadesc->cDims; ++d) {
                 const SAFEARRAYBOUND& b = t.lpadesc->rgbounds[d];
-                out += "[" + std::to_string(b.cElements) + "]";
+                out += '[';
+                out += std::to_string(b.cElements);
+                out += ']';
             }
         return out;
     }
