@@ -10,6 +10,7 @@
 #include "orvik/platform/typelib.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,11 @@ struct Type {
     bool isDualDispatch() const { return kind == TKIND_DISPATCH && (flags & TYPEFLAG_FDUAL); }
 };
 
+/// The prepared call descriptions of a library's functions, made on their first
+/// late-bound call (typelib_invoke.cpp).
+struct CallShapes;
+std::shared_ptr<CallShapes> makeCallShapes();
+
 /// A type of another library that a reference handle names.
 struct ImportedType {
     GUID libid{};
@@ -121,6 +127,7 @@ struct Library {
     std::vector<Type> types;
     std::vector<TypeNode> nodes;
     std::map<HREFTYPE, ImportedType> imports;
+    std::shared_ptr<CallShapes> callShapes = makeCallShapes();
     /// The reference handle of local type i.
     static HREFTYPE localHref(size_t i) { return HREFTYPE(i * 100); }
     /// The local type a reference handle names, or -1.

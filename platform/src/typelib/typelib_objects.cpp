@@ -7,6 +7,7 @@
 // objects in different apartments.
 
 #include "typelib/typelib_objects.h"
+#include "typelib/typelib_invoke.h"
 
 #include "core/boundary.h"
 
@@ -309,9 +310,13 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,
                                             MEMBERID* pMemId) noexcept override;
-    HRESULT STDMETHODCALLTYPE Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) noexcept override {
-        return E_NOTIMPL;
+    HRESULT STDMETHODCALLTYPE Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override {
+        return orvik::guardResult([&]() -> HRESULT {
+            return invokeMember(this, m_data, type(), pvInstance, memid, wFlags, pDispParams,
+                                pVarResult, pExcepInfo, puArgErr);
+        });
     }
     HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
                                                BSTR* pBstrDocString, DWORD* pdwHelpContext,

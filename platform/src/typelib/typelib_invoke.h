@@ -1,0 +1,21 @@
+// platform/src/typelib/typelib_invoke.h: ITypeInfo::Invoke for any table interface
+#ifndef ORVIK_PLATFORM_SRC_TYPELIB_TYPELIB_INVOKE_H
+#define ORVIK_PLATFORM_SRC_TYPELIB_TYPELIB_INVOKE_H
+
+#include "typelib/typelib_model.h"
+
+namespace orvik::tlb {
+
+/// Calls member memid of type (described by info, of library lib) on the object
+/// instance, through the table slot the library gives it, with the arguments of
+/// params converted to the declared types; the [out, retval] value goes to result
+/// (which may be null). Result codes as ITypeInfo::Invoke documents them;
+/// DISP_E_EXCEPTION, with the operation's own code in excepInfo when given, for an
+/// operation that fails.
+HRESULT invokeMember(ITypeInfo* info, const Library& lib, const Type& type, PVOID instance,
+                     MEMBERID memid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                     EXCEPINFO* excepInfo, UINT* argErr);
+
+} // namespace orvik::tlb
+
+#endif // ORVIK_PLATFORM_SRC_TYPELIB_TYPELIB_INVOKE_H

@@ -1,0 +1,357 @@
+// tests/server/dispatch_test.cpp: late-bound calls on the objects, by name and
+// dispatch identifier, through the registered interface library
+
+#include "server/dispatch_impl.h"
+#include "tests/support/module_fixture.h"
+#include "tests/support/registry_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace orvik::testing {
+namespace {
+
+// The library registered in a private store, as self-registration will do.
+HRESULT registerLibrary() {
+    Ref<ITypeLib> lib;
+    HRESULT hr = LoadTypeLib(u"" ORVIK_TLB_PATH, lib.put());
+    return SUCCEEDED(hr) ? RegisterTypeLib(lib.get(), u"" ORVIK_TLB_PATH, u"/") : hr;
+}
+
+class Dispatch : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        ASSERT_EQ(registerLibrary(), S_OK);
+    }
+    void TearDown() override {
+        EXPECT_EQ(DllCanUnloadNow(), S_OK) << "an object, factory or lock outlived the test";
+        RegistryTest::TearDown();
+    }
+
+    template <class I> static DISPID idOf(I* object, const char16_t* name) {
+        LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+        DISPID id = DISPID_UNKNOWN;
+        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id), S_OK) << "name";
+        return id;
+    }
+};
+
+// Arguments are given first to last; rgvarg holds them last first.
+struct Args {
+    std::vector<VARIANT> values;
+    std::vector<DISPID> names;
+    explicit Args(std::vector<VARIANT> firstToLast = {}, std::vector<DISPID> named = {})
+        : values(firstToLast.rbegin(), firstToLast.rend()), names(std::move(named)) {}
+    DISPPARAMS params() {
+        return {values.empty() ? nullptr : values.data(), names.empty() ? nullptr : names.data(),
+                UINT(values.size()), UINT(names.size())};
+    }
+};
+
+VARIANT real(double d) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_R8;
+    v.dblVal = d;
+    return v;
+}
+VARIANT integer(LONG l) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = l;
+    return v;
+}
+VARIANT omitted() {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_ERROR;
+    v.scode = DISP_E_PARAMNOTFOUND;
+    return v;
+}
+VARIANT object(IDispatch* d) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DISPATCH;
+    v.pdispVal = d;
+    return v;
+}
+template <class T> VARIANT byref(VARTYPE vt, T* target) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VARTYPE(VT_BYREF | vt);
+    v.byref = target;
+    return v;
+}
+
+uint64_t bits(double d) {
+    uint64_t b;
+    std::memcpy(&b, &d, 8);
+    return b;
+}
+
+TEST_F(Dispatch, TypeInformationIsTheInterfacesOwnForEveryIndex) {
+    Ref<IPoint> p = makePoint(1, 2, 3);
+    UINT count = 0;
+    EXPECT_EQ(p->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(p->GetTypeInfoCount(nullptr), E_POINTER);
+    Ref<ITypeInfo> first, fifth;
+    ASSERT_EQ(p->GetTypeInfo(0, 0x409, first.put()), S_OK);
+    ASSERT_EQ(p->GetTypeInfo(5, 0x409, fifth.put()), S_OK);
+    EXPECT_EQ(first.get(), fifth.get());
+    EXPECT_EQ(p->GetTypeInfo(0, 0x409, nullptr), E_POINTER);
+}
+
+TEST_F(Dispatch, NamesResolveFromTheCacheExactlyAndOtherwiseFromTheTypeInformation) {
+    Ref<IPoint> p = makePoint(1, 2, 3);
+    EXPECT_EQ(idOf(p.get(), u"X"), 1);
+    EXPECT_EQ(idOf(p.get(), u"Set"), 6);
+    EXPECT_TRUE(IDispatchImpl<IPoint>::holder().HasNameCache());
+    EXPECT_EQ(idOf(p.get(), u"sET"), 6) << "other letter case: the type information";
+    LPOLESTR names[3] = {const_cast<LPOLESTR>(u"Set"), const_cast<LPOLESTR>(u"Error"),
+                         const_cast<LPOLESTR>(u"x")};
+    DISPID ids[3] = {};
+    ASSERT_EQ(p->GetIDsOfNames(IID_NULL, names, 3, 0x409, ids), S_OK);
+    EXPECT_EQ(ids[0], 6);
+    EXPECT_EQ(ids[1], 3) << "parameters by their position";
+    EXPECT_EQ(ids[2], 0);
+    LPOLESTR unknown[1] = {const_cast<LPOLESTR>(u"NoSuchMember")};
+    EXPECT_EQ(p->GetIDsOfNames(IID_NULL, unknown, 1, 0x409, ids), DISP_E_UNKNOWNNAME);
+    Ref<IVector> v = makeVector(1, 0, 0);
+    EXPECT_EQ(idOf(v.get(), u"AsArray"), 12);
+}
+
+TEST_F(Dispatch, PropertiesAndMethodsReachTheSameOperationsAsEarlyBoundCalls) {
+    Ref<IPoint> p = makePoint(1, 2, 3, 0.5);
+    Args none;
+    DISPPARAMS noArgs = none.params();
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(
+        p->Invoke(1, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &noArgs, &result, nullptr, nullptr),
+        S_OK);
+    EXPECT_EQ(result.vt, VT_R8);
+    EXPECT_EQ(result.dblVal, 1.0);
+    // Scripts send method and get together; the get is chosen.
+    ASSERT_EQ(p->Invoke(2, IID_NULL, 0x409, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &noArgs,
+                        &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result.dblVal, 2.0);
+
+    Args put({integer(7)}, {DISPID_PROPERTYPUT});
+    DISPPARAMS putArgs = put.params();
+    ASSERT_EQ(
+        p->Invoke(1, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &putArgs, nullptr, nullptr, nullptr),
+        S_OK);
+    EXPECT_COORDS(p, 7, 2, 3, 0.5);
+
+    // Set with every argument, then with none: the stored defaults, the error bit
+    // for bit.
+    Args four({real(4), real(5), real(6), real(0.25)});
+    DISPPARAMS fourArgs = four.params();
+    ASSERT_EQ(p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &fourArgs, nullptr, nullptr, nullptr),
+              S_OK);
+    EXPECT_COORDS(p, 4, 5, 6, 0.25);
+    ASSERT_EQ(p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &noArgs, nullptr, nullptr, nullptr),
+              S_OK);
+    Coords c = read(p);
+    EXPECT_EQ(c.x, 0.0);
+    EXPECT_EQ(c.z, 0.0);
+    EXPECT_EQ(bits(c.error), 0x3D83880000000000u);
+
+    Ref<IPlane> plane = create<IPlane>(CLSID_Plane);
+    ASSERT_EQ(
+        plane->Invoke(3, IID_NULL, 0x409, DISPATCH_METHOD, &noArgs, nullptr, nullptr, nullptr),
+        S_OK);
+    double a = -1, b = -1, cc = -1, d = -1, e = -1;
+    ASSERT_EQ(plane->Get(&a, &b, &cc, &d, &e), S_OK);
+    EXPECT_EQ(a, 0.0);
+    EXPECT_EQ(b, 0.0);
+    EXPECT_EQ(cc, 1.0);
+    EXPECT_EQ(d, 0.0);
+    EXPECT_EQ(bits(e), 0x3D83880000000000u);
+}
+
+TEST_F(Dispatch, OutArgumentsAreWrittenThroughAndObjectsComeBackAsDispatch) {
+    Ref<IPoint> p = makePoint(1, 2, 3, 0.5);
+    double x = 0, y = 0, z = 0, e = 0;
+    Args outs({byref(VT_R8, &x), byref(VT_R8, &y), byref(VT_R8, &z), byref(VT_R8, &e)});
+    DISPPARAMS outArgs = outs.params();
+    ASSERT_EQ(p->Invoke(idOf(p.get(), u"Get"), IID_NULL, 0x409, DISPATCH_METHOD, &outArgs, nullptr,
+                        nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(x, 1.0);
+    EXPECT_EQ(e, 0.5);
+
+    Ref<IVector> v = makeVector(1, 1, 1, 0.25);
+    Args add({object(v.get())});
+    DISPPARAMS addArgs = add.params();
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(p->Invoke(7, IID_NULL, 0x409, DISPATCH_METHOD, &addArgs, &result, nullptr, nullptr),
+              S_OK);
+    ASSERT_EQ(result.vt, VT_DISPATCH);
+    Ref<IPoint> sum;
+    ASSERT_EQ(result.pdispVal->QueryInterface(IID_IPoint, sum.putVoid()), S_OK);
+    EXPECT_COORDS(sum, 2, 3, 4, 0.5);
+    VariantClear(&result);
+    // A null result pointer: the new object is released, not leaked.
+    ASSERT_EQ(p->Invoke(7, IID_NULL, 0x409, DISPATCH_METHOD, &addArgs, nullptr, nullptr, nullptr),
+              S_OK);
+}
+
+TEST_F(Dispatch, NamedArgumentsTakeTheirParametersInAnyOrder) {
+    Ref<IPoint> p = makePoint(1, 2, 3, 0.5);
+    LPOLESTR names[3] = {const_cast<LPOLESTR>(u"Set"), const_cast<LPOLESTR>(u"Z"),
+                         const_cast<LPOLESTR>(u"X")};
+    DISPID ids[3];
+    ASSERT_EQ(p->GetIDsOfNames(IID_NULL, names, 3, 0x409, ids), S_OK);
+    // Named arguments come first in rgvarg, in the order of their identifiers.
+    VARIANT values[2] = {real(30), real(10)};
+    DISPID named[2] = {ids[1], ids[2]};
+    DISPPARAMS params = {values, named, 2, 2};
+    ASSERT_EQ(
+        p->Invoke(ids[0], IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+        S_OK);
+    Coords c = read(p);
+    EXPECT_EQ(c.x, 10.0);
+    EXPECT_EQ(c.y, 0.0);
+    EXPECT_EQ(c.z, 30.0);
+}
+
+TEST_F(Dispatch, LateBoundCallersGetTheErrorsTheyExpect) {
+    Ref<IPoint> p = makePoint(1, 2, 3);
+    Ref<IMatrix> m = create<IMatrix>(CLSID_Matrix);
+    Args none;
+    DISPPARAMS noArgs = none.params();
+    UINT argErr = 99;
+    EXPECT_EQ(p->Invoke(999, IID_NULL, 0x409, DISPATCH_METHOD, &noArgs, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(p->Invoke(1, IID_NULL, 0x409, DISPATCH_METHOD, &noArgs, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND)
+        << "a property called as a method only";
+    EXPECT_EQ(
+        p->Invoke(6, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &noArgs, nullptr, nullptr, nullptr),
+        DISP_E_MEMBERNOTFOUND)
+        << "a method called as a get";
+    Args tooMany({real(1), real(2), real(3), real(4), real(5)});
+    DISPPARAMS tooManyArgs = tooMany.params();
+    EXPECT_EQ(
+        p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &tooManyArgs, nullptr, nullptr, nullptr),
+        DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(p->Invoke(7, IID_NULL, 0x409, DISPATCH_METHOD, &noArgs, nullptr, nullptr, nullptr),
+              DISP_E_BADPARAMCOUNT)
+        << "Add without its vector";
+    Args omittedVector({omitted()});
+    DISPPARAMS omittedArgs = omittedVector.params();
+    EXPECT_EQ(
+        p->Invoke(7, IID_NULL, 0x409, DISPATCH_METHOD, &omittedArgs, nullptr, nullptr, &argErr),
+        DISP_E_PARAMNOTOPTIONAL);
+    EXPECT_EQ(argErr, 0u);
+    VARIANT values[2] = {real(1), real(2)};
+    DISPID unknownName[2] = {17, 0};
+    DISPPARAMS badName = {values, unknownName, 2, 2};
+    EXPECT_EQ(p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &badName, nullptr, nullptr, &argErr),
+              DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(argErr, 0u);
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString(u"not a number");
+    Args mismatch({real(1), text});
+    DISPPARAMS mismatchArgs = mismatch.params();
+    EXPECT_EQ(
+        p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &mismatchArgs, nullptr, nullptr, &argErr),
+        DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(argErr, 0u) << "the second argument stands first in rgvarg";
+    VariantClear(&text);
+    EXPECT_EQ(p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
+              E_INVALIDARG);
+    DISPPARAMS noArray = {nullptr, nullptr, 1, 0};
+    EXPECT_EQ(p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &noArray, nullptr, nullptr, nullptr),
+              E_INVALIDARG);
+
+    // An operation's own failure: Element(1) passes -1 as the second index.
+    Args one({integer(1)});
+    DISPPARAMS oneArg = one.params();
+    EXCEPINFO info{};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(m->Invoke(idOf(m.get(), u"Element"), IID_NULL, 0x409, DISPATCH_PROPERTYGET, &oneArg,
+                        &result, &info, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, E_INVALIDARG);
+    EXPECT_EQ(info.wCode, 0);
+    ASSERT_NE(info.bstrDescription, nullptr);
+    std::u16string description(info.bstrDescription);
+    EXPECT_NE(description.find(u"IMatrix.Element"), std::u16string::npos);
+    EXPECT_NE(description.find(u"0x80070057"), std::u16string::npos);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    EXPECT_EQ(m->Invoke(idOf(m.get(), u"Element"), IID_NULL, 0x409, DISPATCH_PROPERTYGET, &oneArg,
+                        &result, nullptr, nullptr),
+              DISP_E_EXCEPTION);
+}
+
+// Before the library is registered, the loading code; after it, in the same
+// process, success. Run in a process of its own, where no holder is loaded yet.
+TEST(DispatchLoading, AnUnregisteredLibraryFailsUntilItIsRegistered) {
+    char dir[] = "/tmp/orvik-dispatch-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        setenv("ORVIK_REGISTRY", (std::string(dir) + "/registry.db").c_str(), 1);
+        // Holders that tests before this one loaded in this process start empty again.
+        CComTypeInfoHolder::Cleanup(DWORD_PTR(&IDispatchImpl<IVector>::holder()));
+        CComTypeInfoHolder::Cleanup(DWORD_PTR(&IDispatchImpl<IPoint>::holder()));
+        int step = 0;
+        {
+            Ref<IClassFactory> factory;
+            Ref<IVector> v;
+            if (DllGetClassObject(CLSID_Vector, IID_IClassFactory, factory.putVoid()) != S_OK ||
+                factory->CreateInstance(nullptr, IID_IVector, v.putVoid()) != S_OK)
+                _exit(10);
+            Ref<ITypeInfo> info;
+            if (IDispatchImpl<IVector>::holder().HasTypeInfo() ||
+                v->GetTypeInfo(0, 0x409, info.put()) != TYPE_E_LIBNOTREGISTERED || info)
+                _exit(11);
+            if (registerLibrary() != S_OK)
+                _exit(12);
+            if (v->GetTypeInfo(0, 0x409, info.put()) != S_OK)
+                _exit(13);
+            // Two threads racing on the first load of another class's holder load it
+            // once: both see the same type information.
+            ITypeInfo* seen[2] = {};
+            auto load = [&](int i) {
+                Ref<IPoint> p;
+                Ref<IClassFactory> f;
+                if (SUCCEEDED(DllGetClassObject(CLSID_Point, IID_IClassFactory, f.putVoid())) &&
+                    SUCCEEDED(f->CreateInstance(nullptr, IID_IPoint, p.putVoid()))) {
+                    Ref<ITypeInfo> t;
+                    if (SUCCEEDED(p->GetTypeInfo(0, 0x409, t.put())))
+                        seen[i] = t.get();
+                }
+            };
+            std::thread a(load, 0), b(load, 1);
+            a.join();
+            b.join();
+            step = seen[0] && seen[0] == seen[1] ? 0 : 14;
+        }
+        _exit(step ? step : DllCanUnloadNow() == S_OK ? 0 : 15);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the step that failed";
+    EXPECT_EQ(std::system(("rm -rf '" + std::string(dir) + "'").c_str()), 0);
+}
+
+} // namespace
+} // namespace orvik::testing
