@@ -300,6 +300,105 @@ TEST_F(Dispatch, LateBoundCallersGetTheErrorsTheyExpect) {
               DISP_E_EXCEPTION);
 }
 
+TEST_F(Dispatch, ArraysBooleansAndShortsConvertBothWays) {
+    Ref<IVector> v = makeVector(1, 2, 3);
+    Args none;
+    DISPPARAMS noArgs = none.params();
+    VARIANT result;
+    VariantInit(&result);
+    DISPID asArray = idOf(v.get(), u"AsArray");
+    ASSERT_EQ(v->Invoke(asArray, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &noArgs, &result, nullptr,
+                        nullptr),
+              S_OK);
+    ASSERT_EQ(result.vt, VT_ARRAY | VT_R8);
+    LONG index = 2;
+    double third = 0;
+    ASSERT_EQ(SafeArrayGetElement(result.parray, &index, &third), S_OK);
+    EXPECT_EQ(third, 3.0);
+    // The same array back through the put, as a named value.
+    Args put({result}, {DISPID_PROPERTYPUT});
+    DISPPARAMS putArgs = put.params();
+    Ref<IVector> w = makeVector(0, 0, 0);
+    ASSERT_EQ(w->Invoke(asArray, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &putArgs, nullptr,
+                        nullptr, nullptr),
+              S_OK);
+    EXPECT_COORDS(w, 1, 2, 3, 0.001);
+    VariantClear(&result);
+
+    Args other({object(w.get())});
+    DISPPARAMS otherArgs = other.params();
+    ASSERT_EQ(v->Invoke(idOf(v.get(), u"Equals"), IID_NULL, 0x409, DISPATCH_METHOD, &otherArgs,
+                        &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_BOOL);
+    EXPECT_EQ(result.boolVal, VARIANT_TRUE);
+
+    Ref<IRgbData> colour = create<IRgbData>(CLSID_RgbData);
+    Args red({integer(200)}, {DISPID_PROPERTYPUT});
+    DISPPARAMS redArgs = red.params();
+    DISPID redId = idOf(colour.get(), u"Red");
+    ASSERT_EQ(colour->Invoke(redId, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &redArgs, nullptr,
+                             nullptr, nullptr),
+              S_OK);
+    ASSERT_EQ(colour->Invoke(redId, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &noArgs, &result,
+                             nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_I2);
+    EXPECT_EQ(result.iVal, 200);
+    Args tooBig({integer(70000)}, {DISPID_PROPERTYPUT});
+    DISPPARAMS tooBigArgs = tooBig.params();
+    UINT argErr = 9;
+    EXPECT_EQ(colour->Invoke(redId, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &tooBigArgs, nullptr,
+                             nullptr, &argErr),
+              DISP_E_OVERFLOW);
+    EXPECT_EQ(argErr, 0u);
+}
+
+// An outer object that answers IUnknown itself and hands everything else to the
+// aggregated inner object.
+class Outer : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
+        if (IsEqualGUID(iid, IID_IUnknown)) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(iid, ppv) : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    IUnknown* inner = nullptr;
+    ULONG refs = 1;
+};
+
+TEST_F(Dispatch, CallsThroughTheInnerObjectOfAnAggregateReachItsOperations) {
+    Outer outer;
+    Ref<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(CLSID_Point, IID_IClassFactory, factory.putVoid()), S_OK);
+    ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)),
+              S_OK);
+    {
+        Ref<IDispatch> dispatch;
+        ASSERT_EQ(outer.QueryInterface(IID_IDispatch, dispatch.putVoid()), S_OK);
+        Args set({real(1), real(2), real(3)});
+        DISPPARAMS setArgs = set.params();
+        ASSERT_EQ(dispatch->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &setArgs, nullptr, nullptr,
+                                   nullptr),
+                  S_OK);
+        Args none;
+        DISPPARAMS noArgs = none.params();
+        VARIANT y;
+        VariantInit(&y);
+        ASSERT_EQ(dispatch->Invoke(2, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &noArgs, &y, nullptr,
+                                   nullptr),
+                  S_OK);
+        EXPECT_EQ(y.dblVal, 2.0);
+    }
+    outer.inner->Release();
+    EXPECT_EQ(outer.refs, 1u) << "every reference taken through the aggregate was given back";
+}
+
 // Before the library is registered, the loading code; after it, in the same
 // process, success. Run in a process of its own, where no holder is loaded yet.
 TEST(DispatchLoading, AnUnregisteredLibraryFailsUntilItIsRegistered) {
