@@ -134,6 +134,19 @@ STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
                               path))
                     return LoadTypeLib(orvik::toUtf16(path).value_or(u"").c_str(), pptlib);
         }
+        // A caller with no locale of its own (0, or the user's default) takes the
+        // library in whatever locale it is registered: a script asks in its locale,
+        // but a library registered for one locale serves every caller.
+        if (lcid == 0 || lcid == 0x400 || lcid == 0x800)
+            for (const std::string& locale :
+                 orvik::regSubkeyNamesOf(HKEY_CLASSES_ROOT, versionPath.c_str())) {
+                std::string path;
+                for (SYSKIND k : {SYS_WIN32, SYS_WIN64})
+                    if (getString(HKEY_CLASSES_ROOT,
+                                  versionPath + "\\" + locale + "\\" + platformKey(k), nullptr,
+                                  path))
+                        return LoadTypeLib(orvik::toUtf16(path).value_or(u"").c_str(), pptlib);
+            }
         return TYPE_E_LIBNOTREGISTERED;
     });
 }

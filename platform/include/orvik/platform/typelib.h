@@ -326,8 +326,9 @@ struct ITypeLib2 : public ITypeLib {
  * TYPE_E_ code, never a crash. */
 STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) ORVIK_NOEXCEPT;
 /* Loads the registered library of that identifier and version: the locale as
- * given, then its neutral sub-language, then 0. TYPE_E_LIBNOTREGISTERED when none
- * is registered. */
+ * given, then its neutral sub-language, then 0; a caller without a locale of its
+ * own (0, LOCALE_USER_DEFAULT 0x400, LOCALE_SYSTEM_DEFAULT 0x800) then takes any
+ * locale the library is registered for. TYPE_E_LIBNOTREGISTERED when none is. */
 STDAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
                       ITypeLib** pptlib) ORVIK_NOEXCEPT;
 /* Records the library (path, help directory) and its dual interfaces in the
