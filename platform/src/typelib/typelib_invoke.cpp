@@ -23,6 +23,7 @@
 
 #include <ffi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -40,15 +41,11 @@ ffi_type* variantElements[] = {&ffi_type_uint64, &ffi_type_uint64, &ffi_type_uin
 ffi_type ffiVariant = {0, 0, FFI_TYPE_STRUCT, variantElements};
 } // namespace
 
-// The prepared call of one function: its argument types, the object first.
-struct CallShape {
-    ffi_cif cif;
-    std::vector<ffi_type*> types;
-};
+struct CallPlan;
 
 struct CallShapes {
     std::mutex lock;
-    std::map<const Func*, std::unique_ptr<CallShape>> shapes;
+    std::map<const Func*, std::unique_ptr<CallPlan>> plans;
 };
 
 std::shared_ptr<CallShapes> makeCallShapes() {
@@ -66,6 +63,22 @@ struct ParamShape {
     bool isInterface = false;       // the value is an interface pointer
 };
 
+} // namespace
+
+// Everything a call of one function needs that does not depend on its arguments,
+// made on its first call: each parameter's shape, the return's, and the prepared
+// call description (the object first). The common shapes are called directly,
+// without the general call machinery.
+struct CallPlan {
+    enum Direct { None, Doubles, OneOut, ObjectInOneOut } direct = None;
+    std::vector<ParamShape> shapes;
+    ParamShape returned;
+    ffi_cif cif;
+    std::vector<ffi_type*> types;
+};
+
+namespace {
+
 class Invocation {
 public:
     Invocation(ITypeInfo* info, const Library& lib, const Type& type, PVOID instance,
@@ -73,8 +86,10 @@ public:
         : m_info(info), m_lib(lib), m_type(type), m_instance(instance), m_params(params),
           m_argErr(argErr) {}
     ~Invocation() {
-        for (VARIANT& v : m_temporaries)
-            VariantClear(&v);
+        for (size_t i = 0; i < m_usedTemporaries; ++i)
+            VariantClear(&m_inlineTemporaries[i]);
+        for (auto& v : m_moreTemporaries)
+            VariantClear(v.get());
         for (IUnknown* u : m_interfaces)
             if (u)
                 u->Release();
@@ -83,9 +98,36 @@ public:
     HRESULT run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* excepInfo);
 
 private:
+    HRESULT planFor(const Func& f, const CallPlan*& plan);
     HRESULT shapeOf(const TYPEDESC& t, ParamShape& out);
     HRESULT userDefined(HREFTYPE href, ParamShape& out, bool& isInterface);
-    HRESULT bindArguments(const Func& f, WORD flags, std::vector<VARIANTARG*>& bound);
+    // The argument of each parameter (null where omitted) and its index in rgvarg.
+    struct Bound {
+        VARIANTARG** args = nullptr;
+        UINT* rgIndex = nullptr;
+        size_t count = 0;
+        VARIANTARG* inlineArgs[16];
+        UINT inlineIndex[16];
+        std::vector<VARIANTARG*> moreArgs;
+        std::vector<UINT> moreIndex;
+        void assign(size_t n) {
+            count = n;
+            if (n <= 16) {
+                args = inlineArgs;
+                rgIndex = inlineIndex;
+            } else {
+                moreArgs.assign(n, nullptr);
+                moreIndex.assign(n, 0);
+                args = moreArgs.data();
+                rgIndex = moreIndex.data();
+            }
+            std::fill(args, args + n, nullptr);
+            std::fill(rgIndex, rgIndex + n, 0u);
+        }
+        size_t size() const { return count; }
+        VARIANTARG*& operator[](size_t i) { return args[i]; }
+    };
+    HRESULT bindArguments(const Func& f, WORD flags, Bound& bound);
     HRESULT convertIn(const ParamShape& shape, VARIANTARG* arg, UINT rgIndex, void*& slot);
     HRESULT convertOut(const ParamShape& shape, VARIANTARG* arg, UINT rgIndex, void*& slot);
     HRESULT defaultFor(const Param& p, const ParamShape& shape, void*& slot);
@@ -94,10 +136,26 @@ private:
             *m_argErr = rgIndex;
     }
     // Storage for a converted argument that lives until the call returns.
+    // Calls are frequent and small: cells come from a buffer inside the invocation,
+    // and from the heap only when a call has very many arguments.
     void* store(const void* value, size_t size) {
-        auto& cell = m_cells.emplace_back(new uint64_t[(size + 7) / 8 + 1]());
-        std::memcpy(cell.get(), value, size);
-        return cell.get();
+        size_t words = (size + 7) / 8;
+        uint64_t* cell = nullptr;
+        if (m_used + words <= kInlineWords) {
+            cell = m_inline + m_used;
+            m_used += words;
+        } else {
+            cell = m_cells.emplace_back(new uint64_t[words]()).get();
+        }
+        std::memcpy(cell, value, size);
+        return cell;
+    }
+    VARIANT& temporary() {
+        VARIANT* v = m_usedTemporaries < kInlineTemporaries
+                         ? &m_inlineTemporaries[m_usedTemporaries++]
+                         : m_moreTemporaries.emplace_back(new VARIANT).get();
+        VariantInit(v);
+        return *v;
     }
 
     ITypeInfo* m_info;
@@ -106,7 +164,12 @@ private:
     PVOID m_instance;
     DISPPARAMS* m_params;
     UINT* m_argErr;
-    std::deque<VARIANT> m_temporaries; // a deque: references to them stay valid
+    static constexpr size_t kInlineWords = 64, kInlineTemporaries = 8;
+    uint64_t m_inline[kInlineWords];
+    size_t m_used = 0;
+    VARIANT m_inlineTemporaries[kInlineTemporaries];
+    size_t m_usedTemporaries = 0;
+    std::vector<std::unique_ptr<VARIANT>> m_moreTemporaries; // stable addresses
     std::vector<IUnknown*> m_interfaces;
     std::vector<std::unique_ptr<uint64_t[]>> m_cells;
 };
@@ -173,6 +236,31 @@ size_t sizeOfValue(VARTYPE vt) {
         return 16;
     default:
         return 8;
+    }
+}
+
+// Whether a value of this type is a plain number: its bytes are the argument.
+bool isPlainNumber(VARTYPE vt) {
+    switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8:
+    case VT_R4:
+    case VT_R8:
+    case VT_BOOL:
+    case VT_CY:
+    case VT_DATE:
+    case VT_ERROR:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -265,12 +353,12 @@ HRESULT Invocation::shapeOf(const TYPEDESC& t, ParamShape& out) {
 // Arguments in parameter order (null where omitted): positional ones come last
 // first in rgvarg; named ones name their parameter, the put value by
 // DISPID_PROPERTYPUT. The retval parameter takes no argument.
-HRESULT Invocation::bindArguments(const Func& f, WORD flags, std::vector<VARIANTARG*>& bound) {
+HRESULT Invocation::bindArguments(const Func& f, WORD flags, Bound& bound) {
     size_t callable = f.params.size();
     if (callable && (f.params.back().flags & PARAMFLAG_FRETVAL))
         --callable;
-    bound.assign(callable, nullptr);
-    std::vector<UINT> indexOf(callable, 0); // each bound argument's index in rgvarg
+    bound.assign(callable);
+    UINT* indexOf = bound.rgIndex; // each bound argument's index in rgvarg
     UINT named = m_params->cNamedArgs, positional = m_params->cArgs - named;
     bool put = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
     for (UINT j = 0; j < named; ++j) {
@@ -316,8 +404,7 @@ HRESULT Invocation::bindArguments(const Func& f, WORD flags, std::vector<VARIANT
 }
 
 HRESULT Invocation::defaultFor(const Param& p, const ParamShape& shape, void*& slot) {
-    VARIANT& stored = m_temporaries.emplace_back();
-    VariantInit(&stored);
+    VARIANT& stored = temporary();
     if (!p.hasDefault) { // optional without a default: a missing VARIANT, or zero
         if (shape.vt == VT_VARIANT && shape.kind == ParamShape::Value) {
             stored.vt = VT_ERROR;
@@ -334,6 +421,14 @@ HRESULT Invocation::defaultFor(const Param& p, const ParamShape& shape, void*& s
     if (shape.isInterface || shape.kind == ParamShape::Pointer) {
         void* null = nullptr;
         slot = store(&null, sizeof null);
+        return S_OK;
+    }
+    if (d.vt == shape.vt && shape.vt == VT_R8) {
+        slot = store(&d.real, sizeof d.real);
+        return S_OK;
+    }
+    if (d.vt == shape.vt && isPlainNumber(shape.vt) && shape.vt != VT_R4) {
+        slot = store(&d.integer, sizeof d.integer); // little-endian: low bytes first
         return S_OK;
     }
     VARIANT given;
@@ -359,8 +454,13 @@ HRESULT Invocation::defaultFor(const Param& p, const ParamShape& shape, void*& s
 }
 
 HRESULT Invocation::convertIn(const ParamShape& shape, VARIANTARG* arg, UINT rgIndex, void*& slot) {
-    VARIANT& value = m_temporaries.emplace_back();
-    VariantInit(&value);
+    // The common case: a number already of the declared type needs no conversion.
+    if (shape.kind == ParamShape::Value && !shape.isInterface && arg->vt == shape.vt &&
+        isPlainNumber(shape.vt)) {
+        slot = &arg->llVal;
+        return S_OK;
+    }
+    VARIANT& value = temporary();
     HRESULT hr = VariantCopyInd(&value, arg); // by-reference arguments are read through
     if (FAILED(hr)) {
         fail(rgIndex);
@@ -429,30 +529,75 @@ HRESULT Invocation::convertOut(const ParamShape& shape, VARIANTARG* arg, UINT rg
     return DISP_E_TYPEMISMATCH;
 }
 
-HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* excepInfo) {
-    std::vector<VARIANTARG*> bound;
-    HRESULT hr = bindArguments(f, flags, bound);
-    if (FAILED(hr))
-        return hr;
+HRESULT Invocation::planFor(const Func& f, const CallPlan*& plan) {
+    // Published once, under the library's lock; read without it afterwards.
+    if ((plan = __atomic_load_n(&f.plan, __ATOMIC_ACQUIRE)))
+        return S_OK;
     FUNCDESC* desc = nullptr;
-    if (FAILED(hr = m_info->GetFuncDesc(UINT(&f - m_type.funcs.data()), &desc)))
+    HRESULT hr = m_info->GetFuncDesc(UINT(&f - m_type.funcs.data()), &desc);
+    if (FAILED(hr))
         return hr;
     struct DescHolder {
         ITypeInfo* info;
         FUNCDESC* desc;
         ~DescHolder() { info->ReleaseFuncDesc(desc); }
     } held{m_info, desc};
-
-    std::vector<ParamShape> shapes(f.params.size());
+    auto made = std::make_unique<CallPlan>();
+    made->shapes.resize(f.params.size());
     for (size_t i = 0; i < f.params.size(); ++i)
-        if (FAILED(hr = shapeOf(desc->lprgelemdescParam[i].tdesc, shapes[i])))
+        if (FAILED(hr = shapeOf(desc->lprgelemdescParam[i].tdesc, made->shapes[i])))
             return hr;
-    ParamShape returned;
-    if (FAILED(hr = shapeOf(desc->elemdescFunc.tdesc, returned)))
+    if (FAILED(hr = shapeOf(desc->elemdescFunc.tdesc, made->returned)))
         return hr;
+    made->types.push_back(&ffi_type_pointer);
+    for (const ParamShape& shape : made->shapes)
+        made->types.push_back(ffiTypeOf(shape));
+    if (ffi_prep_cif(&made->cif, FFI_DEFAULT_ABI, unsigned(made->types.size()),
+                     ffiTypeOf(made->returned), made->types.data()) != FFI_OK)
+        return DISP_E_BADVARTYPE;
+    if (made->returned.vt == VT_HRESULT) {
+        const auto& sh = made->shapes;
+        bool doubles = sh.size() <= 4;
+        for (const ParamShape& p : sh)
+            doubles = doubles && p.kind == ParamShape::Value && !p.isInterface && p.vt == VT_R8;
+        bool pointerLike0 = !sh.empty() && (sh[0].kind == ParamShape::Pointer || sh[0].isInterface);
+        if (doubles)
+            made->direct = CallPlan::Doubles;
+        else if (sh.size() == 1 && sh[0].kind == ParamShape::Pointer)
+            made->direct = CallPlan::OneOut;
+        else if (sh.size() == 2 && sh[0].isInterface && sh[0].kind == ParamShape::Value &&
+                 sh[1].kind == ParamShape::Pointer && pointerLike0)
+            made->direct = CallPlan::ObjectInOneOut;
+    }
+    std::lock_guard lock(m_lib.callShapes->lock);
+    std::unique_ptr<CallPlan>& kept = m_lib.callShapes->plans[&f];
+    if (!kept) {
+        kept = std::move(made);
+        __atomic_store_n(&f.plan, kept.get(), __ATOMIC_RELEASE);
+    }
+    plan = kept.get();
+    return S_OK;
+}
+
+HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* excepInfo) {
+    Bound bound;
+    HRESULT hr = bindArguments(f, flags, bound);
+    if (FAILED(hr))
+        return hr;
+    const CallPlan* plan = nullptr;
+    if (FAILED(hr = planFor(f, plan)))
+        return hr;
+    const std::vector<ParamShape>& shapes = plan->shapes;
+    const ParamShape& returned = plan->returned;
 
     // The arguments: the object, then one slot per parameter.
-    std::vector<void*> values(f.params.size() + 1);
+    void* inlineValues[17];
+    std::vector<void*> moreValues;
+    void** values = inlineValues;
+    if (f.params.size() + 1 > 17) {
+        moreValues.resize(f.params.size() + 1);
+        values = moreValues.data();
+    }
     values[0] = &m_instance;
     VARIANT retval;
     VariantInit(&retval);
@@ -477,26 +622,48 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
         values[i + 1] = slot;
     }
 
-    CallShape* shape = nullptr;
-    {
-        std::lock_guard lock(m_lib.callShapes->lock);
-        std::unique_ptr<CallShape>& known = m_lib.callShapes->shapes[&f];
-        if (!known) {
-            auto made = std::make_unique<CallShape>();
-            made->types.push_back(&ffi_type_pointer);
-            for (const ParamShape& s : shapes)
-                made->types.push_back(ffiTypeOf(s));
-            if (ffi_prep_cif(&made->cif, FFI_DEFAULT_ABI, unsigned(made->types.size()),
-                             ffiTypeOf(returned), made->types.data()) != FFI_OK)
-                return DISP_E_BADVARTYPE;
-            known = std::move(made);
-        }
-        shape = known.get();
-    }
     void** table = *static_cast<void***>(m_instance);
-    auto entry = reinterpret_cast<void (*)()>(table[f.slot]);
+    void* entry = table[f.slot];
     ffi_arg answer = 0;
-    ffi_call(&shape->cif, entry, &answer, values.data());
+    switch (plan->direct) {
+    case CallPlan::Doubles: { // up to four doubles in, a result code out
+        auto d = [&](size_t i) { return *static_cast<double*>(values[i + 1]); };
+        switch (f.params.size()) {
+        case 0:
+            answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*)>(entry)(m_instance));
+            break;
+        case 1:
+            answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, double)>(entry)(m_instance, d(0)));
+            break;
+        case 2:
+            answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, double, double)>(entry)(
+                m_instance, d(0), d(1)));
+            break;
+        case 3:
+            answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, double, double, double)>(entry)(
+                m_instance, d(0), d(1), d(2)));
+            break;
+        default:
+            answer = ffi_arg(
+                reinterpret_cast<HRESULT (*)(void*, double, double, double, double)>(entry)(
+                    m_instance, d(0), d(1), d(2), d(3)));
+            break;
+        }
+        break;
+    }
+    case CallPlan::OneOut: // a pointer out, nothing else
+        answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, void*)>(entry)(
+            m_instance, *static_cast<void**>(values[1])));
+        break;
+    case CallPlan::ObjectInOneOut: // an interface pointer in, a pointer out
+        answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, void*, void*)>(entry)(
+            m_instance, *static_cast<void**>(values[1]), *static_cast<void**>(values[2])));
+        break;
+    case CallPlan::None:
+        ffi_call(const_cast<ffi_cif*>(&plan->cif), reinterpret_cast<void (*)()>(entry), &answer,
+                 values);
+        break;
+    }
     HRESULT called = returned.vt == VT_HRESULT ? HRESULT(int32_t(answer)) : S_OK;
 
     if (FAILED(called)) {

@@ -62,6 +62,9 @@ struct Func {
     std::u16string entryName; // a module function's entry point, by name
     WORD entryOrdinal = 0;    // or by ordinal (entryName empty)
     CustData custData;
+    /// How a late-bound call of it is made: prepared on its first call, owned by the
+    /// library's CallShapes, read and published with atomic loads and stores.
+    mutable struct CallPlan* plan = nullptr;
 };
 
 /// A variable: a field of a record or union (at oInst), a constant of an enumeration
@@ -107,6 +110,7 @@ struct Type {
 /// The prepared call descriptions of a library's functions, made on their first
 /// late-bound call (typelib_invoke.cpp).
 struct CallShapes;
+struct CallPlan;
 std::shared_ptr<CallShapes> makeCallShapes();
 
 /// A type of another library that a reference handle names.
