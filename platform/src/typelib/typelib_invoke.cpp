@@ -70,7 +70,14 @@ struct ParamShape {
 // call description (the object first). The common shapes are called directly,
 // without the general call machinery.
 struct CallPlan {
-    enum Direct { None, Doubles, OneOut, ObjectInOneOut } direct = None;
+    // Registers: on x86-64 outside Windows, integer-class arguments (pointers and
+    // integers) and doubles travel in two separate register files, each in order, so
+    // a function whose arguments all fit in registers can be called through one
+    // fixed signature with the two kinds gathered apart. Anything else (floats,
+    // variants by value, too many arguments) goes through libffi.
+    enum Direct { None, Registers } direct = None;
+    enum class Pass : uint8_t { Integer, Double };
+    std::vector<Pass> pass; // for Registers: how each parameter travels
     std::vector<ParamShape> shapes;
     ParamShape returned;
     ffi_cif cif;
@@ -261,6 +268,36 @@ bool isPlainNumber(VARTYPE vt) {
         return true;
     default:
         return false;
+    }
+}
+
+// Integer registers left after the object's, and double registers.
+constexpr size_t kRegisterIntegers = 5, kRegisterDoubles = 8;
+
+// An integer-class argument as a full register: narrow integers extended as the
+// platform's calling convention expects of a caller.
+uint64_t widened(const ParamShape& shape, const void* cell) {
+    if (shape.kind == ParamShape::Pointer || shape.isInterface)
+        return uint64_t(*static_cast<void* const*>(cell));
+    switch (shape.vt) {
+    case VT_I1:
+        return uint64_t(int64_t(*static_cast<const int8_t*>(cell)));
+    case VT_UI1:
+        return *static_cast<const uint8_t*>(cell);
+    case VT_I2:
+    case VT_BOOL:
+        return uint64_t(int64_t(*static_cast<const int16_t*>(cell)));
+    case VT_UI2:
+        return *static_cast<const uint16_t*>(cell);
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR:
+        return uint64_t(int64_t(*static_cast<const int32_t*>(cell)));
+    case VT_UI4:
+    case VT_UINT:
+        return *static_cast<const uint32_t*>(cell);
+    default:
+        return *static_cast<const uint64_t*>(cell);
     }
 }
 
@@ -556,18 +593,20 @@ HRESULT Invocation::planFor(const Func& f, const CallPlan*& plan) {
                      ffiTypeOf(made->returned), made->types.data()) != FFI_OK)
         return DISP_E_BADVARTYPE;
     if (made->returned.vt == VT_HRESULT) {
-        const auto& sh = made->shapes;
-        bool doubles = sh.size() <= 4;
-        for (const ParamShape& p : sh)
-            doubles = doubles && p.kind == ParamShape::Value && !p.isInterface && p.vt == VT_R8;
-        bool pointerLike0 = !sh.empty() && (sh[0].kind == ParamShape::Pointer || sh[0].isInterface);
-        if (doubles)
-            made->direct = CallPlan::Doubles;
-        else if (sh.size() == 1 && sh[0].kind == ParamShape::Pointer)
-            made->direct = CallPlan::OneOut;
-        else if (sh.size() == 2 && sh[0].isInterface && sh[0].kind == ParamShape::Value &&
-                 sh[1].kind == ParamShape::Pointer && pointerLike0)
-            made->direct = CallPlan::ObjectInOneOut;
+        size_t integers = 0, doubles = 0;
+        bool fits = true;
+        for (const ParamShape& p : made->shapes) {
+            bool isDouble =
+                p.kind == ParamShape::Value && !p.isInterface && (p.vt == VT_R8 || p.vt == VT_DATE);
+            bool isInteger = p.kind == ParamShape::Pointer || p.isInterface ||
+                             (isPlainNumber(p.vt) && p.vt != VT_R4 && !isDouble) ||
+                             p.vt == VT_BSTR || (p.vt & VT_ARRAY);
+            fits = fits && (isDouble || isInteger);
+            made->pass.push_back(isDouble ? CallPlan::Pass::Double : CallPlan::Pass::Integer);
+            (isDouble ? doubles : integers) += 1;
+        }
+        if (fits && integers <= kRegisterIntegers && doubles <= kRegisterDoubles)
+            made->direct = CallPlan::Registers;
     }
     std::lock_guard lock(m_lib.callShapes->lock);
     std::unique_ptr<CallPlan>& kept = m_lib.callShapes->plans[&f];
@@ -626,39 +665,27 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
     void* entry = table[f.slot];
     ffi_arg answer = 0;
     switch (plan->direct) {
-    case CallPlan::Doubles: { // up to four doubles in, a result code out
-        auto d = [&](size_t i) { return *static_cast<double*>(values[i + 1]); };
-        switch (f.params.size()) {
-        case 0:
-            answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*)>(entry)(m_instance));
-            break;
-        case 1:
-            answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, double)>(entry)(m_instance, d(0)));
-            break;
-        case 2:
-            answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, double, double)>(entry)(
-                m_instance, d(0), d(1)));
-            break;
-        case 3:
-            answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, double, double, double)>(entry)(
-                m_instance, d(0), d(1), d(2)));
-            break;
-        default:
-            answer = ffi_arg(
-                reinterpret_cast<HRESULT (*)(void*, double, double, double, double)>(entry)(
-                    m_instance, d(0), d(1), d(2), d(3)));
-            break;
+#if defined(__x86_64__) && !defined(_WIN32)
+    case CallPlan::Registers: {
+        uint64_t ints[kRegisterIntegers] = {};
+        double reals[kRegisterDoubles] = {};
+        size_t ni = 0, nd = 0;
+        for (size_t i = 0; i < plan->pass.size(); ++i) {
+            if (plan->pass[i] == CallPlan::Pass::Double)
+                reals[nd++] = *static_cast<double*>(values[i + 1]);
+            else
+                ints[ni++] = widened(plan->shapes[i], values[i + 1]);
         }
+        using Entry = HRESULT (*)(void*, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, double,
+                                  double, double, double, double, double, double, double);
+        answer = ffi_arg(int64_t(reinterpret_cast<Entry>(entry)(
+            m_instance, ints[0], ints[1], ints[2], ints[3], ints[4], reals[0], reals[1], reals[2],
+            reals[3], reals[4], reals[5], reals[6], reals[7])));
         break;
     }
-    case CallPlan::OneOut: // a pointer out, nothing else
-        answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, void*)>(entry)(
-            m_instance, *static_cast<void**>(values[1])));
-        break;
-    case CallPlan::ObjectInOneOut: // an interface pointer in, a pointer out
-        answer = ffi_arg(reinterpret_cast<HRESULT (*)(void*, void*, void*)>(entry)(
-            m_instance, *static_cast<void**>(values[1]), *static_cast<void**>(values[2])));
-        break;
+#else
+    case CallPlan::Registers:
+#endif
     case CallPlan::None:
         ffi_call(const_cast<ffi_cif*>(&plan->cif), reinterpret_cast<void (*)()>(entry), &answer,
                  values);
