@@ -319,8 +319,8 @@ TEST_F(Dispatch, ArraysBooleansAndShortsConvertBothWays) {
     Args put({result}, {DISPID_PROPERTYPUT});
     DISPPARAMS putArgs = put.params();
     Ref<IVector> w = makeVector(0, 0, 0);
-    ASSERT_EQ(w->Invoke(asArray, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &putArgs, nullptr,
-                        nullptr, nullptr),
+    ASSERT_EQ(w->Invoke(asArray, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &putArgs, nullptr, nullptr,
+                        nullptr),
               S_OK);
     EXPECT_COORDS(w, 1, 2, 3, 0.001);
     VariantClear(&result);
