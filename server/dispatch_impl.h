@@ -62,7 +62,7 @@ private:
     WORD m_wMajor;
     WORD m_wMinor;
     ITypeInfo* m_pInfo = nullptr;
-    LONG m_dwRef = 0;
+    [[maybe_unused]] LONG m_dwRef = 0; // part of the record; nothing changes it
     stringdispid* m_pMap = nullptr;
     int m_nCount = 0;
 };
