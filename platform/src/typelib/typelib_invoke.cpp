@@ -246,31 +246,6 @@ size_t sizeOfValue(VARTYPE vt) {
     }
 }
 
-// Whether a value of this type is a plain number: its bytes are the argument.
-bool isPlainNumber(VARTYPE vt) {
-    switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8:
-    case VT_R4:
-    case VT_R8:
-    case VT_BOOL:
-    case VT_CY:
-    case VT_DATE:
-    case VT_ERROR:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Integer registers left after the object's, and double registers.
 constexpr size_t kRegisterIntegers = 5, kRegisterDoubles = 8;
 

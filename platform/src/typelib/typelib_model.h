@@ -32,6 +32,32 @@ struct DefaultValue {
     std::u16string text;
 };
 
+/// An integer type a default kept in a record may have.
+inline bool isIntegerType(VARTYPE vt) {
+    switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_BOOL:
+    case VT_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+/// A number whose bytes are its value: the integers, the 64-bit ones, the reals,
+/// currency and dates.
+inline bool isPlainNumber(VARTYPE vt) {
+    return isIntegerType(vt) || vt == VT_I8 || vt == VT_UI8 || vt == VT_R4 || vt == VT_R8 ||
+           vt == VT_CY || vt == VT_DATE;
+}
+
 /// Custom data: values a library attaches to itself, a type or a member by GUID.
 struct CustDatum {
     GUID guid{};

@@ -341,24 +341,6 @@ private:
         return d;
     }
 
-    static bool isIntegerType(VARTYPE vt) {
-        switch (vt) {
-        case VT_I1:
-        case VT_UI1:
-        case VT_I2:
-        case VT_UI2:
-        case VT_I4:
-        case VT_UI4:
-        case VT_INT:
-        case VT_UINT:
-        case VT_BOOL:
-        case VT_ERROR:
-            return true;
-        default:
-            return false;
-        }
-    }
-
     // The custom data whose first entry is at offset of the directory segment.
     CustData custDataAt(int32_t offset) {
         CustData data;
