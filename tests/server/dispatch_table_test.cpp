@@ -12,6 +12,7 @@
 #include "tests/support/class_cases.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/registry_fixture.h"
+#include "tests/support/variant_args.h"
 
 #include <gtest/gtest.h>
 
@@ -183,27 +184,6 @@ struct Arguments {
 Arguments* g_args = nullptr;
 enum ArgumentObject { kPoint, kVector, kMatrix, kAxis, kPlane };
 
-VARIANT real(double d) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_R8;
-    v.dblVal = d;
-    return v;
-}
-VARIANT integer(LONG l) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = l;
-    return v;
-}
-VARIANT shortValue(SHORT s) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I2;
-    v.iVal = s;
-    return v;
-}
 VARIANT array(ULONG count) {
     VARIANT v;
     VariantInit(&v);
@@ -215,7 +195,7 @@ VARIANT array(ULONG count) {
     }
     return v;
 }
-VARIANT object(ArgumentObject which) {
+VARIANT objectArgument(ArgumentObject which) {
     IDispatch* d = nullptr;
     switch (which) {
     case kPoint:
@@ -234,11 +214,7 @@ VARIANT object(ArgumentObject which) {
         d = g_args->plane.get();
         break;
     }
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_DISPATCH;
-    v.pdispVal = d; // borrowed: the rows' variants are never cleared as owners
-    return v;
+    return object(d); // borrowed: the rows' variants are never cleared as owners
 }
 
 std::vector<Row> allRows() {
@@ -251,23 +227,23 @@ std::vector<Row> allRows() {
         {"IPoint.Z", INVOKE_PROPERTYPUT, early(&IPoint::put_Z), {real(1.25)}},
         {"IPoint.Error", INVOKE_PROPERTYGET, early(&IPoint::get_Error), {}},
         {"IPoint.Error", INVOKE_PROPERTYPUT, early(&IPoint::put_Error), {real(1.25)}},
-        {"IPoint.CopyFrom", INVOKE_FUNC, early(&IPoint::CopyFrom), {object(kPoint)}},
+        {"IPoint.CopyFrom", INVOKE_FUNC, early(&IPoint::CopyFrom), {objectArgument(kPoint)}},
         {"IPoint.Set",
          INVOKE_FUNC,
          early(&IPoint::Set),
          {real(1.25), real(2.0), real(2.75), real(3.5)}},
-        {"IPoint.Add", INVOKE_FUNC, early(&IPoint::Add), {object(kVector)}},
-        {"IPoint.SetAdd", INVOKE_FUNC, early(&IPoint::SetAdd), {object(kVector)}},
-        {"IPoint.Sub", INVOKE_FUNC, early(&IPoint::Sub), {object(kVector)}},
-        {"IPoint.SetSub", INVOKE_FUNC, early(&IPoint::SetSub), {object(kVector)}},
-        {"IPoint.Transform", INVOKE_FUNC, early(&IPoint::Transform), {object(kMatrix)}},
+        {"IPoint.Add", INVOKE_FUNC, early(&IPoint::Add), {objectArgument(kVector)}},
+        {"IPoint.SetAdd", INVOKE_FUNC, early(&IPoint::SetAdd), {objectArgument(kVector)}},
+        {"IPoint.Sub", INVOKE_FUNC, early(&IPoint::Sub), {objectArgument(kVector)}},
+        {"IPoint.SetSub", INVOKE_FUNC, early(&IPoint::SetSub), {objectArgument(kVector)}},
+        {"IPoint.Transform", INVOKE_FUNC, early(&IPoint::Transform), {objectArgument(kMatrix)}},
         {"IPoint.AsArray", INVOKE_PROPERTYGET, early(&IPoint::get_AsArray), {}},
         {"IPoint.AsArray", INVOKE_PROPERTYPUT, early(&IPoint::put_AsArray), {array(3)}},
         {"IPoint.Clone", INVOKE_FUNC, early(&IPoint::Clone), {}},
         {"IPoint.Get", INVOKE_FUNC, early(&IPoint::Get), {}},
         {"IPoint.ToVector", INVOKE_FUNC, early(&IPoint::ToVector), {}},
-        {"IPoint.Diff", INVOKE_FUNC, early(&IPoint::Diff), {object(kPoint)}},
-        {"IPoint.Apply", INVOKE_FUNC, early(&IPoint::Apply), {object(kMatrix)}},
+        {"IPoint.Diff", INVOKE_FUNC, early(&IPoint::Diff), {objectArgument(kPoint)}},
+        {"IPoint.Apply", INVOKE_FUNC, early(&IPoint::Apply), {objectArgument(kMatrix)}},
         {"IVector.X", INVOKE_PROPERTYGET, early(&IVector::get_X), {}},
         {"IVector.X", INVOKE_PROPERTYPUT, early(&IVector::put_X), {real(1.25)}},
         {"IVector.Y", INVOKE_PROPERTYGET, early(&IVector::get_Y), {}},
@@ -276,15 +252,15 @@ std::vector<Row> allRows() {
         {"IVector.Z", INVOKE_PROPERTYPUT, early(&IVector::put_Z), {real(1.25)}},
         {"IVector.Error", INVOKE_PROPERTYGET, early(&IVector::get_Error), {}},
         {"IVector.Error", INVOKE_PROPERTYPUT, early(&IVector::put_Error), {real(1.25)}},
-        {"IVector.CopyFrom", INVOKE_FUNC, early(&IVector::CopyFrom), {object(kVector)}},
+        {"IVector.CopyFrom", INVOKE_FUNC, early(&IVector::CopyFrom), {objectArgument(kVector)}},
         {"IVector.Set",
          INVOKE_FUNC,
          early(&IVector::Set),
          {real(1.25), real(2.0), real(2.75), real(3.5)}},
-        {"IVector.Add", INVOKE_FUNC, early(&IVector::Add), {object(kVector)}},
-        {"IVector.SetAdd", INVOKE_FUNC, early(&IVector::SetAdd), {object(kVector)}},
-        {"IVector.Sub", INVOKE_FUNC, early(&IVector::Sub), {object(kVector)}},
-        {"IVector.SetSub", INVOKE_FUNC, early(&IVector::SetSub), {object(kVector)}},
+        {"IVector.Add", INVOKE_FUNC, early(&IVector::Add), {objectArgument(kVector)}},
+        {"IVector.SetAdd", INVOKE_FUNC, early(&IVector::SetAdd), {objectArgument(kVector)}},
+        {"IVector.Sub", INVOKE_FUNC, early(&IVector::Sub), {objectArgument(kVector)}},
+        {"IVector.SetSub", INVOKE_FUNC, early(&IVector::SetSub), {objectArgument(kVector)}},
         {"IVector.AsArray", INVOKE_PROPERTYGET, early(&IVector::get_AsArray), {}},
         {"IVector.AsArray", INVOKE_PROPERTYPUT, early(&IVector::put_AsArray), {array(3)}},
         {"IVector.Clone", INVOKE_FUNC, early(&IVector::Clone), {}},
@@ -296,16 +272,19 @@ std::vector<Row> allRows() {
         {"IVector.SetDiv", INVOKE_FUNC, early(&IVector::SetDiv), {real(1.25)}},
         {"IVector.Negate", INVOKE_FUNC, early(&IVector::Negate), {}},
         {"IVector.SetNegate", INVOKE_FUNC, early(&IVector::SetNegate), {}},
-        {"IVector.DotProduct", INVOKE_FUNC, early(&IVector::DotProduct), {object(kVector)}},
-        {"IVector.CrossProduct", INVOKE_FUNC, early(&IVector::CrossProduct), {object(kVector)}},
+        {"IVector.DotProduct", INVOKE_FUNC, early(&IVector::DotProduct), {objectArgument(kVector)}},
+        {"IVector.CrossProduct",
+         INVOKE_FUNC,
+         early(&IVector::CrossProduct),
+         {objectArgument(kVector)}},
         {"IVector.Length", INVOKE_PROPERTYGET, early(&IVector::get_Length), {}},
-        {"IVector.Angle", INVOKE_FUNC, early(&IVector::Angle), {object(kVector)}},
-        {"IVector.Cosine", INVOKE_FUNC, early(&IVector::Cosine), {object(kVector)}},
-        {"IVector.Distance", INVOKE_FUNC, early(&IVector::Distance), {object(kVector)}},
+        {"IVector.Angle", INVOKE_FUNC, early(&IVector::Angle), {objectArgument(kVector)}},
+        {"IVector.Cosine", INVOKE_FUNC, early(&IVector::Cosine), {objectArgument(kVector)}},
+        {"IVector.Distance", INVOKE_FUNC, early(&IVector::Distance), {objectArgument(kVector)}},
         {"IVector.SetNormalize", INVOKE_FUNC, early(&IVector::SetNormalize), {}},
         {"IVector.Axes", INVOKE_FUNC, early(&IVector::Axes), {}},
-        {"IVector.Equals", INVOKE_FUNC, early(&IVector::Equals), {object(kVector)}},
-        {"IVector.Apply", INVOKE_FUNC, early(&IVector::Apply), {object(kMatrix)}},
+        {"IVector.Equals", INVOKE_FUNC, early(&IVector::Equals), {objectArgument(kVector)}},
+        {"IVector.Apply", INVOKE_FUNC, early(&IVector::Apply), {objectArgument(kMatrix)}},
         {"IMatrix.AsArray2D", INVOKE_PROPERTYGET, early(&IMatrix::get_AsArray2D), {}},
         {"IMatrix.AsArray2D", INVOKE_PROPERTYPUT, early(&IMatrix::put_AsArray2D), {array(12)}},
         {"IMatrix.AsArray1D", INVOKE_PROPERTYGET, early(&IMatrix::get_AsArray1D), {}},
@@ -313,15 +292,16 @@ std::vector<Row> allRows() {
         {"IMatrix.SetPv",
          INVOKE_FUNC,
          early(&IMatrix::SetPv),
-         {object(kPoint), object(kVector), object(kVector), object(kVector), real(1.25)}},
+         {objectArgument(kPoint), objectArgument(kVector), objectArgument(kVector),
+          objectArgument(kVector), real(1.25)}},
         {"IMatrix.SetTranslation",
          INVOKE_FUNC,
          early(&IMatrix::SetTranslation),
-         {object(kVector), real(1.25)}},
+         {objectArgument(kVector), real(1.25)}},
         {"IMatrix.SetRotation",
          INVOKE_FUNC,
          early(&IMatrix::SetRotation),
-         {real(1.25), object(kVector), object(kPoint), real(2.0)}},
+         {real(1.25), objectArgument(kVector), objectArgument(kPoint), real(2.0)}},
         {"IMatrix.Element",
          INVOKE_PROPERTYGET,
          early(&IMatrix::get_Element),
@@ -330,16 +310,16 @@ std::vector<Row> allRows() {
          INVOKE_PROPERTYPUT,
          early(&IMatrix::put_Element),
          {integer(1), integer(1), real(1.25)}},
-        {"IMatrix.SetMul", INVOKE_FUNC, early(&IMatrix::SetMul), {object(kMatrix)}},
-        {"IMatrix.SetAdd", INVOKE_FUNC, early(&IMatrix::SetAdd), {object(kMatrix)}},
-        {"IMatrix.SetSub", INVOKE_FUNC, early(&IMatrix::SetSub), {object(kMatrix)}},
-        {"IMatrix.Mul", INVOKE_FUNC, early(&IMatrix::Mul), {object(kMatrix)}},
-        {"IMatrix.Add", INVOKE_FUNC, early(&IMatrix::Add), {object(kMatrix)}},
-        {"IMatrix.Sub", INVOKE_FUNC, early(&IMatrix::Sub), {object(kMatrix)}},
+        {"IMatrix.SetMul", INVOKE_FUNC, early(&IMatrix::SetMul), {objectArgument(kMatrix)}},
+        {"IMatrix.SetAdd", INVOKE_FUNC, early(&IMatrix::SetAdd), {objectArgument(kMatrix)}},
+        {"IMatrix.SetSub", INVOKE_FUNC, early(&IMatrix::SetSub), {objectArgument(kMatrix)}},
+        {"IMatrix.Mul", INVOKE_FUNC, early(&IMatrix::Mul), {objectArgument(kMatrix)}},
+        {"IMatrix.Add", INVOKE_FUNC, early(&IMatrix::Add), {objectArgument(kMatrix)}},
+        {"IMatrix.Sub", INVOKE_FUNC, early(&IMatrix::Sub), {objectArgument(kMatrix)}},
         {"IMatrix.SetNegate", INVOKE_FUNC, early(&IMatrix::SetNegate), {}},
         {"IMatrix.Negate", INVOKE_FUNC, early(&IMatrix::Negate), {}},
         {"IMatrix.Clone", INVOKE_FUNC, early(&IMatrix::Clone), {}},
-        {"IMatrix.Equals", INVOKE_FUNC, early(&IMatrix::Equals), {object(kMatrix)}},
+        {"IMatrix.Equals", INVOKE_FUNC, early(&IMatrix::Equals), {objectArgument(kMatrix)}},
         {"IMatrix.Transpose", INVOKE_FUNC, early(&IMatrix::Transpose), {}},
         {"IMatrix.Inverse", INVOKE_FUNC, early(&IMatrix::Inverse), {}},
         {"IMatrix.SetNormalize", INVOKE_FUNC, early(&IMatrix::SetNormalize), {}},
@@ -350,7 +330,7 @@ std::vector<Row> allRows() {
         {"IMatrix.SetMoveByVector",
          INVOKE_FUNC,
          early(&IMatrix::SetMoveByVector),
-         {object(kVector)}},
+         {objectArgument(kVector)}},
         {"IMatrix.SetScale",
          INVOKE_FUNC,
          early(&IMatrix::SetScale),
@@ -364,26 +344,41 @@ std::vector<Row> allRows() {
         {"IMatrix.SetAxialRot",
          INVOKE_FUNC,
          early(&IMatrix::SetAxialRot),
-         {object(kVector), real(1.25)}},
+         {objectArgument(kVector), real(1.25)}},
         {"IMatrix.XVect", INVOKE_PROPERTYGET, early(&IMatrix::get_XVect), {}},
-        {"IMatrix.XVect", INVOKE_PROPERTYPUT, early(&IMatrix::put_XVect), {object(kVector)}},
+        {"IMatrix.XVect",
+         INVOKE_PROPERTYPUT,
+         early(&IMatrix::put_XVect),
+         {objectArgument(kVector)}},
         {"IMatrix.YVect", INVOKE_PROPERTYGET, early(&IMatrix::get_YVect), {}},
-        {"IMatrix.YVect", INVOKE_PROPERTYPUT, early(&IMatrix::put_YVect), {object(kVector)}},
+        {"IMatrix.YVect",
+         INVOKE_PROPERTYPUT,
+         early(&IMatrix::put_YVect),
+         {objectArgument(kVector)}},
         {"IMatrix.ZVect", INVOKE_PROPERTYGET, early(&IMatrix::get_ZVect), {}},
-        {"IMatrix.ZVect", INVOKE_PROPERTYPUT, early(&IMatrix::put_ZVect), {object(kVector)}},
+        {"IMatrix.ZVect",
+         INVOKE_PROPERTYPUT,
+         early(&IMatrix::put_ZVect),
+         {objectArgument(kVector)}},
         {"IMatrix.Origin", INVOKE_PROPERTYGET, early(&IMatrix::get_Origin), {}},
-        {"IMatrix.Origin", INVOKE_PROPERTYPUT, early(&IMatrix::put_Origin), {object(kPoint)}},
+        {"IMatrix.Origin",
+         INVOKE_PROPERTYPUT,
+         early(&IMatrix::put_Origin),
+         {objectArgument(kPoint)}},
         {"IMatrix.Determinant", INVOKE_PROPERTYGET, early(&IMatrix::get_Determinant), {}},
         {"IAxis.Origin", INVOKE_PROPERTYGET, early(&IAxis::get_Origin), {}},
-        {"IAxis.Origin", INVOKE_PROPERTYPUT, early(&IAxis::put_Origin), {object(kPoint)}},
+        {"IAxis.Origin", INVOKE_PROPERTYPUT, early(&IAxis::put_Origin), {objectArgument(kPoint)}},
         {"IAxis.Vector", INVOKE_PROPERTYGET, early(&IAxis::get_Vector), {}},
-        {"IAxis.Vector", INVOKE_PROPERTYPUT, early(&IAxis::put_Vector), {object(kVector)}},
+        {"IAxis.Vector", INVOKE_PROPERTYPUT, early(&IAxis::put_Vector), {objectArgument(kVector)}},
         {"IAxis.Clone", INVOKE_FUNC, early(&IAxis::Clone), {}},
-        {"IAxis.Set", INVOKE_FUNC, early(&IAxis::Set), {object(kPoint), object(kVector)}},
+        {"IAxis.Set",
+         INVOKE_FUNC,
+         early(&IAxis::Set),
+         {objectArgument(kPoint), objectArgument(kVector)}},
         {"IAxis.SetTwoPoints",
          INVOKE_FUNC,
          early(&IAxis::SetTwoPoints),
-         {object(kPoint), object(kPoint)}},
+         {objectArgument(kPoint), objectArgument(kPoint)}},
         {"IAxis.SetMul", INVOKE_FUNC, early(&IAxis::SetMul), {real(1.25)}},
         {"IAxis.SetDiv", INVOKE_FUNC, early(&IAxis::SetDiv), {real(1.25)}},
         {"IAxis.Mul", INVOKE_FUNC, early(&IAxis::Mul), {real(1.25)}},
@@ -446,7 +441,7 @@ std::vector<Row> allRows() {
         {"IAreaProperties.Barycenter",
          INVOKE_PROPERTYPUT,
          early(&IAreaProperties::put_Barycenter),
-         {object(kPoint)}},
+         {objectArgument(kPoint)}},
         {"IAreaProperties.XXInertiaMoment",
          INVOKE_PROPERTYGET,
          early(&IAreaProperties::get_XXInertiaMoment),
@@ -554,7 +549,7 @@ std::vector<Row> allRows() {
         {"IMassProperties.Barycenter",
          INVOKE_PROPERTYPUT,
          early(&IMassProperties::put_Barycenter),
-         {object(kPoint)}},
+         {objectArgument(kPoint)}},
         {"IMassProperties.XXInertiaMoment",
          INVOKE_PROPERTYGET,
          early(&IMassProperties::get_XXInertiaMoment),
@@ -609,17 +604,17 @@ std::vector<Row> allRows() {
         {"IAngle.AngleSize", INVOKE_PROPERTYPUT, early(&IAngle::put_AngleSize), {real(1.25)}},
         {"IPlane.Error", INVOKE_PROPERTYGET, early(&IPlane::get_Error), {}},
         {"IPlane.Error", INVOKE_PROPERTYPUT, early(&IPlane::put_Error), {real(1.25)}},
-        {"IPlane.CopyFrom", INVOKE_FUNC, early(&IPlane::CopyFrom), {object(kPlane)}},
+        {"IPlane.CopyFrom", INVOKE_FUNC, early(&IPlane::CopyFrom), {objectArgument(kPlane)}},
         {"IPlane.Set",
          INVOKE_FUNC,
          early(&IPlane::Set),
          {real(1.25), real(2.0), real(2.75), real(3.5), real(4.25)}},
-        {"IPlane.Transform", INVOKE_FUNC, early(&IPlane::Transform), {object(kMatrix)}},
+        {"IPlane.Transform", INVOKE_FUNC, early(&IPlane::Transform), {objectArgument(kMatrix)}},
         {"IPlane.AsArray", INVOKE_PROPERTYGET, early(&IPlane::get_AsArray), {}},
         {"IPlane.AsArray", INVOKE_PROPERTYPUT, early(&IPlane::put_AsArray), {array(4)}},
         {"IPlane.Clone", INVOKE_FUNC, early(&IPlane::Clone), {}},
         {"IPlane.Get", INVOKE_FUNC, early(&IPlane::Get), {}},
-        {"IPlane.Apply", INVOKE_FUNC, early(&IPlane::Apply), {object(kMatrix)}},
+        {"IPlane.Apply", INVOKE_FUNC, early(&IPlane::Apply), {objectArgument(kMatrix)}},
         {"IOption.Value", INVOKE_PROPERTYGET, early(&IOption::get_Value), {}},
         {"IOption.Value", INVOKE_PROPERTYPUT, early(&IOption::put_Value), {integer(1)}},
         {"IRgbData.Red", INVOKE_PROPERTYGET, early(&IRgbData::get_Red), {}},

@@ -4,6 +4,7 @@
 #include "server/dispatch_impl.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/registry_fixture.h"
+#include "tests/support/variant_args.h"
 
 #include <gtest/gtest.h>
 
@@ -54,34 +55,6 @@ struct Args {
     }
 };
 
-VARIANT real(double d) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_R8;
-    v.dblVal = d;
-    return v;
-}
-VARIANT integer(LONG l) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = l;
-    return v;
-}
-VARIANT omitted() {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
-    return v;
-}
-VARIANT object(IDispatch* d) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_DISPATCH;
-    v.pdispVal = d;
-    return v;
-}
 template <class T> VARIANT byref(VARTYPE vt, T* target) {
     VARIANT v;
     VariantInit(&v);
