@@ -39,6 +39,14 @@ struct Row;
 const std::vector<Row>* g_rows = nullptr; // for reading an object's state
 std::string stateOf(IUnknown* object, const IID& iid, int depth = 0);
 
+// Built by appending: GCC 12 reports a false -Wrestrict on "{" + std::string&&.
+std::string braced(const std::string& inner) {
+    std::string out(1, '{');
+    out += inner;
+    out += '}';
+    return out;
+}
+
 std::string doubleText(double d) {
     uint64_t b;
     std::memcpy(&b, &d, 8);
@@ -120,7 +128,7 @@ template <class I> struct Holder<I**, std::enable_if_t<std::is_base_of_v<IDispat
     Holder(const std::vector<VARIANT>&, size_t&) {}
     I** get() { return value.put(); }
     void report(Outcome& out) {
-        out.values.push_back(value ? "{" + stateOf(value.get(), iidOf<I>(), 1) + "}" : "null");
+        out.values.push_back(value ? braced(stateOf(value.get(), iidOf<I>(), 1)) : "null");
     }
 };
 template <> struct Holder<SAFEARRAY**> {
@@ -726,7 +734,7 @@ Outcome late(IUnknown* self, const Row& row) {
         ref->GetTypeAttr(&a);
         IID iid = a->guid;
         ref->ReleaseTypeAttr(a);
-        return "{" + stateOf(d, iid, 1) + "}";
+        return braced(stateOf(d, iid, 1));
     };
     for (SHORT p = 0; p < fd->cParams; ++p) {
         const ELEMDESC& e = fd->lprgelemdescParam[p];
