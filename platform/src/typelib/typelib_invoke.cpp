@@ -684,9 +684,7 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
     // The [out, retval] value becomes the result, typed as declared.
     if (bound.size() < f.params.size()) {
         const ParamShape& s = shapes.back();
-        // Written straight into the caller's variant: building it aside and copying
-        // it whole would read back two fresh narrower stores as one wide load, a
-        // store-forwarding stall that cost a third of a property get.
+        // Written straight into the caller's variant, with no whole-variant copy.
         VARIANT* target = result ? result : &retval;
         if (result)
             VariantClear(result);
