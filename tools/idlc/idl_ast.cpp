@@ -69,6 +69,7 @@ std::vector<TypeEntry> libraryTypeOrder(const Definition& def) {
                 return;
             order.push_back({TypeEntry::InterfaceEntry, name});
             Visit visit;
+            visit.refs.push_back(&itf->base); // IDispatch and IUnknown are not found
             for (const Operation& op : itf->operations)
                 for (const Parameter& p : op.params)
                     if (p.type.base == BaseType::Interface)
