@@ -752,5 +752,101 @@ TEST_F(TypeLibRegistration, LibraryRegisteredAtALongPathIsFound) {
     EXPECT_EQ(UnRegisterTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
 }
 
+// A compiled client's table for an interface that derives from another interface of
+// the same library: IDispatch's seven slots, the base's member, then its own.
+struct IBaseValue : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_Value(double* pVal) = 0;
+};
+struct IDerivedValue : IBaseValue {
+    virtual HRESULT STDMETHODCALLTYPE Twice(double x, double* pVal) = 0;
+};
+struct DerivedValue final : IDerivedValue {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_Value(double* pVal) override {
+        *pVal = 2.5;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Twice(double x, double* pVal) override {
+        *pVal = 2 * x;
+        return S_OK;
+    }
+};
+
+TEST(TypeLibrary, InvokeReachesMembersInheritedFromABaseInterface) {
+    const char* text = R"(
+        [object, uuid(6F1D2A10-0000-4000-8000-000000000001), pointer_default(unique)]
+        interface IBaseValue : IDispatch
+        {
+            [propget, id(1)] HRESULT Value([out, retval] double* pVal);
+        };
+        [object, uuid(6F1D2A10-0000-4000-8000-000000000002), pointer_default(unique)]
+        interface IDerivedValue : IBaseValue
+        {
+            [id(2)] HRESULT Twice([in] double x, [out, retval] double* pVal);
+        };
+        [uuid(6F1D2A10-0000-4000-8000-000000000003), version(1.0)]
+        library InheritLib
+        {
+            importlib("stdole2.tlb");
+            [uuid(6F1D2A10-0000-4000-8000-000000000004)]
+            coclass Thing { [default] interface IDerivedValue; };
+        };
+    )";
+    idl::ParseResult parsed = idl::parseDefinition(text);
+    ASSERT_TRUE(std::holds_alternative<idl::Definition>(parsed))
+        << std::get<idl::Diagnostic>(parsed).message;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(idl::writeTypeLibrary(std::get<idl::Definition>(parsed), bytes, nullptr));
+    std::string path = scratch("inherit.tlb");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    Ref<ITypeLib> lib = loadLibrary(path);
+    ASSERT_TRUE(lib);
+    const GUID derivedIid = {0x6F1D2A10, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x02}};
+    Ref<ITypeInfo> info;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(derivedIid, info.put()), S_OK);
+
+    DerivedValue object;
+    IDerivedValue* instance = &object;
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(info->Invoke(instance, 1, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_R8);
+    EXPECT_EQ(result.dblVal, 2.5);
+
+    VARIANT x;
+    VariantInit(&x);
+    x.vt = VT_R8;
+    x.dblVal = 4.0;
+    DISPPARAMS one = {&x, nullptr, 1, 0};
+    ASSERT_EQ(info->Invoke(instance, 2, DISPATCH_METHOD, &one, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.dblVal, 8.0);
+
+    // Neither an unknown member nor the frame's own IDispatch members are reached.
+    EXPECT_EQ(info->Invoke(instance, 3, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(info->Invoke(instance, 0x60010000, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    info.reset();
+    lib.reset();
+    std::remove(path.c_str());
+}
+
 } // namespace
 } // namespace orvik::testing

@@ -314,8 +314,18 @@ public:
                                      DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                      EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override {
         return orvik::guardResult([&]() -> HRESULT {
-            return invokeMember(this, m_data, type(), pvInstance, memid, wFlags, pDispParams,
-                                pVarResult, pExcepInfo, puArgErr);
+            HRESULT hr = invokeMember(this, m_data, type(), pvInstance, memid, wFlags, pDispParams,
+                                      pVarResult, pExcepInfo, puArgErr);
+            if (hr != DISP_E_MEMBERNOTFOUND)
+                return hr;
+            // A member inherited from a base interface sits in the same table at the
+            // slot its base gives it. The frame's own IUnknown and IDispatch members
+            // are not for late-bound callers.
+            Ref<ITypeInfo> base;
+            if (!baseInterface(base))
+                return hr;
+            return base->Invoke(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo,
+                                puArgErr);
         });
     }
     HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
@@ -520,6 +530,22 @@ public:
 
 private:
     const Type& type() const { return m_data.types[m_index]; }
+
+    // The interface this one derives from, unless that is IUnknown or IDispatch.
+    // The reader refuses inheritance cycles, so walking up ends.
+    bool baseInterface(Ref<ITypeInfo>& base) {
+        if (kind() != TKIND_INTERFACE || type().implTypes.empty())
+            return false;
+        if (FAILED(GetRefTypeInfo(type().implTypes[0].hreftype, base.put())))
+            return false;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(base->GetTypeAttr(&attr)))
+            return false;
+        bool frame =
+            IsEqualGUID(attr->guid, IID_IUnknown) || IsEqualGUID(attr->guid, IID_IDispatch);
+        base->ReleaseTypeAttr(attr);
+        return !frame;
+    }
     TYPEKIND kind() const { return m_partner ? TKIND_INTERFACE : type().kind; }
 
     const Var* findVar(MEMBERID memid) const {
