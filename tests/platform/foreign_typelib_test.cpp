@@ -8,6 +8,8 @@
 
 #include "idl_dump.h"
 
+#include "tests/support/type_library_files.h"
+
 #include "orvik/platform.h"
 #include "orvik/platform/bstr_holder.h"
 #include "orvik/platform/ref.h"
@@ -301,20 +303,11 @@ constexpr int32_t fkccic(int funckind, int invkind, bool defaults = false) {
 
 Ref<ITypeLib> load(const std::vector<uint8_t>& bytes) {
     std::string path = ::testing::TempDir() + "foreign-" + std::to_string(getpid()) + ".tlb";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    writeFile(path, bytes);
     Ref<ITypeLib> lib;
     EXPECT_EQ(LoadTypeLib(std::u16string(path.begin(), path.end()).c_str(), lib.put()), S_OK);
     std::remove(path.c_str());
     return lib;
-}
-
-TYPEATTR attributesOf(ITypeInfo* info) {
-    TYPEATTR* a = nullptr;
-    EXPECT_EQ(info->GetTypeAttr(&a), S_OK);
-    TYPEATTR copy = *a;
-    info->ReleaseTypeAttr(a);
-    return copy;
 }
 
 std::u16string docOf(ITypeInfo* info, MEMBERID memid, std::u16string* name = nullptr) {

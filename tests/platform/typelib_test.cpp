@@ -5,7 +5,9 @@
 #include "idl_dump.h"
 #include "idl_parser.h"
 #include "tlb_writer.h"
+#include "tests/support/recording_doubles.h"
 #include "tests/support/registry_fixture.h"
+#include "tests/support/type_library_files.h"
 
 #include "orvik/orvik_i.h"
 #include "orvik/platform/ref.h"
@@ -56,14 +58,6 @@ Ref<ITypeLib> loadLibrary(const std::string& path = ORVIK_TLB_PATH) {
     Ref<ITypeLib> lib;
     EXPECT_EQ(LoadTypeLib(widen(path).c_str(), lib.put()), S_OK) << path;
     return lib;
-}
-
-TYPEATTR attributes(ITypeInfo* info) {
-    TYPEATTR* a = nullptr;
-    EXPECT_EQ(info->GetTypeAttr(&a), S_OK);
-    TYPEATTR copy = *a;
-    info->ReleaseTypeAttr(a);
-    return copy;
 }
 
 std::string nameOf(ITypeInfo* info) {
@@ -118,7 +112,7 @@ TEST(TypeLibrary, CoclassesAreCreatableWithOneDefaultInterface) {
     Ref<ITypeLib> lib = loadLibrary();
     Ref<ITypeInfo> point;
     ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_Point, point.put()), S_OK);
-    TYPEATTR a = attributes(point.get());
+    TYPEATTR a = attributesOf(point.get());
     EXPECT_EQ(a.typekind, TKIND_COCLASS);
     EXPECT_EQ(a.wTypeFlags, TYPEFLAG_FCANCREATE);
     ASSERT_EQ(a.cImplTypes, 1);
@@ -129,7 +123,7 @@ TEST(TypeLibrary, CoclassesAreCreatableWithOneDefaultInterface) {
     EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT);
     Ref<ITypeInfo> itf;
     ASSERT_EQ(point->GetRefTypeInfo(href, itf.put()), S_OK);
-    EXPECT_EQ(attributes(itf.get()).guid, IID_IPoint);
+    EXPECT_EQ(attributesOf(itf.get()).guid, IID_IPoint);
     BSTR doc = nullptr;
     ASSERT_EQ(point->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr), S_OK);
     EXPECT_EQ(take(doc), "Point Class");
@@ -146,7 +140,7 @@ TEST(TypeLibrary, InterfacesAreDualAndDeriveFromTheStandardIDispatch) {
     for (auto [iid, count] : ownOperations) {
         Ref<ITypeInfo> info;
         ASSERT_EQ(lib->GetTypeInfoOfGuid(*iid, info.put()), S_OK);
-        TYPEATTR a = attributes(info.get());
+        TYPEATTR a = attributesOf(info.get());
         SCOPED_TRACE(nameOf(info.get()));
         EXPECT_EQ(a.typekind, TKIND_INTERFACE);
         EXPECT_EQ(a.wTypeFlags, 0x1140);
@@ -163,7 +157,7 @@ TEST(TypeLibrary, InterfacesAreDualAndDeriveFromTheStandardIDispatch) {
         Ref<ITypeInfo> dispatch, unknown;
         ASSERT_EQ(info->GetRefTypeOfImplType(0, &href), S_OK);
         ASSERT_EQ(info->GetRefTypeInfo(href, dispatch.put()), S_OK);
-        TYPEATTR d = attributes(dispatch.get());
+        TYPEATTR d = attributesOf(dispatch.get());
         EXPECT_EQ(d.guid, IID_IDispatch);
         EXPECT_EQ(d.cFuncs, 4);
         Ref<ITypeLib> stdole;
@@ -177,8 +171,8 @@ TEST(TypeLibrary, InterfacesAreDualAndDeriveFromTheStandardIDispatch) {
         stdole->ReleaseTLibAttr(sa);
         ASSERT_EQ(dispatch->GetRefTypeOfImplType(0, &href), S_OK);
         ASSERT_EQ(dispatch->GetRefTypeInfo(href, unknown.put()), S_OK);
-        EXPECT_EQ(attributes(unknown.get()).cFuncs, 3);
-        EXPECT_EQ(attributes(unknown.get()).guid, IID_IUnknown);
+        EXPECT_EQ(attributesOf(unknown.get()).cFuncs, 3);
+        EXPECT_EQ(attributesOf(unknown.get()).guid, IID_IUnknown);
     }
 }
 
@@ -341,7 +335,7 @@ TEST(TypeLibrary, NamesResolveWithoutRegardToCase) {
     LPOLESTR inherited = const_cast<LPOLESTR>(u"queryinterface");
     EXPECT_EQ(vector->GetIDsOfNames(&inherited, 1, ids), S_OK);
     EXPECT_EQ(ids[0], 0x60000000);
-    TYPEATTR a = attributes(vector.get());
+    TYPEATTR a = attributesOf(vector.get());
     for (UINT i = 0; i < a.cFuncs; ++i) {
         FUNCDESC* f = nullptr;
         ASSERT_EQ(vector->GetFuncDesc(i, &f), S_OK);
@@ -393,8 +387,7 @@ TEST(TypeLibrary, DumpedTextCompilesBackToTheSameLibrary) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(idl::writeTypeLibrary(std::get<idl::Definition>(parsed), bytes, nullptr));
     std::string path = scratch("roundtrip.tlb");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    writeFile(path, bytes);
     Ref<ITypeLib> again = loadLibrary(path);
     std::string second;
     ASSERT_EQ(dumpTypeLibrary(again.get(), second), S_OK);
@@ -427,8 +420,7 @@ std::vector<uint8_t> withField(std::vector<uint8_t> bytes, size_t offset, int32_
 
 HRESULT load(const std::vector<uint8_t>& bytes) {
     std::string path = scratch("corrupt.tlb");
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    writeFile(path, bytes);
     Ref<ITypeLib> lib;
     HRESULT hr = LoadTypeLib(widen(path).c_str(), lib.put());
     if (SUCCEEDED(hr)) {
@@ -663,8 +655,7 @@ std::string compileWithLocale(const char* lcid, const std::string& name) {
     EXPECT_TRUE(idl::writeTypeLibrary(std::get<idl::Definition>(idl::parseDefinition(text)), bytes,
                                       nullptr));
     std::string path = scratch(name);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    writeFile(path, bytes);
     return path;
 }
 
@@ -752,6 +743,9 @@ TEST_F(TypeLibRegistration, LibraryRegisteredAtALongPathIsFound) {
     EXPECT_EQ(UnRegisterTypeLib(LIBID_ORVIKLib, 1, 0, 0x0409, SYS_WIN32), S_OK);
 }
 
+} // namespace
+} // namespace orvik::testing
+
 // A compiled client's table for an interface that derives from another interface of
 // the same library: IDispatch's seven slots, the base's member, then its own.
 struct IBaseValue : IDispatch {
@@ -760,22 +754,15 @@ struct IBaseValue : IDispatch {
 struct IDerivedValue : IBaseValue {
     virtual HRESULT STDMETHODCALLTYPE Twice(double x, double* pVal) = 0;
 };
-struct DerivedValue final : IDerivedValue {
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        return E_NOTIMPL;
-    }
+const IID IID_IDerivedValue = {0x6F1D2A10, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x02}};
+template <> struct orvik::InterfaceTraits<IDerivedValue> {
+    static const IID& iid() { return IID_IDerivedValue; }
+};
+
+namespace orvik::testing {
+namespace {
+
+struct DerivedValue final : RecordingUnknown<IDerivedValue> {
     HRESULT STDMETHODCALLTYPE get_Value(double* pVal) override {
         *pVal = 2.5;
         return S_OK;
@@ -812,13 +799,11 @@ TEST(TypeLibrary, InvokeReachesMembersInheritedFromABaseInterface) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(idl::writeTypeLibrary(std::get<idl::Definition>(parsed), bytes, nullptr));
     std::string path = scratch("inherit.tlb");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    writeFile(path, bytes);
     Ref<ITypeLib> lib = loadLibrary(path);
     ASSERT_TRUE(lib);
-    const GUID derivedIid = {0x6F1D2A10, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x02}};
     Ref<ITypeInfo> info;
-    ASSERT_EQ(lib->GetTypeInfoOfGuid(derivedIid, info.put()), S_OK);
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IDerivedValue, info.put()), S_OK);
 
     DerivedValue object;
     IDerivedValue* instance = &object;

@@ -10,6 +10,7 @@
 #define ORVIK_TESTS_SUPPORT_RECORDING_DOUBLES_H
 
 #include "orvik/orvik_i.h"
+#include "orvik/platform/ref.h"
 
 #include <string>
 #include <vector>

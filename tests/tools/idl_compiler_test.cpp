@@ -5,6 +5,8 @@
 #include "idl_parser.h"
 #include "tlb_writer.h"
 
+#include "tests/support/type_library_files.h"
+
 #include "orvik/platform.h"
 #include "orvik/platform/ref.h"
 
@@ -298,8 +300,7 @@ TEST(TypeLibraryWriter, RefusesWhatTheFormatOrTheReaderCannotHold) {
         }
         ASSERT_TRUE(written) << error;
         std::string path = ::testing::TempDir() + "limits.tlb";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        orvik::testing::writeFile(path, bytes);
         std::u16string widePath(path.begin(), path.end());
         orvik::Ref<ITypeLib> lib;
         ASSERT_EQ(LoadTypeLib(widePath.c_str(), lib.put()), S_OK)
