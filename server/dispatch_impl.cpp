@@ -128,10 +128,11 @@ HRESULT CComTypeInfoHolder::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, LCID
     return ti->GetIDsOfNames(rgszNames, cNames, rgdispid);
 }
 
-HRESULT CComTypeInfoHolder::Invoke(IDispatch* pdisp, DISPID dispidMember, LCID lcid, WORD wFlags,
-                                   DISPPARAMS* pdispparams, VARIANT* pvarResult,
-                                   EXCEPINFO* pexcepinfo, UINT* puArgErr) {
-    HRESULT hr = info() && cache() ? S_OK : EnsureTI(lcid);
+HRESULT CComTypeInfoHolder::InvokeAfterLoading(IDispatch* pdisp, DISPID dispidMember, LCID lcid,
+                                               WORD wFlags, DISPPARAMS* pdispparams,
+                                               VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
+                                               UINT* puArgErr) {
+    HRESULT hr = EnsureTI(lcid);
     ITypeInfo* ti = info();
     if (!ti)
         return hr;

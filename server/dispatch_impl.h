@@ -28,7 +28,7 @@ public:
         DISPID id = -1;
     };
 
-    CComTypeInfoHolder(const IID& iid, const GUID& libid, WORD major, WORD minor)
+    constexpr CComTypeInfoHolder(const IID& iid, const GUID& libid, WORD major, WORD minor)
         : m_pguid(&iid), m_plibid(&libid), m_wMajor(major), m_wMinor(minor) {}
 
     /// The interface's type information with one reference; the load's failure code
@@ -38,10 +38,17 @@ public:
     HRESULT EnsureTI(LCID lcid);
     /// One exact name from the cache, else the type information's own lookup.
     HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgdispid);
-    /// The type information's own Invoke on pdisp.
+    /// The type information's own Invoke on pdisp. Inline, being on every late-bound
+    /// call's path.
     HRESULT Invoke(IDispatch* pdisp, DISPID dispidMember, LCID lcid, WORD wFlags,
                    DISPPARAMS* pdispparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
-                   UINT* puArgErr);
+                   UINT* puArgErr) {
+        if (ITypeInfo* ti = info(); ti && cache()) [[likely]]
+            return ti->Invoke(pdisp, dispidMember, wFlags, pdispparams, pvarResult, pexcepinfo,
+                              puArgErr);
+        return InvokeAfterLoading(pdisp, dispidMember, lcid, wFlags, pdispparams, pvarResult,
+                                  pexcepinfo, puArgErr);
+    }
     /// The termination-list function: releases the type information and the cache.
     static void Cleanup(DWORD_PTR holder);
 
@@ -52,6 +59,11 @@ public:
     bool HasNameCache() const { return cache() != nullptr; }
 
 private:
+    // Invoke's first call: the type information is loaded first. Out of line, so that
+    // the calls after it pass their arguments straight on.
+    HRESULT InvokeAfterLoading(IDispatch* pdisp, DISPID dispidMember, LCID lcid, WORD wFlags,
+                               DISPPARAMS* pdispparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
+                               UINT* puArgErr);
     HRESULT LoadTypeInfo(LCID lcid);
     HRESULT LoadNameCache(ITypeInfo* pTypeInfo);
     ITypeInfo* info() const { return __atomic_load_n(&m_pInfo, __ATOMIC_ACQUIRE); }
@@ -92,10 +104,11 @@ public:
     }
 
     /// The holder of this interface, shared by every object of the class.
-    static CComTypeInfoHolder& holder() {
-        static CComTypeInfoHolder s_holder(iidOf<Interface>(), LIBID_ORVIKLib, 1, 0);
-        return s_holder;
-    }
+    static CComTypeInfoHolder& holder() { return s_holder; }
+
+private:
+    // Initialized as a constant, at load: late-bound calls check no guard for it.
+    static constinit inline CComTypeInfoHolder s_holder{iidOf<Interface>(), LIBID_ORVIKLib, 1, 0};
 };
 
 } // namespace orvik

@@ -212,7 +212,8 @@ std::string writeHeader(const Definition& def, const std::string& guardName,
     out << "namespace orvik {\ntemplate <class I> struct InterfaceTraits;\n";
     for (const Interface& itf : def.interfaces)
         out << "template <> struct InterfaceTraits<::" << itf.name
-            << "> {\n    static const IID& iid() { return IID_" << itf.name << "; }\n};\n";
+            << "> {\n    static constexpr const IID& iid() { return IID_" << itf.name
+            << "; }\n};\n";
     out << "} /* namespace orvik */\n\n";
     out << "#else /* C view */\n\n";
     for (const Interface& itf : def.interfaces)

@@ -22,28 +22,28 @@ namespace orvik {
 template <class I> struct InterfaceTraits;
 
 template <> struct InterfaceTraits<IUnknown> {
-    static const IID& iid() { return IID_IUnknown; }
+    static constexpr const IID& iid() { return IID_IUnknown; }
 };
 template <> struct InterfaceTraits<IDispatch> {
-    static const IID& iid() { return IID_IDispatch; }
+    static constexpr const IID& iid() { return IID_IDispatch; }
 };
 template <> struct InterfaceTraits<IClassFactory> {
-    static const IID& iid() { return IID_IClassFactory; }
+    static constexpr const IID& iid() { return IID_IClassFactory; }
 };
 template <> struct InterfaceTraits<ITypeLib> {
-    static const IID& iid() { return IID_ITypeLib; }
+    static constexpr const IID& iid() { return IID_ITypeLib; }
 };
 template <> struct InterfaceTraits<ITypeInfo> {
-    static const IID& iid() { return IID_ITypeInfo; }
+    static constexpr const IID& iid() { return IID_ITypeInfo; }
 };
 template <> struct InterfaceTraits<ITypeInfo2> {
-    static const IID& iid() { return IID_ITypeInfo2; }
+    static constexpr const IID& iid() { return IID_ITypeInfo2; }
 };
 template <> struct InterfaceTraits<ITypeLib2> {
-    static const IID& iid() { return IID_ITypeLib2; }
+    static constexpr const IID& iid() { return IID_ITypeLib2; }
 };
 
-template <class I> const IID& iidOf() {
+template <class I> constexpr const IID& iidOf() {
     return InterfaceTraits<I>::iid();
 }
 
