@@ -7,7 +7,9 @@
 // escaped exception, which the platform's noexcept would turn into a crash), leave
 // nothing allocated behind and, for the registry, nothing half-written.
 
+#include "tests/support/recording_doubles.h"
 #include "tests/support/registry_fixture.h"
+#include "tests/support/variant_args.h"
 
 #include "orvik/orvik_i.h"
 #include "orvik/platform/ref.h"
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -219,6 +222,75 @@ TEST(AllocationFailureOfLibraries, LoadingAndEveryTypeInformationMethodAnswerACo
             return long(lib->IsName(search, 0, &found));
         },
         [](long answer) { EXPECT_EQ(answer, E_OUTOFMEMORY); });
+}
+
+// Once a member's late-bound call is prepared, calling it takes nothing from the
+// heap: numbers in, [out] arguments, an object argument, a property get, and an
+// operation's failure reported to a caller without exception information; with
+// arguments that are converted or passed by reference, too.
+TEST(HeapUseOfLateBoundCalls, PreparedCallsAllocateNothing) {
+    Ref<ITypeLib> lib;
+    ASSERT_EQ(LoadTypeLib(u"" ORVIK_TLB_PATH, lib.put()), S_OK);
+    Ref<ITypeInfo> info;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IVector, info.put()), S_OK);
+    auto idOf = [&](const char16_t* name) {
+        LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+        MEMBERID id = MEMBERID_NIL;
+        EXPECT_EQ(info->GetIDsOfNames(names, 1, &id), S_OK) << "name";
+        return id;
+    };
+    RecordingVector vector, other;
+    vector.calls.reserve(1000); // the double's own log is not the call's
+    double x = 0, y = 0, z = 0, e = 0;
+    VARIANT setArgs[4] = {real(0.5), real(3), real(2), real(1)};
+    VARIANT getArgs[4];
+    double* outs[4] = {&e, &z, &y, &x};
+    for (int i = 0; i < 4; ++i) {
+        VariantInit(&getArgs[i]);
+        getArgs[i].vt = VT_BYREF | VT_R8;
+        getArgs[i].pdblVal = outs[i];
+    }
+    VARIANT objectArg = object(&other);
+    VARIANT integerArgs[4] = {integer(1), integer(3), integer(2), integer(1)};
+    IDispatch* otherAsDispatch = &other;
+    VARIANT objectByRef;
+    VariantInit(&objectByRef);
+    objectByRef.vt = VT_BYREF | VT_DISPATCH;
+    objectByRef.ppdispVal = &otherAsDispatch;
+    struct Call {
+        MEMBERID id;
+        WORD flags;
+        DISPPARAMS params;
+        HRESULT expected;
+    } calls[] = {
+        {idOf(u"Set"), DISPATCH_METHOD, {setArgs, nullptr, 4, 0}, S_OK},
+        {idOf(u"Get"), DISPATCH_METHOD, {getArgs, nullptr, 4, 0}, S_OK},
+        {idOf(u"X"), DISPATCH_PROPERTYGET, {nullptr, nullptr, 0, 0}, DISP_E_EXCEPTION},
+        {idOf(u"SetAdd"), DISPATCH_METHOD, {&objectArg, nullptr, 1, 0}, DISP_E_EXCEPTION},
+        {idOf(u"Set"), DISPATCH_METHOD, {integerArgs, nullptr, 4, 0}, S_OK},
+        {idOf(u"SetAdd"), DISPATCH_METHOD, {&objectByRef, nullptr, 1, 0}, DISP_E_EXCEPTION},
+    };
+    for (Call& call : calls) {
+        VARIANT result;
+        VariantInit(&result);
+        ASSERT_EQ(info->Invoke(static_cast<IVector*>(&vector), call.id, call.flags, &call.params,
+                               &result, nullptr, nullptr),
+                  call.expected)
+            << "first call of " << call.id;
+        g_seen = 0;
+        g_failAt = LONG_MAX; // counts without failing
+        for (int round = 0; round < 100; ++round)
+            (void)info->Invoke(static_cast<IVector*>(&vector), call.id, call.flags, &call.params,
+                               &result, nullptr, nullptr);
+        g_failAt = 0;
+        EXPECT_EQ(g_seen, 0) << "allocations in calls of member " << call.id;
+        VariantClear(&result);
+    }
+    EXPECT_EQ(x, 1.0);
+    EXPECT_EQ(e, 0.5);
+    EXPECT_EQ(vector.value[3], 1.0) << "the integer arguments were converted";
+    EXPECT_EQ(vector.refs, 1u);
+    EXPECT_EQ(other.refs, 1u);
 }
 
 TEST_F(AllocationFailure, LibraryRegistrationIsWholeOrTakenBack) {

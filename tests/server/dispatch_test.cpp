@@ -3,6 +3,7 @@
 
 #include "server/dispatch_impl.h"
 #include "tests/support/module_fixture.h"
+#include "tests/support/recording_doubles.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/variant_args.h"
 
@@ -178,6 +179,93 @@ TEST_F(Dispatch, OutArgumentsAreWrittenThroughAndObjectsComeBackAsDispatch) {
     // A null result pointer: the new object is released, not leaked.
     ASSERT_EQ(p->Invoke(7, IID_NULL, 0x409, DISPATCH_METHOD, &addArgs, nullptr, nullptr, nullptr),
               S_OK);
+}
+
+// A member's first late-bound call prepares how it is called; the calls after it use
+// what was prepared. Every case here is made twice so that both answer, alike.
+TEST_F(Dispatch, RepeatedCallsAnswerAsTheFirstDid) {
+    Ref<IPoint> p = makePoint(1, 2, 3, 0.5);
+    Ref<IMatrix> m = create<IMatrix>(CLSID_Matrix);
+    RecordingVector vector;
+    vector.value[0] = 1;
+    Ref<IPoint> notAVector = makePoint(0, 0, 0);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "first call" : "repeated call");
+        // Trailing arguments left off, and one omitted between, take their defaults.
+        ASSERT_EQ(p->Set(9, 9, 9, 9), S_OK);
+        Args twoOfFour({real(4), real(5)});
+        DISPPARAMS two = twoOfFour.params();
+        ASSERT_EQ(p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &two, nullptr, nullptr, nullptr),
+                  S_OK);
+        EXPECT_EQ(read(p).z, 0.0);
+        EXPECT_EQ(bits(read(p).error), 0x3D83880000000000u);
+        Args gap({real(4), omitted(), real(6), real(0.25)});
+        DISPPARAMS gapArgs = gap.params();
+        ASSERT_EQ(
+            p->Invoke(6, IID_NULL, 0x409, DISPATCH_METHOD, &gapArgs, nullptr, nullptr, nullptr),
+            S_OK);
+        EXPECT_COORDS(p, 4, 0, 6, 0.25);
+
+        // A put's value named DISPID_PROPERTYPUT, then an argument needing conversion.
+        Args put({real(7.5)}, {DISPID_PROPERTYPUT});
+        DISPPARAMS putArgs = put.params();
+        ASSERT_EQ(p->Invoke(2, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &putArgs, nullptr, nullptr,
+                            nullptr),
+                  S_OK);
+        EXPECT_EQ(read(p).y, 7.5);
+        Args converted({integer(3)}, {DISPID_PROPERTYPUT});
+        DISPPARAMS convertedArgs = converted.params();
+        ASSERT_EQ(p->Invoke(2, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &convertedArgs, nullptr,
+                            nullptr, nullptr),
+                  S_OK);
+        EXPECT_EQ(read(p).y, 3.0);
+
+        // An object argument is asked once for the declared interface and given back:
+        // the call takes no other reference of it.
+        Args add({object(&vector)});
+        DISPPARAMS addArgs = add.params();
+        int queries = vector.queries;
+        VARIANT result;
+        VariantInit(&result);
+        ASSERT_EQ(
+            p->Invoke(7, IID_NULL, 0x409, DISPATCH_METHOD, &addArgs, &result, nullptr, nullptr),
+            S_OK);
+        EXPECT_EQ(vector.queries, queries + 1);
+        EXPECT_EQ(vector.refs, 1u);
+        ASSERT_EQ(result.vt, VT_DISPATCH);
+        Ref<IPoint> sum;
+        ASSERT_EQ(result.pdispVal->QueryInterface(IID_IPoint, sum.putVoid()), S_OK);
+        EXPECT_EQ(read(sum).x, 4.0 + 1.0);
+        VariantClear(&result);
+
+        // Failures: an object without the interface, a null [out] target, an
+        // operation's own failure with the optional index left off.
+        UINT argErr = 99;
+        Args wrongObject({object(notAVector.get())});
+        DISPPARAMS wrongArgs = wrongObject.params();
+        EXPECT_EQ(
+            p->Invoke(7, IID_NULL, 0x409, DISPATCH_METHOD, &wrongArgs, nullptr, nullptr, &argErr),
+            DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(argErr, 0u);
+        double x = 0, y = 0, z = 0;
+        Args nullOut({byref(VT_R8, &x), byref(VT_R8, &y), byref(VT_R8, &z),
+                      byref(VT_R8, static_cast<double*>(nullptr))});
+        DISPPARAMS nullOutArgs = nullOut.params();
+        argErr = 99;
+        EXPECT_EQ(p->Invoke(idOf(p.get(), u"Get"), IID_NULL, 0x409, DISPATCH_METHOD, &nullOutArgs,
+                            nullptr, nullptr, &argErr),
+                  E_INVALIDARG);
+        EXPECT_EQ(argErr, 0u);
+        Args one({integer(1)});
+        DISPPARAMS oneArg = one.params();
+        EXCEPINFO info{};
+        EXPECT_EQ(m->Invoke(idOf(m.get(), u"Element"), IID_NULL, 0x409, DISPATCH_PROPERTYGET,
+                            &oneArg, &result, &info, nullptr),
+                  DISP_E_EXCEPTION);
+        EXPECT_EQ(info.scode, E_INVALIDARG);
+        SysFreeString(info.bstrDescription);
+        SysFreeString(info.bstrSource);
+    }
 }
 
 TEST_F(Dispatch, NamedArgumentsTakeTheirParametersInAnyOrder) {

@@ -24,6 +24,7 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
         if (!ppv)
             return E_POINTER;
+        ++queries;
         *ppv = nullptr;
         if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IDispatch) &&
             !IsEqualGUID(iid, iidOf<I>()))
@@ -45,6 +46,7 @@ public:
     }
 
     ULONG refs = 1; // the test's own reference; the double lives on the stack
+    int queries = 0;
     CallLog calls;
 };
 

@@ -42,10 +42,12 @@ ffi_type ffiVariant = {0, 0, FFI_TYPE_STRUCT, variantElements};
 } // namespace
 
 struct CallPlan;
+struct MemberTable;
 
 struct CallShapes {
     std::mutex lock;
     std::map<const Func*, std::unique_ptr<CallPlan>> plans;
+    std::map<const Type*, std::unique_ptr<MemberTable>> members;
 };
 
 std::shared_ptr<CallShapes> makeCallShapes() {
@@ -82,6 +84,61 @@ struct CallPlan {
     ParamShape returned;
     ffi_cif cif;
     std::vector<ffi_type*> types;
+
+    // The quick route, for a Registers call whose every argument arrives in its
+    // declared form (a number of the declared type, an object, the caller's
+    // by-reference variant for an [out]): each parameter's register is known in
+    // advance, and nothing is bound, copied or converted. Any other call takes the
+    // general route, which gives the same results and failures.
+    struct Step {
+        enum class Take : uint8_t { Number, Object, Out, Retval } take;
+        uint8_t reg;          // its place among the integer or the double registers
+        bool inDouble;        // travels in a double register
+        VARTYPE vt;           // Number: the variant type taken as it is; Out: VT_BYREF|type
+        VARTYPE otherVt;      // Out object: VT_BYREF|VT_UNKNOWN is taken too
+        const IID* iid;       // Object: the interface asked of the argument
+        bool omittable;       // an omitted argument takes defaultBits
+        uint64_t defaultBits; // the stored default as its register holds it
+    };
+    bool quick = false;
+    // The commonest quick call, a property get: nothing in, a plain value back.
+    bool getter = false;
+    std::vector<Step> steps;
+    // The result's type where the retval is eight bytes or fewer of plain value (a
+    // number, a string, an array or an object pointer) and the result takes them as
+    // they are; VT_EMPTY otherwise.
+    VARTYPE plainResult = VT_EMPTY;
+};
+
+// Which function a member's dispatch identifier and call kind select, found without
+// walking the type's functions: one row per identifier, sorted, made on first use.
+struct MemberTable {
+    struct Row {
+        MEMBERID memid;
+        int byKind[4]; // the index in the type's functions of its method, get, put and
+                       // putref, or -1
+    };
+    std::vector<Row> rows; // sorted by identifier
+    // The row of each small identifier (most libraries number their members from 0
+    // or 1), -1 for none; larger or negative ones are searched for.
+    std::vector<int> smallIds;
+    static constexpr MEMBERID kSmallIdLimit = 4096;
+
+    static size_t kindIndex(INVOKEKIND kind) {
+        return kind == INVOKE_FUNC          ? 0
+               : kind == INVOKE_PROPERTYGET ? 1
+               : kind == INVOKE_PROPERTYPUT ? 2
+                                            : 3;
+    }
+    const Row* find(MEMBERID memid) const {
+        if (memid >= 0 && size_t(memid) < smallIds.size()) {
+            int row = smallIds[size_t(memid)];
+            return row < 0 ? nullptr : &rows[size_t(row)];
+        }
+        auto at = std::lower_bound(rows.begin(), rows.end(), memid,
+                                   [](const Row& r, MEMBERID id) { return r.memid < id; });
+        return at != rows.end() && at->memid == memid ? &*at : nullptr;
+    }
 };
 
 namespace {
@@ -97,9 +154,10 @@ public:
             VariantClear(&m_inlineTemporaries[i]);
         for (auto& v : m_moreTemporaries)
             VariantClear(v.get());
-        for (IUnknown* u : m_interfaces)
-            if (u)
-                u->Release();
+        for (size_t i = 0; i < m_heldCount; ++i)
+            m_held[i]->Release();
+        for (IUnknown* u : m_moreHeld)
+            u->Release();
     }
 
     HRESULT run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* excepInfo);
@@ -177,7 +235,22 @@ private:
     VARIANT m_inlineTemporaries[kInlineTemporaries];
     size_t m_usedTemporaries = 0;
     std::vector<std::unique_ptr<VARIANT>> m_moreTemporaries; // stable addresses
-    std::vector<IUnknown*> m_interfaces;
+    // The interfaces asked of object arguments, released when the call is done.
+    static constexpr size_t kInlineHeld = 8;
+    IUnknown* m_held[kInlineHeld];
+    size_t m_heldCount = 0;
+    std::vector<IUnknown*> m_moreHeld;
+    void hold(IUnknown* itf) {
+        if (m_heldCount < kInlineHeld)
+            m_held[m_heldCount++] = itf;
+        else
+            try {
+                m_moreHeld.push_back(itf);
+            } catch (...) {
+                itf->Release();
+                throw;
+            }
+    }
     std::vector<std::unique_ptr<uint64_t[]>> m_cells;
 };
 
@@ -278,6 +351,315 @@ uint64_t widened(const ParamShape& shape, const void* cell) {
 
 bool isOmitted(const VARIANT& v) {
     return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND;
+}
+
+const IID& interfaceAsked(const ParamShape& shape) {
+    if (shape.vt == VT_UNKNOWN)
+        return IID_IUnknown;
+    return IsEqualGUID(shape.iid, GUID{}) ? IID_IDispatch : shape.iid;
+}
+
+// An object argument (VT_DISPATCH, VT_UNKNOWN, or none as VT_EMPTY or VT_NULL) as the
+// interface the parameter declares, with a reference of its own; null for none.
+HRESULT queryArgument(const ParamShape& shape, const VARIANT& given, void*& itf) {
+    itf = nullptr;
+    bool isObject = given.vt == VT_DISPATCH || given.vt == VT_UNKNOWN;
+    if (!isObject || !given.punkVal)
+        return S_OK;
+    return given.punkVal->QueryInterface(interfaceAsked(shape), &itf);
+}
+
+#if defined(__x86_64__) && !defined(_WIN32)
+HRESULT callInRegisters(void* entry, void* instance, const uint64_t* ints, const double* reals) {
+    using Entry = HRESULT (*)(void*, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, double,
+                              double, double, double, double, double, double, double);
+    return reinterpret_cast<Entry>(entry)(instance, ints[0], ints[1], ints[2], ints[3], ints[4],
+                                          reals[0], reals[1], reals[2], reals[3], reals[4],
+                                          reals[5], reals[6], reals[7]);
+}
+#endif
+
+// A failed operation as a late-bound caller sees it: DISP_E_EXCEPTION, with the
+// operation's own code and words naming it in the exception information.
+[[gnu::cold]] HRESULT operationFailed(const Type& type, const Func& f, HRESULT called,
+                                      EXCEPINFO* excepInfo) {
+    if (excepInfo) {
+        *excepInfo = EXCEPINFO{};
+        excepInfo->scode = called;
+        char text[64];
+        std::snprintf(text, sizeof text, " failed with 0x%08X", unsigned(called));
+        std::u16string description = type.name + u"." + f.name + toUtf16(text).value_or(u"");
+        excepInfo->bstrDescription =
+            SysAllocStringLen(description.data(), UINT(description.size()));
+        excepInfo->bstrSource = SysAllocStringLen(type.name.data(), UINT(type.name.size()));
+    }
+    return DISP_E_EXCEPTION;
+}
+
+// The variant type of a retval that becomes the result as its eight bytes (narrower
+// values zero-extended): a number, a string, an array or an object pointer.
+// VT_EMPTY for one that does not: a VARIANT, or a value wider than eight bytes.
+VARTYPE plainResultType(const ParamShape& s) {
+    if (s.vt == VT_VARIANT || sizeOfValue(s.vt & VT_ARRAY ? VARTYPE(VT_I8) : s.vt) > 8)
+        return VT_EMPTY;
+    return s.pointsToInterface && s.vt != VT_UNKNOWN ? VARTYPE(VT_DISPATCH) : s.vt;
+}
+
+// The [out, retval] value the operation left in cell (which started zeroed), typed
+// as declared, as the caller's result; discarded, and released, when there is none.
+// Written straight into the caller's variant: no whole-variant copy.
+[[gnu::noinline]] void deliverRetvalElsewhere(const CallPlan& plan, const uint64_t* cell,
+                                              VARIANT* result);
+
+inline void deliverRetval(const CallPlan& plan, const uint64_t* cell, VARIANT* result) {
+    if (result && plan.plainResult != VT_EMPTY) {
+        if (result->vt != VT_EMPTY)
+            VariantClear(result);
+        result->vt = plan.plainResult;
+        std::memcpy(&result->ullVal, cell, sizeof result->ullVal);
+        return;
+    }
+    deliverRetvalElsewhere(plan, cell, result);
+}
+
+// A retval that is not a plain value, or has no result to go to.
+void deliverRetvalElsewhere(const CallPlan& plan, const uint64_t* cell, VARIANT* result) {
+    const ParamShape& s = plan.shapes.back();
+    VARIANT discarded;
+    VariantInit(&discarded);
+    VARIANT* target = result ? result : &discarded;
+    if (result)
+        VariantClear(result);
+    if (s.vt == VT_VARIANT) {
+        std::memcpy(target, cell, sizeof *target); // the variant itself
+    } else if (plan.plainResult != VT_EMPTY) {
+        target->vt = plan.plainResult;
+        std::memcpy(&target->ullVal, cell, sizeof target->ullVal);
+    } else {
+        target->vt = s.vt;
+        std::memcpy(&target->llVal, cell, sizeOfValue(s.vt));
+    }
+    if (!result)
+        VariantClear(&discarded);
+}
+
+// Whether the quick route can pass an omitted argument of parameter p, and how: an
+// object's default is null, a number's the stored default where it has the declared
+// type, an optional number's without one zero. Anything else is converted by the
+// general route.
+void quickDefault(const Param& p, const ParamShape& shape, CallPlan::Step& step) {
+    if (!(p.flags & (PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT)) ||
+        step.take == CallPlan::Step::Take::Out)
+        return;
+    const DefaultValue& d = p.defaultValue;
+    step.omittable = true;
+    if (!p.hasDefault || step.take == CallPlan::Step::Take::Object)
+        step.defaultBits = 0;
+    else if (d.vt == shape.vt && shape.vt == VT_R8)
+        std::memcpy(&step.defaultBits, &d.real, sizeof d.real);
+    else if (d.vt == shape.vt && shape.vt != VT_R4 && !step.inDouble)
+        step.defaultBits = widened(shape, &d.integer);
+    else
+        step.omittable = false;
+}
+
+// The quick route's steps for a plan whose call fits in registers; false where a
+// parameter needs what only the general route does (conversion, a VARIANT, an [in]
+// pointer, a retval variant).
+bool quickSteps(const Func& f, CallPlan& plan) {
+    uint8_t integers = 0, doubles = 0;
+    for (size_t i = 0; i < plan.shapes.size(); ++i) {
+        const ParamShape& shape = plan.shapes[i];
+        USHORT flags = f.params[i].flags;
+        CallPlan::Step step{};
+        step.inDouble = plan.pass[i] == CallPlan::Pass::Double;
+        step.reg = step.inDouble ? doubles++ : integers++;
+        if ((flags & PARAMFLAG_FRETVAL) && i + 1 == plan.shapes.size()) {
+            if (shape.kind != ParamShape::Pointer || shape.vt == VT_VARIANT)
+                return false;
+            step.take = CallPlan::Step::Take::Retval;
+        } else if (flags & PARAMFLAG_FOUT) {
+            if (shape.kind != ParamShape::Pointer || (flags & PARAMFLAG_FRETVAL))
+                return false;
+            step.take = CallPlan::Step::Take::Out;
+            step.vt = VARTYPE(VT_BYREF | shape.vt);
+            step.otherVt = shape.pointsToInterface ? VARTYPE(VT_BYREF | VT_UNKNOWN) : step.vt;
+        } else if (shape.isInterface && shape.kind == ParamShape::Value) {
+            step.take = CallPlan::Step::Take::Object;
+            step.iid = &interfaceAsked(shape);
+        } else if (shape.kind == ParamShape::Value && isPlainNumber(shape.vt) &&
+                   shape.vt != VT_R4) {
+            step.take = CallPlan::Step::Take::Number;
+            step.vt = shape.vt;
+        } else {
+            return false;
+        }
+        quickDefault(f.params[i], shape, step);
+        plan.steps.push_back(step);
+    }
+    return true;
+}
+
+#if defined(__x86_64__) && !defined(_WIN32)
+// Calls f by the quick route when every argument arrives in its declared form,
+// positionally (a put's value may be named DISPID_PROPERTYPUT, which binds it where
+// its position would). Returns false, having done nothing, when the call needs the
+// general route; otherwise hr is the call's answer.
+[[gnu::noinline]] bool callQuickly(const CallPlan& plan, const Type& type, const Func& f,
+                                   PVOID instance, WORD flags, const DISPPARAMS& params,
+                                   VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr,
+                                   HRESULT& hr) {
+    const std::vector<CallPlan::Step>& steps = plan.steps;
+    bool hasRetval = !steps.empty() && steps.back().take == CallPlan::Step::Take::Retval;
+    size_t callable = steps.size() - (hasRetval ? 1 : 0);
+    bool putNamed = params.cNamedArgs == 1 && params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT &&
+                    (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF));
+    // Arguments missing at the end take their defaults; a put's value is never missing.
+    if ((params.cNamedArgs != 0 && !(putNamed && params.cArgs == callable)) ||
+        params.cArgs > callable)
+        return false;
+    size_t given = params.cArgs;
+    // Everything is checked before anything is asked of an argument.
+    const VARIANTARG* last = params.rgvarg + given - 1; // parameter i is last[-i]
+    for (size_t i = 0; i < callable; ++i) {
+        const CallPlan::Step& step = steps[i];
+        if (i >= given || isOmitted(last[-ptrdiff_t(i)])) {
+            if (!step.omittable)
+                return false;
+            continue;
+        }
+        const VARIANTARG& arg = last[-ptrdiff_t(i)];
+        bool taken = step.take == CallPlan::Step::Take::Number ? arg.vt == step.vt
+                     : step.take == CallPlan::Step::Take::Object
+                         ? arg.vt == VT_DISPATCH || arg.vt == VT_UNKNOWN
+                     : step.take == CallPlan::Step::Take::Out
+                         ? (arg.vt == step.vt || arg.vt == step.otherVt) && arg.byref
+                         : false;
+        if (!taken)
+            return false;
+    }
+
+    uint64_t ints[kRegisterIntegers] = {};
+    double reals[kRegisterDoubles] = {};
+    uint64_t retvalCell[3] = {};
+    IUnknown* held[kRegisterIntegers];
+    size_t heldCount = 0;
+    auto release = [&] {
+        for (size_t i = 0; i < heldCount; ++i)
+            held[i]->Release();
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const CallPlan::Step& step = steps[i];
+        if (step.take == CallPlan::Step::Take::Retval) {
+            ints[step.reg] = uint64_t(retvalCell);
+            continue;
+        }
+        if (i >= given || isOmitted(last[-ptrdiff_t(i)])) {
+            if (step.inDouble)
+                std::memcpy(&reals[step.reg], &step.defaultBits, sizeof(double));
+            else
+                ints[step.reg] = step.defaultBits;
+            continue;
+        }
+        const VARIANTARG& arg = last[-ptrdiff_t(i)];
+        switch (step.take) {
+        case CallPlan::Step::Take::Number:
+            if (step.inDouble)
+                reals[step.reg] = arg.dblVal;
+            else
+                ints[step.reg] = widened(plan.shapes[i], &arg.llVal);
+            break;
+        case CallPlan::Step::Take::Object: {
+            void* itf = nullptr;
+            if (arg.punkVal && FAILED(arg.punkVal->QueryInterface(*step.iid, &itf))) {
+                release();
+                if (argErr)
+                    *argErr = UINT(given - 1 - i);
+                hr = DISP_E_TYPEMISMATCH;
+                return true;
+            }
+            if (itf)
+                held[heldCount++] = static_cast<IUnknown*>(itf);
+            ints[step.reg] = uint64_t(itf);
+            break;
+        }
+        default: // Out
+            ints[step.reg] = uint64_t(arg.byref);
+            break;
+        }
+    }
+    void* entry = (*static_cast<void***>(instance))[f.slot];
+    HRESULT called = callInRegisters(entry, instance, ints, reals);
+    if (FAILED(called))
+        hr = operationFailed(type, f, called, excepInfo);
+    else {
+        if (hasRetval)
+            deliverRetval(plan, retvalCell, result);
+        hr = S_OK;
+    }
+    release();
+    return true;
+}
+
+// A getter plan's call, when the caller passes nothing and takes the result: the
+// slot is called with the retval's address alone. Returns false, having done
+// nothing, otherwise.
+inline bool callGetter(const CallPlan& plan, const Type& type, const Func& f, PVOID instance,
+                       const DISPPARAMS& params, VARIANT* result, EXCEPINFO* excepInfo,
+                       HRESULT& hr) {
+    if (params.cArgs != 0 || !result)
+        return false;
+    uint64_t retvalCell[3] = {};
+    using Getter = HRESULT (*)(void*, void*);
+    void* entry = (*static_cast<void***>(instance))[f.slot];
+    HRESULT called = reinterpret_cast<Getter>(entry)(instance, retvalCell);
+    if (FAILED(called)) {
+        hr = operationFailed(type, f, called, excepInfo);
+        return true;
+    }
+    deliverRetval(plan, retvalCell, result);
+    hr = S_OK;
+    return true;
+}
+#endif
+
+// The member table of type, made on its first call (out of line: the calls after it
+// only look it up).
+[[gnu::noinline, gnu::cold]] const MemberTable& makeMemberTable(const Library& lib,
+                                                                const Type& type) {
+    auto made = std::make_unique<MemberTable>();
+    for (size_t i = 0; i < type.funcs.size(); ++i) {
+        const Func& f = type.funcs[i];
+        auto at =
+            std::lower_bound(made->rows.begin(), made->rows.end(), f.memid,
+                             [](const MemberTable::Row& r, MEMBERID id) { return r.memid < id; });
+        if (at == made->rows.end() || at->memid != f.memid)
+            at = made->rows.insert(at, MemberTable::Row{f.memid, {-1, -1, -1, -1}});
+        int& kept = at->byKind[MemberTable::kindIndex(f.invkind)];
+        if (kept < 0) // the first of a kind is the one called
+            kept = int(i);
+    }
+    for (size_t row = 0; row < made->rows.size(); ++row) {
+        MEMBERID memid = made->rows[row].memid;
+        if (memid < 0 || memid >= MemberTable::kSmallIdLimit)
+            continue;
+        if (made->smallIds.size() <= size_t(memid))
+            made->smallIds.resize(size_t(memid) + 1, -1);
+        made->smallIds[size_t(memid)] = int(row);
+    }
+    std::lock_guard lock(lib.callShapes->lock);
+    std::unique_ptr<MemberTable>& kept = lib.callShapes->members[&type];
+    if (!kept) {
+        kept = std::move(made);
+        __atomic_store_n(&type.memberTable, kept.get(), __ATOMIC_RELEASE);
+    }
+    return *kept;
+}
+
+inline const MemberTable& memberTableOf(const Library& lib, const Type& type) {
+    if (const MemberTable* table = __atomic_load_n(&type.memberTable, __ATOMIC_ACQUIRE))
+        return *table;
+    return makeMemberTable(lib, type);
 }
 
 } // namespace
@@ -473,30 +855,26 @@ HRESULT Invocation::convertIn(const ParamShape& shape, VARIANTARG* arg, UINT rgI
         return S_OK;
     }
     VARIANT& value = temporary();
-    HRESULT hr = VariantCopyInd(&value, arg); // by-reference arguments are read through
+    HRESULT hr = S_OK;
+    // By-reference arguments are read through. An object by value is used as it is:
+    // the call holds the interface it asks of it, and that is all.
+    if (!shape.isInterface || (arg->vt & VT_BYREF))
+        hr = VariantCopyInd(&value, arg);
     if (FAILED(hr)) {
         fail(rgIndex);
         return hr;
     }
     if (shape.isInterface) {
-        IUnknown* given = nullptr;
-        if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN)
-            given = value.punkVal;
-        else if (value.vt != VT_EMPTY && value.vt != VT_NULL) {
+        const VARIANT& given = arg->vt & VT_BYREF ? value : *arg;
+        void* itf = nullptr;
+        if ((given.vt != VT_DISPATCH && given.vt != VT_UNKNOWN && given.vt != VT_EMPTY &&
+             given.vt != VT_NULL) ||
+            FAILED(queryArgument(shape, given, itf))) {
             fail(rgIndex);
             return DISP_E_TYPEMISMATCH;
         }
-        void* itf = nullptr;
-        if (given) {
-            IID iid = shape.vt == VT_UNKNOWN           ? IID_IUnknown
-                      : IsEqualGUID(shape.iid, GUID{}) ? IID_IDispatch
-                                                       : shape.iid;
-            if (FAILED(given->QueryInterface(iid, &itf))) {
-                fail(rgIndex);
-                return DISP_E_TYPEMISMATCH;
-            }
-            m_interfaces.push_back(static_cast<IUnknown*>(itf));
-        }
+        if (itf)
+            hold(static_cast<IUnknown*>(itf));
         slot = store(&itf, sizeof itf);
         return S_OK;
     }
@@ -583,6 +961,15 @@ HRESULT Invocation::planFor(const Func& f, const CallPlan*& plan) {
         if (fits && integers <= kRegisterIntegers && doubles <= kRegisterDoubles)
             made->direct = CallPlan::Registers;
     }
+    if (!made->shapes.empty() && (f.params.back().flags & PARAMFLAG_FRETVAL))
+        made->plainResult = plainResultType(made->shapes.back());
+#if defined(__x86_64__) && !defined(_WIN32)
+    if (made->direct == CallPlan::Registers)
+        made->quick = quickSteps(f, *made);
+    made->getter = made->quick && made->steps.size() == 1 &&
+                   made->steps[0].take == CallPlan::Step::Take::Retval &&
+                   made->plainResult != VT_EMPTY;
+#endif
     std::lock_guard lock(m_lib.callShapes->lock);
     std::unique_ptr<CallPlan>& kept = m_lib.callShapes->plans[&f];
     if (!kept) {
@@ -613,8 +1000,6 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
         values = moreValues.data();
     }
     values[0] = &m_instance;
-    VARIANT retval;
-    VariantInit(&retval);
     uint64_t retvalCell[3] = {};
     for (size_t i = 0; i < f.params.size(); ++i) {
         const Param& p = f.params[i];
@@ -651,11 +1036,7 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
             else
                 ints[ni++] = widened(plan->shapes[i], values[i + 1]);
         }
-        using Entry = HRESULT (*)(void*, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, double,
-                                  double, double, double, double, double, double, double);
-        answer = ffi_arg(int64_t(reinterpret_cast<Entry>(entry)(
-            m_instance, ints[0], ints[1], ints[2], ints[3], ints[4], reals[0], reals[1], reals[2],
-            reals[3], reals[4], reals[5], reals[6], reals[7])));
+        answer = ffi_arg(int64_t(callInRegisters(entry, m_instance, ints, reals)));
         break;
     }
 #else
@@ -667,49 +1048,29 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
         break;
     }
     HRESULT called = returned.vt == VT_HRESULT ? HRESULT(int32_t(answer)) : S_OK;
-
-    if (FAILED(called)) {
-        if (excepInfo) {
-            *excepInfo = EXCEPINFO{};
-            excepInfo->scode = called;
-            char text[64];
-            std::snprintf(text, sizeof text, " failed with 0x%08X", unsigned(called));
-            std::u16string description = m_type.name + u"." + f.name + toUtf16(text).value_or(u"");
-            excepInfo->bstrDescription =
-                SysAllocStringLen(description.data(), UINT(description.size()));
-            excepInfo->bstrSource = SysAllocStringLen(m_type.name.data(), UINT(m_type.name.size()));
-        }
-        return DISP_E_EXCEPTION;
-    }
-    // The [out, retval] value becomes the result, typed as declared.
-    if (bound.size() < f.params.size()) {
-        const ParamShape& s = shapes.back();
-        // Written straight into the caller's variant, with no whole-variant copy.
-        VARIANT* target = result ? result : &retval;
-        if (result)
-            VariantClear(result);
-        size_t size = sizeOfValue(s.vt & VT_ARRAY ? VARTYPE(VT_I8) : s.vt);
-        if (s.vt == VT_VARIANT) {
-            std::memcpy(target, retvalCell, sizeof *target); // the variant itself
-        } else if (size <= sizeof target->llVal) {
-            // The cell started zeroed, so all eight bytes are the value widened.
-            uint64_t bits;
-            std::memcpy(&bits, retvalCell, sizeof bits);
-            target->vt = s.pointsToInterface && s.vt != VT_UNKNOWN ? VARTYPE(VT_DISPATCH) : s.vt;
-            target->ullVal = bits;
-        } else {
-            target->vt = s.vt;
-            std::memcpy(&target->llVal, retvalCell, size);
-        }
-        if (!result)
-            VariantClear(&retval);
-    } else if (result && returned.vt != VT_HRESULT && returned.vt != VT_VOID) {
+    if (FAILED(called))
+        return operationFailed(m_type, f, called, excepInfo);
+    if (bound.size() < f.params.size())
+        deliverRetval(*plan, retvalCell, result);
+    else if (result && returned.vt != VT_HRESULT && returned.vt != VT_VOID) {
         VariantClear(result);
         result->vt = returned.vt;
         std::memcpy(&result->llVal, &answer, sizeOfValue(returned.vt));
     }
     return S_OK;
 }
+
+namespace {
+// The general route, out of line: its invocation's buffers need a large frame that
+// the quick route does without.
+[[gnu::noinline]] HRESULT invokeGenerally(ITypeInfo* info, const Library& lib, const Type& type,
+                                          PVOID instance, const Func& f, WORD flags,
+                                          DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                                          UINT* argErr) {
+    Invocation call(info, lib, type, instance, params, argErr);
+    return call.run(f, flags, result, excepInfo);
+}
+} // namespace
 
 HRESULT invokeMember(ITypeInfo* info, const Library& lib, const Type& type, PVOID instance,
                      MEMBERID memid, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -721,11 +1082,12 @@ HRESULT invokeMember(ITypeInfo* info, const Library& lib, const Type& type, PVOI
         return E_INVALIDARG;
     // Which of the member's functions the flags ask for: a put, or a get where a
     // method-or-get call finds one, else the method.
+    const MemberTable::Row* row = memberTableOf(lib, type).find(memid);
+    if (!row)
+        return DISP_E_MEMBERNOTFOUND;
     auto find = [&](INVOKEKIND kind) -> const Func* {
-        for (const Func& f : type.funcs)
-            if (f.memid == memid && f.invkind == kind)
-                return &f;
-        return nullptr;
+        int index = row->byKind[MemberTable::kindIndex(kind)];
+        return index < 0 ? nullptr : &type.funcs[size_t(index)];
     };
     const Func* f = nullptr;
     if (flags & DISPATCH_PROPERTYPUTREF)
@@ -740,8 +1102,16 @@ HRESULT invokeMember(ITypeInfo* info, const Library& lib, const Type& type, PVOI
         return DISP_E_MEMBERNOTFOUND;
     if (f->funckind != FUNC_PUREVIRTUAL && f->funckind != FUNC_VIRTUAL)
         return DISP_E_MEMBERNOTFOUND; // nothing in a table to call
-    Invocation call(info, lib, type, instance, params, argErr);
-    return call.run(*f, flags, result, excepInfo);
+#if defined(__x86_64__) && !defined(_WIN32)
+    if (const CallPlan* plan = __atomic_load_n(&f->plan, __ATOMIC_ACQUIRE); plan && plan->quick) {
+        HRESULT hr = S_OK;
+        if (plan->getter && callGetter(*plan, type, *f, instance, *params, result, excepInfo, hr))
+            return hr;
+        if (callQuickly(*plan, type, *f, instance, flags, *params, result, excepInfo, argErr, hr))
+            return hr;
+    }
+#endif
+    return invokeGenerally(info, lib, type, instance, *f, flags, params, result, excepInfo, argErr);
 }
 
 } // namespace orvik::tlb

@@ -128,15 +128,20 @@ struct Type {
     int aliasType = -1;     // TKIND_ALIAS: the node of the type it names
     std::u16string dllName; // TKIND_MODULE: the module file its functions live in
     CustData custData;
+    /// Which function each dispatch identifier selects for a late-bound call: made
+    /// on the first call, owned by the library's CallShapes, read and published with
+    /// atomic loads and stores.
+    mutable struct MemberTable* memberTable = nullptr;
     /// A dual interface stored as a dispatch description: its table description is
     /// a partner with the same members, reached through GetRefTypeOfImplType(-1).
     bool isDualDispatch() const { return kind == TKIND_DISPATCH && (flags & TYPEFLAG_FDUAL); }
 };
 
-/// The prepared call descriptions of a library's functions, made on their first
-/// late-bound call (typelib_invoke.cpp).
+/// The prepared call descriptions of a library's functions and the member tables of
+/// its types, made on their first late-bound call (typelib_invoke.cpp).
 struct CallShapes;
 struct CallPlan;
+struct MemberTable;
 std::shared_ptr<CallShapes> makeCallShapes();
 
 /// A type of another library that a reference handle names.

@@ -313,20 +313,14 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
                                      DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                      EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override {
-        return orvik::guardResult([&]() -> HRESULT {
-            HRESULT hr = invokeMember(this, m_data, type(), pvInstance, memid, wFlags, pDispParams,
-                                      pVarResult, pExcepInfo, puArgErr);
-            if (hr != DISP_E_MEMBERNOTFOUND)
-                return hr;
-            // A member inherited from a base interface sits in the same table at the
-            // slot its base gives it. The frame's own IUnknown and IDispatch members
-            // are not for late-bound callers.
-            Ref<ITypeInfo> base;
-            if (!baseInterface(base))
-                return hr;
-            return base->Invoke(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo,
-                                puArgErr);
+        HRESULT hr = orvik::guardResult([&] {
+            return invokeMember(this, m_data, type(), pvInstance, memid, wFlags, pDispParams,
+                                pVarResult, pExcepInfo, puArgErr);
         });
+        if (hr != DISP_E_MEMBERNOTFOUND)
+            return hr;
+        return invokeInherited(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo,
+                               puArgErr);
     }
     HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
                                                BSTR* pBstrDocString, DWORD* pdwHelpContext,
@@ -530,6 +524,19 @@ public:
 
 private:
     const Type& type() const { return m_data.types[m_index]; }
+
+    // A member inherited from a base interface sits in the same table at the slot its
+    // base gives it. The frame's own IUnknown and IDispatch members are not for
+    // late-bound callers. Out of line: most calls are to the interface's own members.
+    [[gnu::noinline]] HRESULT invokeInherited(PVOID pvInstance, MEMBERID memid, WORD wFlags,
+                                              DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                              EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept {
+        Ref<ITypeInfo> base;
+        if (!baseInterface(base))
+            return DISP_E_MEMBERNOTFOUND;
+        return base->Invoke(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo,
+                            puArgErr);
+    }
 
     // The interface this one derives from, unless that is IUnknown or IDispatch.
     // The reader refuses inheritance cycles, so walking up ends.
