@@ -824,26 +824,30 @@ TEST_F(DispatchTable, EveryOperationGivesTheSameAnswersEarlyAndLateBound) {
         g_rows = &rows;
         ASSERT_EQ(rows.size(), 200u);
         std::map<std::string, int> perInterface;
-        for (const Row& row : rows) {
-            SCOPED_TRACE(row.name);
-            const ClassCase* cls = nullptr;
-            for (const ClassCase& c : classCases())
-                if (IsEqualGUID(*c.iid, *row.early.iid))
-                    cls = &c;
-            ASSERT_NE(cls, nullptr);
-            Ref<IUnknown> lateObject = create<IUnknown>(*cls->clsid);
-            Ref<IUnknown> earlyObject = create<IUnknown>(*cls->clsid);
-            prime(lateObject.get(), rows, *row.early.iid);
-            prime(earlyObject.get(), rows, *row.early.iid);
-            Outcome byName = late(lateObject.get(), row);
-            Outcome byTable = row.early.call(earlyObject.get(), row.args);
-            EXPECT_EQ(byName.hr, byTable.hr);
-            EXPECT_EQ(byName.values, byTable.values);
-            EXPECT_EQ(stateOf(lateObject.get(), *row.early.iid),
-                      stateOf(earlyObject.get(), *row.early.iid))
-                << "the two objects differ after the call";
-            ++perInterface[std::string(row.name, std::strchr(row.name, '.'))];
-        }
+        // A member's first late-bound call prepares how it is made; the second round
+        // runs on what was prepared.
+        for (int round = 0; round < 2; ++round)
+            for (const Row& row : rows) {
+                SCOPED_TRACE(round == 0 ? "first round" : "second round");
+                SCOPED_TRACE(row.name);
+                const ClassCase* cls = nullptr;
+                for (const ClassCase& c : classCases())
+                    if (IsEqualGUID(*c.iid, *row.early.iid))
+                        cls = &c;
+                ASSERT_NE(cls, nullptr);
+                Ref<IUnknown> lateObject = create<IUnknown>(*cls->clsid);
+                Ref<IUnknown> earlyObject = create<IUnknown>(*cls->clsid);
+                prime(lateObject.get(), rows, *row.early.iid);
+                prime(earlyObject.get(), rows, *row.early.iid);
+                Outcome byName = late(lateObject.get(), row);
+                Outcome byTable = row.early.call(earlyObject.get(), row.args);
+                EXPECT_EQ(byName.hr, byTable.hr);
+                EXPECT_EQ(byName.values, byTable.values);
+                EXPECT_EQ(stateOf(lateObject.get(), *row.early.iid),
+                          stateOf(earlyObject.get(), *row.early.iid))
+                    << "the two objects differ after the call";
+                ++perInterface[std::string(row.name, std::strchr(row.name, '.'))];
+            }
         EXPECT_EQ(perInterface.size(), 12u);
         for (Row& row : rows)
             for (VARIANT& v : row.args)

@@ -520,15 +520,15 @@ bool quickSteps(const Func& f, CallPlan& plan) {
         return false;
     size_t given = params.cArgs;
     // Everything is checked before anything is asked of an argument.
-    const VARIANTARG* last = params.rgvarg + given - 1; // parameter i is last[-i]
+    auto argOf = [&](size_t i) -> const VARIANTARG& { return params.rgvarg[given - 1 - i]; };
     for (size_t i = 0; i < callable; ++i) {
         const CallPlan::Step& step = steps[i];
-        if (i >= given || isOmitted(last[-ptrdiff_t(i)])) {
+        if (i >= given || isOmitted(argOf(i))) {
             if (!step.omittable)
                 return false;
             continue;
         }
-        const VARIANTARG& arg = last[-ptrdiff_t(i)];
+        const VARIANTARG& arg = argOf(i);
         bool taken = step.take == CallPlan::Step::Take::Number ? arg.vt == step.vt
                      : step.take == CallPlan::Step::Take::Object
                          ? arg.vt == VT_DISPATCH || arg.vt == VT_UNKNOWN
@@ -554,14 +554,14 @@ bool quickSteps(const Func& f, CallPlan& plan) {
             ints[step.reg] = uint64_t(retvalCell);
             continue;
         }
-        if (i >= given || isOmitted(last[-ptrdiff_t(i)])) {
+        if (i >= given || isOmitted(argOf(i))) {
             if (step.inDouble)
                 std::memcpy(&reals[step.reg], &step.defaultBits, sizeof(double));
             else
                 ints[step.reg] = step.defaultBits;
             continue;
         }
-        const VARIANTARG& arg = last[-ptrdiff_t(i)];
+        const VARIANTARG& arg = argOf(i);
         switch (step.take) {
         case CallPlan::Step::Take::Number:
             if (step.inDouble)
