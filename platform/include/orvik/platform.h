@@ -20,5 +20,6 @@
 #include "orvik/platform/registry.h"
 #include "orvik/platform/text.h"
 #include "orvik/platform/typelib.h"
+#include "orvik/platform/module_file.h"
 
 #endif /* ORVIK_PLATFORM_H */

@@ -5,6 +5,7 @@
 // "win32"; its dual interfaces are listed under HKEY_CLASSES_ROOT\Interface so that
 // calls can be marshaled by the automation proxy.
 
+#include "module/resource_file.h"
 #include "typelib/typelib_objects.h"
 
 #include "core/boundary.h"
@@ -17,6 +18,7 @@
 #include "orvik/platform/text.h"
 #include "orvik/platform/utf.h"
 
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -94,6 +96,12 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) noexcept {
         std::vector<uint8_t> bytes(static_cast<size_t>(size));
         if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
             return TYPE_E_IOERROR;
+        // A module file carries its library as resource TYPELIB 1.
+        static constexpr uint8_t kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
+        if (bytes.size() >= 4 && std::memcmp(bytes.data(), kElfMagic, 4) == 0 &&
+            orvik::res::readModuleResource(path, "TYPELIB", MAKEINTRESOURCEA(1), bytes) !=
+                ERROR_SUCCESS)
+            return TYPE_E_CANTLOADLIBRARY;
         auto lib = std::make_shared<Library>();
         HRESULT hr = orvik::tlb::readLibrary(bytes.data(), bytes.size(), *lib);
         if (FAILED(hr))
