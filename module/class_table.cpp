@@ -6,6 +6,8 @@
 
 #include "module/class_table.h"
 
+#include "module/module_registration.h"
+
 #include "geometry/axis.h"
 #include "geometry/matrix.h"
 #include "geometry/plane.h"
@@ -29,26 +31,34 @@ const void* noCategories() {
 }
 void noClassInit(bool) {}
 
-template <class T> constexpr ClassEntry entry() {
-    return {&T::classId(), nullptr,      ClassObjectCreator, T::creator, nullptr, 0,
-            noDescription, noCategories, noClassInit};
+// A class with its registration script, resources 101 to 112 in table order.
+template <class T, WORD ScriptResource> constexpr ClassEntry entry() {
+    return {&T::classId(),
+            classRegistrationHook<ScriptResource>,
+            ClassObjectCreator,
+            T::creator,
+            nullptr,
+            0,
+            noDescription,
+            noCategories,
+            noClassInit};
 }
 
 } // namespace
 
 ClassEntry g_classTable[] = {
-    entry<CPoint>(),
-    entry<CVector>(),
-    entry<CAxis>(),
-    entry<CMatrix>(),
-    entry<CBoundingBox>(),
-    entry<CAreaProperties>(),
-    entry<CMassProperties>(),
-    entry<CLength>(),
-    entry<CAngle>(),
-    entry<CPlane>(),
-    entry<COption>(),
-    entry<CRgbData>(),
+    entry<CPoint, 101>(),
+    entry<CVector, 102>(),
+    entry<CAxis, 103>(),
+    entry<CMatrix, 104>(),
+    entry<CBoundingBox, 105>(),
+    entry<CAreaProperties, 106>(),
+    entry<CMassProperties, 107>(),
+    entry<CLength, 108>(),
+    entry<CAngle, 109>(),
+    entry<CPlane, 110>(),
+    entry<COption, 111>(),
+    entry<CRgbData, 112>(),
     {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
 };
 

@@ -5,6 +5,9 @@
 // the module's own static records, whose construction order module.cpp pins.
 
 #include "module/class_table.h"
+#include "module/module_registration.h"
+
+#include <new>
 
 #define ORVIK_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -33,6 +36,18 @@ LoadEntry g_loadEntry __attribute__((init_priority(1100)));
 
 } // namespace
 
+// The registration entry points answer result codes, never exceptions: running out
+// of memory in the text and registry work is E_OUTOFMEMORY.
+template <class Body> HRESULT guardModuleCall(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
 } // namespace orvik
 
 ORVIK_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept {
@@ -41,4 +56,12 @@ ORVIK_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVO
 
 ORVIK_MODULE_EXPORT HRESULT DllCanUnloadNow() noexcept {
     return orvik::canUnloadNow();
+}
+
+ORVIK_MODULE_EXPORT HRESULT DllRegisterServer() noexcept {
+    return orvik::guardModuleCall([] { return orvik::RegisterModule(true, nullptr); });
+}
+
+ORVIK_MODULE_EXPORT HRESULT DllUnregisterServer() noexcept {
+    return orvik::guardModuleCall([] { return orvik::UnregisterModule(true, nullptr); });
 }

@@ -606,6 +606,45 @@ HRESULT CRegObject::RunSections(bool doRegister, bool dryRun) {
     return hr;
 }
 
+HRESULT CRegObject::RunScriptResource(LPCOLESTR moduleFile, WORD resourceId, LPCOLESTR resourceType,
+                                      bool doRegister) {
+    return RunResource(moduleFile, MAKEINTRESOURCEA(resourceId), resourceType, doRegister);
+}
+
+HRESULT CRegObject::RunScriptResource(LPCOLESTR moduleFile, LPCOLESTR resourceName,
+                                      LPCOLESTR resourceType, bool doRegister) {
+    std::string name;
+    if (!resourceName || !to8(resourceName, name))
+        return E_OUTOFMEMORY;
+    return RunResource(moduleFile, name.c_str(), resourceType, doRegister);
+}
+
+HRESULT CRegObject::RunResource(LPCOLESTR moduleFile, LPCSTR resourceName, LPCOLESTR resourceType,
+                                bool doRegister) {
+    std::string type, path;
+    if (!moduleFile || !resourceType || !to8(resourceType, type) || !to8(moduleFile, path))
+        return E_OUTOFMEMORY;
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        return HRESULT_FROM_WIN32(long(GetLastError()));
+    struct Loaded {
+        HMODULE module;
+        ~Loaded() { FreeLibrary(module); }
+    } loaded{module};
+    HRSRC found = FindResourceA(module, resourceName, type.c_str());
+    HGLOBAL data = found ? LoadResource(module, found) : nullptr;
+    if (!data)
+        return HRESULT_FROM_WIN32(long(GetLastError()));
+    // The text ends at its first zero byte, or at the resource's end.
+    DWORD size = SizeofResource(module, found);
+    std::unique_ptr<char[]> text(new (std::nothrow) char[size_t(size) + 1]);
+    if (!text)
+        return E_OUTOFMEMORY;
+    std::memcpy(text.get(), LockResource(data), size);
+    text[size] = '\0';
+    return RunScript(text.get(), doRegister);
+}
+
 HRESULT CRegObject::RunScript(LPCSTR text, bool doRegister) {
     char* expanded = nullptr;
     HRESULT hr = ExpandVariables(text, &expanded);

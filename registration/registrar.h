@@ -61,6 +61,16 @@ public:
     /// root section before the failure is returned.
     HRESULT RunScript(LPCSTR text, bool doRegister);
 
+    /// Runs script resource resourceId of type resourceType from the module file
+    /// moduleFile (loaded as data, never run) in the given mode. The platform's last
+    /// error as a result code when the file or the resource cannot be had;
+    /// E_OUTOFMEMORY for text that cannot be converted; else RunScript's result.
+    HRESULT RunScriptResource(LPCOLESTR moduleFile, WORD resourceId, LPCOLESTR resourceType,
+                              bool doRegister);
+    /// The same, with the script resource named instead of numbered.
+    HRESULT RunScriptResource(LPCOLESTR moduleFile, LPCOLESTR resourceName, LPCOLESTR resourceType,
+                              bool doRegister);
+
     /// The text with every %NAME% replaced by its value and %% by %, in *result
     /// (allocated with new[]; the caller frees it). E_POINTER for null arguments,
     /// DISP_E_EXCEPTION for an unclosed or unknown name, E_FAIL for a name longer
@@ -78,6 +88,8 @@ private:
     struct RegisterLevel;
     struct UnregisterLevel;
 
+    HRESULT RunResource(LPCOLESTR moduleFile, LPCSTR resourceName, LPCOLESTR resourceType,
+                        bool doRegister);
     HRESULT RunSections(bool doRegister, bool dryRun);
     HRESULT ReadToken(char* token);
     HRESULT ReadStatement(char* token, bool doRegister, Statement& statement);

@@ -12,6 +12,15 @@
 
 namespace orvik {
 
+struct IRegistrarBase;
+
+/// An extra variable for a registration script; a list of them ends with a pair of
+/// nulls.
+struct RegistryVariable {
+    LPCOLESTR name;
+    LPCOLESTR value;
+};
+
 using CreatorFunc = HRESULT (*)(void* pv, REFIID riid, void** ppv);
 using TermFunc = void (*)(DWORD_PTR arg);
 
@@ -53,6 +62,21 @@ public:
     virtual LONG Unlock();
     virtual LONG GetLockCount();
     virtual HRESULT GetGITPtr(void** ppGIT);
+
+    // The registration services (defined with the module's self-registration).
+    /// Adds "APPID" with an empty value to registrar.
+    virtual HRESULT AddModuleVariables(IRegistrarBase* registrar);
+    /// Registration entries nothing calls: always E_FAIL.
+    virtual HRESULT RegisterScriptByName(LPCOLESTR resourceName, BOOL bRegister,
+                                         const RegistryVariable* extra);
+    virtual HRESULT RegisterScriptById(UINT resourceId, BOOL bRegister,
+                                       const RegistryVariable* extra);
+    /// Runs the module's "REGISTRY" script resourceId in the given mode, with the
+    /// module variables (APPID, Module, Module_Raw) after the extra ones.
+    virtual HRESULT RunClassScript(WORD resourceId, BOOL bRegister, const RegistryVariable* extra);
+    /// The same, with the script resource named instead of numbered.
+    virtual HRESULT RunClassScript(LPCSTR resourceName, BOOL bRegister,
+                                   const RegistryVariable* extra);
 
     /// Puts a node in front of the termination list. E_OUTOFMEMORY when no node can
     /// be had. Takes the type-information lock (re-entrant for its holder).

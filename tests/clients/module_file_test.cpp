@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <elf.h>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fstream>
@@ -28,6 +30,43 @@ int threadCount() {
 
 using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
 using CanUnloadNowFn = HRESULT (*)();
+
+// The names of the functions a module file exports, from its dynamic symbol table.
+std::vector<std::string> exportedFunctions(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> names;
+    Elf64_Ehdr eh;
+    if (file.size() < sizeof eh)
+        return names;
+    std::memcpy(&eh, file.data(), sizeof eh);
+    auto section = [&](size_t i) {
+        Elf64_Shdr sh;
+        std::memcpy(&sh, file.data() + eh.e_shoff + i * sizeof sh, sizeof sh);
+        return sh;
+    };
+    for (size_t i = 0; i < eh.e_shnum; ++i) {
+        Elf64_Shdr symbols = section(i);
+        if (symbols.sh_type != SHT_DYNSYM)
+            continue;
+        Elf64_Shdr strings = section(symbols.sh_link);
+        for (size_t at = 0; at + sizeof(Elf64_Sym) <= symbols.sh_size; at += sizeof(Elf64_Sym)) {
+            Elf64_Sym sym;
+            std::memcpy(&sym, file.data() + symbols.sh_offset + at, sizeof sym);
+            if (ELF64_ST_TYPE(sym.st_info) == STT_FUNC && sym.st_shndx != SHN_UNDEF &&
+                ELF64_ST_BIND(sym.st_info) == STB_GLOBAL)
+                names.emplace_back(file.data() + strings.sh_offset + sym.st_name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ModuleFile, ExportsExactlyItsFourEntryPoints) {
+    EXPECT_EQ(exportedFunctions(ORVIK_MODULE_PATH),
+              (std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+                                        "DllUnregisterServer"}));
+}
 
 TEST(ModuleFile, ExportsItsEntryPointsAndNothingOfItsInside) {
     void* module = dlopen(ORVIK_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);

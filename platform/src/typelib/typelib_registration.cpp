@@ -5,7 +5,7 @@
 // "win32"; its dual interfaces are listed under HKEY_CLASSES_ROOT\Interface so that
 // calls can be marshaled by the automation proxy.
 
-#include "module/resource_file.h"
+#include "loader/resource_file.h"
 #include "typelib/typelib_objects.h"
 
 #include "core/boundary.h"

@@ -1,9 +1,9 @@
-// platform/src/module/resource_file.cpp: reading a module file's resources
+// platform/src/loader/resource_file.cpp: reading a module file's resources
 //
 // Everything here reads a file from outside, so every offset and size is checked
 // against what was read before it is used.
 
-#include "module/resource_file.h"
+#include "loader/resource_file.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,12 +1,12 @@
-// platform/src/module/resource_file.h: the resources of a module file
+// platform/src/loader/resource_file.h: the resources of a module file
 //
 // A module file's ".rsrc" ELF section holds a 32-bit resource file: a run of
 // entries, each a header (data size, header size, type, name, data version, memory
 // flags, language, version, characteristics) and its data, both padded to four
 // bytes. A type or name is either 0xFFFF followed by a 16-bit number, or 16-bit
 // text ending with a zero. The first entry is an empty one that marks the format.
-#ifndef ORVIK_PLATFORM_SRC_MODULE_RESOURCE_FILE_H
-#define ORVIK_PLATFORM_SRC_MODULE_RESOURCE_FILE_H
+#ifndef ORVIK_PLATFORM_SRC_LOADER_RESOURCE_FILE_H
+#define ORVIK_PLATFORM_SRC_LOADER_RESOURCE_FILE_H
 
 #include "orvik/platform.h"
 
@@ -64,4 +64,4 @@ DWORD readModuleResource(const std::string& path, LPCSTR type, LPCSTR name,
 
 } // namespace orvik::res
 
-#endif // ORVIK_PLATFORM_SRC_MODULE_RESOURCE_FILE_H
+#endif // ORVIK_PLATFORM_SRC_LOADER_RESOURCE_FILE_H

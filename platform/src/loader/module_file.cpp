@@ -1,4 +1,4 @@
-// platform/src/module/module_file.cpp: loading module files and finding resources
+// platform/src/loader/module_file.cpp: loading module files and finding resources
 //
 // A data-file load reads the file's resources into memory and hands out the
 // address of that record with its low bit set, so that no such handle can be taken
@@ -8,7 +8,7 @@
 // is looked up before it is used.
 
 #include "core/boundary.h"
-#include "module/resource_file.h"
+#include "loader/resource_file.h"
 
 #include <climits>
 #include <cstring>
