@@ -21,5 +21,6 @@
 #include "orvik/platform/text.h"
 #include "orvik/platform/typelib.h"
 #include "orvik/platform/module_file.h"
+#include "orvik/platform/activation.h"
 
 #endif /* ORVIK_PLATFORM_H */

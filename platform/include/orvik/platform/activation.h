@@ -1,0 +1,59 @@
+/* orvik/platform/activation.h: creating objects of registered classes
+ *
+ * A class is registered under HKEY_CLASSES_ROOT\CLSID\{class} with the module file
+ * that serves it in InprocServer32, and a programmatic identifier "Vendor.Class" or
+ * "Vendor.Class.1" names it through HKEY_CLASSES_ROOT\<identifier>\CLSID. Creation
+ * loads the module file once per process, asks its DllGetClassObject for the class
+ * factory and the factory for the object. CoFreeUnusedLibraries unloads the modules
+ * whose DllCanUnloadNow answers S_OK.
+ *
+ * CoInitializeEx is counted per thread and answered as the platform does (S_OK
+ * first, S_FALSE after, RPC_E_CHANGED_MODE for another model); creation does not
+ * require it, as every object here is served in the caller's own thread.
+ */
+#ifndef ORVIK_PLATFORM_ACTIVATION_H
+#define ORVIK_PLATFORM_ACTIVATION_H
+
+#include "orvik/platform/base_types.h"
+#include "orvik/platform/guid.h"
+#include "orvik/platform/interfaces.h"
+#include "orvik/platform/result_codes.h"
+
+#define COINIT_MULTITHREADED 0x0
+#define COINIT_APARTMENTTHREADED 0x2
+#define COINIT_DISABLE_OLE1DDE 0x4
+#define COINIT_SPEED_OVER_MEMORY 0x8
+
+#define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_INPROC_HANDLER 0x2
+#define CLSCTX_LOCAL_SERVER 0x4
+#define CLSCTX_REMOTE_SERVER 0x10
+#define CLSCTX_INPROC (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)
+#define CLSCTX_SERVER (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
+#define CLSCTX_ALL                                                                                 \
+    (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
+
+STDAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) ORVIK_NOEXCEPT;
+STDAPI CoInitialize(LPVOID pvReserved) ORVIK_NOEXCEPT;
+STDAPI_(void) CoUninitialize(void) ORVIK_NOEXCEPT;
+
+/* The class a programmatic identifier names (versioned or not; an identifier with no
+ * class of its own follows its CurVer). CO_E_CLASSSTRING when none is registered. */
+STDAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) ORVIK_NOEXCEPT;
+/* The class's programmatic identifier, allocated with CoTaskMemAlloc.
+ * REGDB_E_CLASSNOTREG when it has none. */
+STDAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) ORVIK_NOEXCEPT;
+
+/* The class object (factory) of rclsid, as interface riid. REGDB_E_CLASSNOTREG for a
+ * class not registered to be served in process, CO_E_DLLNOTFOUND when its module file
+ * cannot be loaded, CO_E_ERRORINDLL when the file lacks DllGetClassObject; else the
+ * module's own answer. */
+STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
+                        LPVOID* ppv) ORVIK_NOEXCEPT;
+/* A new object of rclsid (aggregated by pUnkOuter when given), as interface riid. */
+STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                        LPVOID* ppv) ORVIK_NOEXCEPT;
+/* Unloads every module loaded for creation whose DllCanUnloadNow answers S_OK. */
+STDAPI_(void) CoFreeUnusedLibraries(void) ORVIK_NOEXCEPT;
+
+#endif /* ORVIK_PLATFORM_ACTIVATION_H */

@@ -1,0 +1,192 @@
+// platform/src/loader/activation.cpp: creating objects of registered classes
+//
+// Each module file is loaded once per process and kept, with its two entry points,
+// in a table keyed by its path. Creation holds the table shared while it asks a
+// module for a class object, and unloading holds it exclusively, so a module is
+// never unloaded under a call into it.
+
+#include "core/boundary.h"
+
+#include "orvik/platform.h"
+#include "orvik/platform/registry_helpers.h"
+#include "orvik/platform/utf.h"
+
+#include <dlfcn.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+
+namespace {
+
+using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
+using CanUnloadNowFn = HRESULT (*)();
+
+struct LoadedServer {
+    void* handle;
+    GetClassObjectFn getClassObject;
+    CanUnloadNowFn canUnloadNow; // may be absent: such a module stays
+};
+
+std::shared_mutex g_serversLock;
+std::map<std::string, LoadedServer> g_servers; // by module path
+
+thread_local int t_initCount = 0;
+thread_local DWORD t_initModel = 0;
+
+std::string clsidKey(REFCLSID clsid) {
+    OLECHAR text[40];
+    StringFromGUID2(clsid, text, 40);
+    return "CLSID\\" + orvik::utf8Or(text);
+}
+
+// The module file registered to serve clsid in process.
+HRESULT serverPath(REFCLSID clsid, std::string& path) {
+    if (orvik::regQueryString(HKEY_CLASSES_ROOT, (clsidKey(clsid) + "\\InprocServer32").c_str(),
+                              nullptr, path) != ERROR_SUCCESS ||
+        path.empty())
+        return REGDB_E_CLASSNOTREG;
+    return S_OK;
+}
+
+// Loads the module at path into the table, unless it is there already.
+HRESULT loadServer(const std::string& path) {
+    std::unique_lock lock(g_serversLock);
+    if (g_servers.count(path))
+        return S_OK;
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return CO_E_DLLNOTFOUND;
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+    if (!getClassObject) {
+        dlclose(handle);
+        return CO_E_ERRORINDLL;
+    }
+    auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
+    g_servers.emplace(path, LoadedServer{handle, getClassObject, canUnloadNow});
+    return S_OK;
+}
+
+} // namespace
+
+STDAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) noexcept {
+    if (pvReserved)
+        return E_INVALIDARG;
+    DWORD model = dwCoInit & COINIT_APARTMENTTHREADED;
+    if (t_initCount > 0 && model != t_initModel)
+        return RPC_E_CHANGED_MODE;
+    t_initModel = model;
+    return t_initCount++ == 0 ? S_OK : S_FALSE;
+}
+
+STDAPI CoInitialize(LPVOID pvReserved) noexcept {
+    return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
+}
+
+STDAPI_(void) CoUninitialize(void) noexcept {
+    if (t_initCount > 0)
+        --t_initCount;
+}
+
+STDAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        if (!lpszProgID || !lpclsid)
+            return E_INVALIDARG;
+        *lpclsid = GUID{};
+        std::optional<std::string> progId = orvik::toUtf8(lpszProgID);
+        if (!progId || progId->empty() || progId->find('\\') != std::string::npos)
+            return CO_E_CLASSSTRING;
+        std::string text, current;
+        bool found = orvik::regQueryString(HKEY_CLASSES_ROOT, (*progId + "\\CLSID").c_str(),
+                                           nullptr, text) == ERROR_SUCCESS;
+        // An identifier without a class of its own names its current version's.
+        if (!found &&
+            orvik::regQueryString(HKEY_CLASSES_ROOT, (*progId + "\\CurVer").c_str(), nullptr,
+                                  current) == ERROR_SUCCESS &&
+            current.find('\\') == std::string::npos && !current.empty())
+            found = orvik::regQueryString(HKEY_CLASSES_ROOT, (current + "\\CLSID").c_str(), nullptr,
+                                          text) == ERROR_SUCCESS;
+        std::optional<std::u16string> wide = orvik::toUtf16(text);
+        if (!found || !wide || FAILED(CLSIDFromString(wide->c_str(), lpclsid))) {
+            *lpclsid = GUID{};
+            return CO_E_CLASSSTRING;
+        }
+        return S_OK;
+    });
+}
+
+STDAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        if (!lplpszProgID)
+            return E_INVALIDARG;
+        *lplpszProgID = nullptr;
+        std::string progId;
+        if (orvik::regQueryString(HKEY_CLASSES_ROOT, (clsidKey(clsid) + "\\ProgID").c_str(),
+                                  nullptr, progId) != ERROR_SUCCESS ||
+            progId.empty())
+            return REGDB_E_CLASSNOTREG;
+        std::optional<std::u16string> wide = orvik::toUtf16(progId);
+        if (!wide)
+            return REGDB_E_CLASSNOTREG;
+        auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide->size() + 1) * sizeof(OLECHAR)));
+        if (!out)
+            return E_OUTOFMEMORY;
+        std::copy(wide->begin(), wide->end(), out);
+        out[wide->size()] = 0;
+        *lplpszProgID = out;
+        return S_OK;
+    });
+}
+
+STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
+                        LPVOID* ppv) noexcept {
+    return orvik::guardResult([&]() -> HRESULT {
+        if (!ppv)
+            return E_INVALIDARG;
+        *ppv = nullptr;
+        if (pvReserved)
+            return E_INVALIDARG;
+        if (!(dwClsContext & CLSCTX_INPROC_SERVER))
+            return REGDB_E_CLASSNOTREG; // only servers in the caller's process exist here
+        std::string path;
+        HRESULT hr = serverPath(rclsid, path);
+        if (FAILED(hr) || FAILED(hr = loadServer(path)))
+            return hr;
+        std::shared_lock lock(g_serversLock);
+        auto server = g_servers.find(path);
+        if (server == g_servers.end()) // unloaded since: it is loaded again next time
+            return CO_E_DLLNOTFOUND;
+        return server->second.getClassObject(rclsid, riid, ppv);
+    });
+}
+
+STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                        LPVOID* ppv) noexcept {
+    if (!ppv)
+        return E_INVALIDARG;
+    *ppv = nullptr;
+    IClassFactory* factory = nullptr;
+    HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory,
+                                  reinterpret_cast<void**>(&factory));
+    if (FAILED(hr))
+        return hr;
+    hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+    factory->Release();
+    return hr;
+}
+
+STDAPI_(void) CoFreeUnusedLibraries(void) noexcept {
+    // Unloaded while the table is held, so that no creation is inside a module as it
+    // goes; a module's own clean-up must not create objects.
+    std::unique_lock lock(g_serversLock);
+    for (auto it = g_servers.begin(); it != g_servers.end();) {
+        if (it->second.canUnloadNow && it->second.canUnloadNow() == S_OK) {
+            dlclose(it->second.handle);
+            it = g_servers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
