@@ -11,6 +11,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <unistd.h>
 
 extern "C" HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 
@@ -25,6 +27,28 @@ template <class I> Ref<I> create(const CLSID& clsid) {
         std::abort();
     }
     return object;
+}
+
+/// Points the process at a registry store of the benchmark's own, made on first
+/// use (before anything opens the store) and removed at exit, so that no benchmark
+/// touches the user's store. False when it could not be made.
+inline bool usePrivateStore() {
+    struct PrivateStore {
+        std::string dir;
+        PrivateStore() {
+            char path[] = "/tmp/orvik-bench-XXXXXX";
+            if (!mkdtemp(path))
+                return;
+            dir = path;
+            setenv("ORVIK_REGISTRY", (dir + "/registry.db").c_str(), 1);
+        }
+        ~PrivateStore() {
+            if (!dir.empty())
+                (void)std::system(("rm -rf '" + dir + "'").c_str());
+        }
+    };
+    static PrivateStore store;
+    return !store.dir.empty();
 }
 
 inline Ref<IPoint> makePoint(double x, double y, double z, double error) {

@@ -3,44 +3,27 @@
 // Each late-bound figure is an object's IDispatch::Invoke with its arguments as a
 // script would pass them, compared with the early-bound call of the same operation
 // in the same run. The name lookup from a holder's cache is compared with a plain
-// hash lookup of the same name. The library is registered in a store of the
-// benchmark's own, made at start and removed at exit.
+// hash lookup of the same name. The library is registered in the benchmark's own
+// store.
 
 #include "bench_objects.h"
 #include "ratio_reporter.h"
 
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace {
 
 using namespace orvik;
 
-// A private store with the library registered, for the whole run.
-struct RegisteredLibrary {
-    std::string dir;
-    bool ok = false;
-    RegisteredLibrary() {
-        char path[] = "/tmp/orvik-bench-XXXXXX";
-        if (!mkdtemp(path))
-            return;
-        dir = path;
-        setenv("ORVIK_REGISTRY", (dir + "/registry.db").c_str(), 1);
-        Ref<ITypeLib> lib;
-        ok = SUCCEEDED(LoadTypeLib(ORVIK_TLB_PATH, lib.put())) &&
-             SUCCEEDED(RegisterTypeLib(lib.get(), ORVIK_TLB_PATH, u"/"));
-    }
-    ~RegisteredLibrary() {
-        if (!dir.empty())
-            (void)std::system(("rm -rf '" + dir + "'").c_str());
-    }
-};
-
+// The library registered in the benchmark's own store, for the whole run.
 bool libraryRegistered() {
-    static RegisteredLibrary library;
-    return library.ok;
+    static bool ok = [] {
+        Ref<ITypeLib> lib;
+        return bench::usePrivateStore() && SUCCEEDED(LoadTypeLib(ORVIK_TLB_PATH, lib.put())) &&
+               SUCCEEDED(RegisterTypeLib(lib.get(), ORVIK_TLB_PATH, u"/"));
+    }();
+    return ok;
 }
 
 VARIANT real(double d) {

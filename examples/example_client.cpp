@@ -1,18 +1,20 @@
 // examples/example_client.cpp: a compiled client of the Orvik module
 //
-// Loads the module file, asks it for the Point and Vector class factories, builds a
-// reference frame from a direction, moves a point along it, measures, prints what
-// it found, releases everything and shows that the module may then be unloaded.
-// The module is found beside this program (../lib/liborvik.so) unless ORVIK_MODULE
-// names it.
+// Creates every object it uses by programmatic identifier, as any client of a
+// registered module does: the platform finds the class in the registry, loads the
+// module file once and asks it for the object. It builds a reference frame from a
+// direction, moves a point along it, measures, makes a few calls by name as a
+// script would, prints what it found, releases everything and lets the module go.
+// The module must be registered first (orvik-regsvr liborvik.so); the registry
+// store is the one ORVIK_REGISTRY names.
 
 #include "orvik/orvik_i.h"
 #include "orvik/platform/ref.h"
+#include "orvik/platform/registry_helpers.h"
+#include "orvik/platform/utf.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,32 +23,41 @@ using orvik::Ref;
 
 namespace {
 
-using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT (*)();
-
-std::string modulePath() {
-    if (const char* env = std::getenv("ORVIK_MODULE"))
-        return env;
-    char exe[PATH_MAX] = {};
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    std::string dir = n > 0 ? std::string(exe, size_t(n)) : std::string(".");
-    dir = dir.substr(0, dir.find_last_of('/'));
-    return dir + "/../lib/liborvik.so";
+// A new object of the class progId names, as interface I; a failure ends the
+// example with the code.
+template <class I> Ref<I> create(const char16_t* progId, IUnknown* outer = nullptr) {
+    CLSID clsid{};
+    Ref<I> object;
+    HRESULT hr = CLSIDFromProgID(progId, &clsid);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER,
+                              outer ? IID_IUnknown : orvik::iidOf<I>(), object.putVoid());
+    if (FAILED(hr)) {
+        std::fprintf(
+            stderr, "orvik-example: cannot create %s: 0x%08X%s\n", orvik::utf8Or(progId).c_str(),
+            unsigned(hr),
+            hr == CO_E_CLASSSTRING ? " (is the module registered? orvik-regsvr liborvik.so)" : "");
+        std::exit(1);
+    }
+    return object;
 }
 
-struct Module {
-    void* handle = nullptr;
-    GetClassObjectFn getClassObject = nullptr;
-    CanUnloadNowFn canUnloadNow = nullptr;
-
-    template <class I> Ref<I> create(const CLSID& clsid) {
-        Ref<IClassFactory> factory;
-        Ref<I> object;
-        if (SUCCEEDED(getClassObject(clsid, IID_IClassFactory, factory.putVoid())))
-            factory->CreateInstance(nullptr, orvik::iidOf<I>(), object.putVoid());
-        return object;
-    }
-};
+// Whether the module the registry names for Point is loaded in this process, and
+// if so what its DllCanUnloadNow says.
+const char* moduleState() {
+    std::string path;
+    if (orvik::regQueryString(HKEY_CLASSES_ROOT,
+                              "CLSID\\{283075AE-B177-11D3-BE8E-0060B0EB1D67}\\InprocServer32",
+                              nullptr, path) != ERROR_SUCCESS)
+        return "not registered";
+    void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!loaded)
+        return "not loaded";
+    auto canUnloadNow = reinterpret_cast<HRESULT (*)()>(dlsym(loaded, "DllCanUnloadNow"));
+    const char* state = canUnloadNow && canUnloadNow() == S_OK ? "S_OK" : "S_FALSE";
+    dlclose(loaded);
+    return state;
+}
 
 template <class I> void print(const char* label, const Ref<I>& object) {
     double x = 0, y = 0, z = 0, e = 0;
@@ -69,17 +80,17 @@ void printMatrix(const char* label, const Ref<IMatrix>& matrix) {
 
 // A quarter turn about a vertical axis through a point, composed with a move; the
 // composition and its inverse applied to points; an axis built from two points.
-void transformations(Module& m, const Ref<IPoint>& start, const Ref<IVector>& direction) {
+void transformations(const Ref<IPoint>& start, const Ref<IVector>& direction) {
     std::printf("transformations\n");
-    Ref<IMatrix> turn = m.create<IMatrix>(CLSID_Matrix);
-    Ref<IVector> up = m.create<IVector>(CLSID_Vector);
-    Ref<IPoint> pivot = m.create<IPoint>(CLSID_Point);
+    Ref<IMatrix> turn = create<IMatrix>(u"Orvik.Matrix");
+    Ref<IVector> up = create<IVector>(u"Orvik.Vector");
+    Ref<IPoint> pivot = create<IPoint>(u"Orvik.Point");
     up->Set(0, 0, 1, 0.001);
     pivot->Set(2, 0, 0, 0.001);
     turn->SetRotation(3.14159265358979323846 / 2, up.get(), pivot.get(), 0.001);
     printMatrix("quarter turn about the vertical line through (2, 0, 0)", turn);
 
-    Ref<IMatrix> shift = m.create<IMatrix>(CLSID_Matrix);
+    Ref<IMatrix> shift = create<IMatrix>(u"Orvik.Matrix");
     shift->SetTranslation(direction.get(), 0.001);
     Ref<IMatrix> composed, inverse;
     shift->Mul(turn.get(), composed.put()); // turn first, then shift
@@ -97,7 +108,7 @@ void transformations(Module& m, const Ref<IPoint>& start, const Ref<IVector>& di
     roundTrip->get_Length(&drift);
     std::printf("  %-22s %.3g\n", "round-trip drift", drift);
 
-    Ref<IAxis> axis = m.create<IAxis>(CLSID_Axis);
+    Ref<IAxis> axis = create<IAxis>(u"Orvik.Axis");
     axis->SetTwoPoints(there.get(), start.get());
     Ref<IAxis> longer;
     axis->Mul(2, longer.put());
@@ -111,9 +122,9 @@ void transformations(Module& m, const Ref<IPoint>& start, const Ref<IVector>& di
 }
 
 // A box and the two property records, filled and read back.
-void records(Module& m) {
+void records() {
     std::printf("records\n");
-    Ref<IBoundingBox> box = m.create<IBoundingBox>(CLSID_BoundingBox);
+    Ref<IBoundingBox> box = create<IBoundingBox>(u"Orvik.BoundingBox");
     box->put_XMin(-1);
     box->put_XMax(4);
     box->put_YMin(0);
@@ -130,8 +141,8 @@ void records(Module& m) {
     std::printf("  %-22s [%g, %g] x [%g, %g] x [%g, %g]\n", "bounding box", x0, x1, y0, y1, z0, z1);
 
     // A 4 x 2 rectangle with its corner at the origin.
-    Ref<IAreaProperties> area = m.create<IAreaProperties>(CLSID_AreaProperties);
-    Ref<IPoint> centre = m.create<IPoint>(CLSID_Point);
+    Ref<IAreaProperties> area = create<IAreaProperties>(u"Orvik.AreaProperties");
+    Ref<IPoint> centre = create<IPoint>(u"Orvik.Point");
     centre->Set(2, 1, 0, 0.001);
     area->put_Area(8);
     area->put_Perimeter(12);
@@ -148,8 +159,8 @@ void records(Module& m) {
     print("barycenter", areaCentre);
 
     // A steel cube of side 0.1 m.
-    Ref<IMassProperties> mass = m.create<IMassProperties>(CLSID_MassProperties);
-    Ref<IPoint> middle = m.create<IPoint>(CLSID_Point);
+    Ref<IMassProperties> mass = create<IMassProperties>(u"Orvik.MassProperties");
+    Ref<IPoint> middle = create<IPoint>(u"Orvik.Point");
     middle->Set(0.05, 0.05, 0.05, 0.001);
     mass->put_Volume(0.001);
     mass->put_Weight(7.85);
@@ -164,16 +175,44 @@ void records(Module& m) {
     print("centre of mass", massCentre);
 }
 
+// The calls a script makes: members found by name, arguments as variants (the
+// last first), the error estimate left to its default.
+void lateBound() {
+    std::printf("late-bound\n");
+    Ref<IDispatch> point = create<IDispatch>(u"Orvik.Point");
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(u"Set")};
+    DISPID set = 0, y = 0;
+    point->GetIDsOfNames(IID_NULL, names, 1, 0x409, &set);
+    names[0] = const_cast<LPOLESTR>(u"Y");
+    point->GetIDsOfNames(IID_NULL, names, 1, 0x409, &y);
+    VARIANT args[3];
+    double values[3] = {30, 20, 10}; // Z, Y, X
+    for (int i = 0; i < 3; ++i) {
+        VariantInit(&args[i]);
+        args[i].vt = VT_R8;
+        args[i].dblVal = values[i];
+    }
+    DISPPARAMS three = {args, nullptr, 3, 0}, none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    HRESULT hr =
+        point->Invoke(set, IID_NULL, 0x409, DISPATCH_METHOD, &three, nullptr, nullptr, nullptr);
+    if (SUCCEEDED(hr))
+        hr = point->Invoke(y, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                           nullptr);
+    std::printf("  %-22s Set(10, 20, 30) by name, then Y = %g (0x%08X)\n", "Orvik.Point",
+                result.dblVal, unsigned(hr));
+    Ref<IPoint> early;
+    point.query(early);
+    print("the same object", early);
+}
+
 // An object of the example's own that aggregates an Orvik colour: clients of the
 // outer object see one identity and one count, and the colour's interface as if
 // it were the outer object's.
 class LabelledColour : public IUnknown {
 public:
-    explicit LabelledColour(Module& m) {
-        Ref<IClassFactory> factory;
-        if (SUCCEEDED(m.getClassObject(CLSID_RgbData, IID_IClassFactory, factory.putVoid())))
-            factory->CreateInstance(this, IID_IUnknown, m_inner.putVoid());
-    }
+    LabelledColour() { m_inner = create<IUnknown>(u"Orvik.RgbData", this); }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
         if (!ppv)
             return E_POINTER;
@@ -199,9 +238,9 @@ private:
     Ref<IUnknown> m_inner;
 };
 
-void aggregation(Module& m) {
+void aggregation() {
     std::printf("aggregation\n");
-    LabelledColour outer(m);
+    LabelledColour outer;
     Ref<IRgbData> colour;
     outer.QueryInterface(IID_IRgbData, colour.putVoid());
     if (!colour)
@@ -218,9 +257,9 @@ void aggregation(Module& m) {
     outer.close();
 }
 
-int run(Module& m) {
-    Ref<IPoint> start = m.create<IPoint>(CLSID_Point);
-    Ref<IVector> direction = m.create<IVector>(CLSID_Vector);
+int run() {
+    Ref<IPoint> start = create<IPoint>(u"Orvik.Point");
+    Ref<IVector> direction = create<IVector>(u"Orvik.Vector");
     if (!start || !direction)
         return 1;
     start->Set(1, 2, 3, 0.0005);
@@ -266,36 +305,23 @@ int run(Module& m) {
     std::printf("  %-22s %.3g\n", "Y . Z", dotYZ);
     std::printf("  %-22s %s\n", "negated twice equals", same == VARIANT_TRUE ? "yes" : "no");
 
-    transformations(m, start, direction);
-    records(m);
-    aggregation(m);
+    transformations(start, direction);
+    records();
+    lateBound();
+    aggregation();
 
-    HRESULT held = m.canUnloadNow();
-    std::printf("while objects live, DllCanUnloadNow = %s\n", held == S_OK ? "S_OK" : "S_FALSE");
+    std::printf("while objects live, DllCanUnloadNow = %s\n", moduleState());
     return 0;
 }
 
 } // namespace
 
 int main() {
-    std::string path = modulePath();
-    Module m;
-    m.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!m.handle) {
-        std::fprintf(stderr, "orvik-example: cannot load %s: %s\n", path.c_str(), dlerror());
-        return 1;
-    }
-    m.getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(m.handle, "DllGetClassObject"));
-    m.canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(m.handle, "DllCanUnloadNow"));
-    if (!m.getClassObject || !m.canUnloadNow) {
-        std::fprintf(stderr, "orvik-example: %s is not an Orvik module\n", path.c_str());
-        return 1;
-    }
-    std::printf("Orvik module %s\n", path.c_str());
-    int rc = run(m);
-    HRESULT unload = m.canUnloadNow();
-    std::printf("after releasing everything, DllCanUnloadNow = %s\n",
-                unload == S_OK ? "S_OK" : "S_FALSE");
-    dlclose(m.handle);
-    return rc != 0 || unload != S_OK;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int rc = run();
+    std::printf("after releasing everything, DllCanUnloadNow = %s\n", moduleState());
+    CoFreeUnusedLibraries();
+    std::printf("after CoFreeUnusedLibraries, the module is %s\n", moduleState());
+    CoUninitialize();
+    return rc;
 }

@@ -112,6 +112,28 @@ TEST_F(Activation, ObjectsAreCreatedByIdentifierFromOneLoadAcrossThreads) {
     // TearDown).
 }
 
+// What creation learned from the registry is not kept past a change to it.
+TEST_F(Activation, RegistryChangesAreSeenAtOnce) {
+    CLSID clsid{};
+    Ref<IPoint> point;
+    ASSERT_EQ(CLSIDFromProgID(u"Orvik.Point", &clsid), S_OK);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPoint, point.putVoid()),
+              S_OK);
+    point.reset();
+    ASSERT_EQ(regDeleteTree(HKEY_CLASSES_ROOT, "Orvik.Point"), ERROR_SUCCESS);
+    EXPECT_EQ(CLSIDFromProgID(u"Orvik.Point", &clsid), CO_E_CLASSSTRING);
+    ASSERT_EQ(regDeleteTree(HKEY_CLASSES_ROOT, "CLSID\\{283075AE-B177-11D3-BE8E-0060B0EB1D67}"),
+              ERROR_SUCCESS);
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_Point, nullptr, CLSCTX_INPROC_SERVER, IID_IPoint, point.putVoid()),
+        REGDB_E_CLASSNOTREG);
+    // A class moved to another module file is served from there.
+    registerFakeClass(CLSID_Point, storeDir() + "/moved.so");
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_Point, nullptr, CLSCTX_INPROC_SERVER, IID_IPoint, point.putVoid()),
+        CO_E_DLLNOTFOUND);
+}
+
 TEST_F(Activation, FailuresCarryTheirOwnCodes) {
     Ref<IUnknown> object;
     GUID unknown{0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};

@@ -3,14 +3,18 @@
 // Each module file is loaded once per process and kept, with its two entry points,
 // in a table keyed by its path. Creation holds the table shared while it asks a
 // module for a class object, and unloading holds it exclusively, so a module is
-// never unloaded under a call into it.
+// never unloaded under a call into it. What the registry says of identifiers and
+// classes is kept until the registry changes, so creating objects of a class
+// already served reads nothing from the store.
 
 #include "core/boundary.h"
+#include "registry/registry_generation.h"
 
 #include "orvik/platform.h"
 #include "orvik/platform/registry_helpers.h"
 #include "orvik/platform/utf.h"
 
+#include <cstring>
 #include <dlfcn.h>
 #include <map>
 #include <memory>
@@ -18,6 +22,8 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -30,8 +36,58 @@ struct LoadedServer {
     CanUnloadNowFn canUnloadNow; // may be absent: such a module stays
 };
 
+// Programmatic identifiers compare without regard to ASCII case.
+char16_t folded(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c;
+}
+struct FoldedHash {
+    using is_transparent = void;
+    size_t operator()(std::u16string_view text) const {
+        size_t h = 14695981039346656037u;
+        for (char16_t c : text)
+            h = (h ^ folded(c)) * 1099511628211u;
+        return h;
+    }
+};
+struct FoldedEqual {
+    using is_transparent = void;
+    bool operator()(std::u16string_view a, std::u16string_view b) const {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (folded(a[i]) != folded(b[i]))
+                return false;
+        return true;
+    }
+};
+struct GuidHash {
+    size_t operator()(const GUID& g) const {
+        uint64_t a, b;
+        std::memcpy(&a, &g, 8);
+        std::memcpy(&b, reinterpret_cast<const char*>(&g) + 8, 8);
+        return size_t(a ^ (b * 0x9E3779B97F4A7C15u));
+    }
+};
+struct GuidEqual {
+    bool operator()(const GUID& a, const GUID& b) const { return IsEqualGUID(a, b) != 0; }
+};
+
 std::shared_mutex g_serversLock;
 std::map<std::string, LoadedServer> g_servers; // by module path
+// What the registry said, kept while its generation stays the one it was read
+// under: identifiers to classes, classes to the loaded modules that serve them.
+uint64_t g_cachedGeneration = UINT64_MAX;
+std::unordered_map<std::u16string, CLSID, FoldedHash, FoldedEqual> g_progIds;
+std::unordered_map<CLSID, LoadedServer*, GuidHash, GuidEqual> g_classServers;
+
+// Forgets what was read under another generation; g_serversLock held exclusively.
+void keepOnlyGeneration(uint64_t generation) {
+    if (g_cachedGeneration != generation) {
+        g_progIds.clear();
+        g_classServers.clear();
+        g_cachedGeneration = generation;
+    }
+}
 
 thread_local int t_initCount = 0;
 thread_local DWORD t_initModel = 0;
@@ -95,6 +151,16 @@ STDAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) noexcept {
         if (!lpszProgID || !lpclsid)
             return E_INVALIDARG;
         *lpclsid = GUID{};
+        uint64_t generation = orvik::registryGeneration();
+        {
+            std::shared_lock lock(g_serversLock);
+            if (g_cachedGeneration == generation)
+                if (auto known = g_progIds.find(std::u16string_view(lpszProgID));
+                    known != g_progIds.end()) {
+                    *lpclsid = known->second;
+                    return S_OK;
+                }
+        }
         std::optional<std::string> progId = orvik::toUtf8(lpszProgID);
         if (!progId || progId->empty() || progId->find('\\') != std::string::npos)
             return CO_E_CLASSSTRING;
@@ -113,6 +179,9 @@ STDAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) noexcept {
             *lpclsid = GUID{};
             return CO_E_CLASSSTRING;
         }
+        std::unique_lock lock(g_serversLock);
+        keepOnlyGeneration(generation);
+        g_progIds.emplace(lpszProgID, *lpclsid);
         return S_OK;
     });
 }
@@ -150,13 +219,28 @@ STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, 
             return E_INVALIDARG;
         if (!(dwClsContext & CLSCTX_INPROC_SERVER))
             return REGDB_E_CLASSNOTREG; // only servers in the caller's process exist here
+        uint64_t generation = orvik::registryGeneration();
+        {
+            std::shared_lock lock(g_serversLock);
+            if (g_cachedGeneration == generation)
+                if (auto known = g_classServers.find(rclsid); known != g_classServers.end())
+                    return known->second->getClassObject(rclsid, riid, ppv);
+        }
         std::string path;
         HRESULT hr = serverPath(rclsid, path);
         if (FAILED(hr) || FAILED(hr = loadServer(path)))
             return hr;
+        {
+            std::unique_lock lock(g_serversLock);
+            auto server = g_servers.find(path);
+            if (server == g_servers.end()) // unloaded since: it is loaded again next time
+                return CO_E_DLLNOTFOUND;
+            keepOnlyGeneration(generation);
+            g_classServers[rclsid] = &server->second;
+        }
         std::shared_lock lock(g_serversLock);
         auto server = g_servers.find(path);
-        if (server == g_servers.end()) // unloaded since: it is loaded again next time
+        if (server == g_servers.end())
             return CO_E_DLLNOTFOUND;
         return server->second.getClassObject(rclsid, riid, ppv);
     });
@@ -181,6 +265,7 @@ STDAPI_(void) CoFreeUnusedLibraries(void) noexcept {
     // Unloaded while the table is held, so that no creation is inside a module as it
     // goes; a module's own clean-up must not create objects.
     std::unique_lock lock(g_serversLock);
+    g_classServers.clear(); // it may point at a module about to go
     for (auto it = g_servers.begin(); it != g_servers.end();) {
         if (it->second.canUnloadNow && it->second.canUnloadNow() == S_OK) {
             dlclose(it->second.handle);

@@ -239,6 +239,23 @@ WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule) noexcept {
     return TRUE;
 }
 
+WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) noexcept {
+    if (!lpProcName || IS_INTRESOURCE(lpProcName)) { // no module here exports by number
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    std::lock_guard lock(g_lock);
+    auto running = g_running.find(hModule);
+    if (running == g_running.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    void* found = dlsym(running->second.loaderHandle, lpProcName);
+    if (!found)
+        SetLastError(ERROR_PROC_NOT_FOUND);
+    return reinterpret_cast<FARPROC>(found);
+}
+
 WINBASEAPI HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) noexcept {
     return guardLastError<HRSRC>(nullptr,
                                  [&] { return findResource(hModule, lpType, lpName, nullptr); });

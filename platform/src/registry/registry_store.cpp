@@ -16,14 +16,17 @@
 #include "orvik/platform/registry_helpers.h"
 
 #include "core/boundary.h"
+#include "registry/registry_generation.h"
 
 #include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -275,6 +278,9 @@ private:
     bool m_ok = false;
 };
 
+// Bumped after every committed write and every store opened by this process.
+std::atomic<uint64_t> g_localChanges{0};
+
 // One write transaction: rolled back unless committed.
 class Transaction {
 public:
@@ -293,6 +299,7 @@ public:
         if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
             return ERROR_REGISTRY_IO_FAILED;
         m_open = false;
+        g_localChanges.fetch_add(1, std::memory_order_release);
         return ERROR_SUCCESS;
     }
 
@@ -322,6 +329,7 @@ struct Registry {
         if (!current || current->path != path) {
             current.reset();
             lastOpenError = openStore(path, current);
+            g_localChanges.fetch_add(1, std::memory_order_release);
         }
         out = current;
         return current ? ERROR_SUCCESS : lastOpenError;
@@ -332,6 +340,50 @@ Registry& registry() {
     static Registry r;
     return r;
 }
+
+// What other processes changed: the count of changes to the store's data_version
+// seen so far, looked at no more often than every 100 ms.
+std::atomic<uint64_t> g_foreignChanges{0};
+std::atomic<int64_t> g_lastForeignCheck{INT64_MIN};
+
+int64_t coarseMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void lookForForeignChanges() {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    static int64_t seenVersion = -1;
+    static const Store* seenStore = nullptr;
+    if (!r.current)
+        return;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(r.current->db, "PRAGMA data_version", -1, &stmt, nullptr) != SQLITE_OK)
+        return;
+    if (sqlite3_step(stmt) == SQLITE_ROW) {
+        int64_t version = sqlite3_column_int64(stmt, 0);
+        if (seenStore == r.current.get() && version != seenVersion)
+            g_foreignChanges.fetch_add(1, std::memory_order_release);
+        seenVersion = version;
+        seenStore = r.current.get();
+    }
+    sqlite3_finalize(stmt);
+}
+
+} // namespace
+
+uint64_t orvik::registryGeneration() {
+    int64_t now = coarseMilliseconds();
+    int64_t last = g_lastForeignCheck.load(std::memory_order_relaxed);
+    if (now - last >= 100 && g_lastForeignCheck.compare_exchange_strong(last, now))
+        lookForForeignChanges();
+    return g_localChanges.load(std::memory_order_acquire) +
+           g_foreignChanges.load(std::memory_order_acquire);
+}
+
+namespace {
 
 // The predefined root a handle names, as its key id (1 on, in the order of the
 // predefined handles), or 0.

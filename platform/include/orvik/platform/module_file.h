@@ -41,6 +41,11 @@ typedef void* HGLOBAL;
  * (a module the loader refused) or ERROR_INVALID_PARAMETER. */
 WINBASEAPI HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
                                          DWORD dwFlags) ORVIK_NOEXCEPT;
+/* The exported function lpProcName of a module loaded to run; null, with the last
+ * error ERROR_PROC_NOT_FOUND (or ERROR_INVALID_HANDLE for a handle that names no
+ * such module), when there is none. */
+typedef LONG_PTR(WINAPI* FARPROC)(void);
+WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) ORVIK_NOEXCEPT;
 /* Releases a module LoadLibraryExA gave. FALSE, ERROR_INVALID_HANDLE, for any other. */
 WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule) ORVIK_NOEXCEPT;
 
