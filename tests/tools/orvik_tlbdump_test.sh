@@ -5,6 +5,7 @@ set -uo pipefail
 dump=$1
 idlc=$2
 library=$3
+module=$4
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 passed=0 failed=0
@@ -25,6 +26,9 @@ head -c 300 "$library" > "$dir/short.tlb"
 "$dump" "$dir/again.tlb" > "$dir/second.idl"
 cmp -s "$dir/first.idl" "$dir/second.idl"; expect "round trip reads back the same" $? 0
 expect "dump names the library" "$(grep -c '^library ORVIKLib$' "$dir/first.idl")" 1
+
+"$dump" "$module" > "$dir/module.idl"; expect "a module file dumps" $? 0
+cmp -s "$dir/first.idl" "$dir/module.idl"; expect "the module carries the same library" $? 0
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
