@@ -1,17 +1,10 @@
 #!/usr/bin/env bash
 # tests/tools/orvik_reg_test.sh: orvik-reg from the command line, on a scratch store.
 set -uo pipefail
+source "$(dirname "$0")/expect.sh"
 reg=$1
 scripts=$2
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
 export ORVIK_REGISTRY=$dir/registry.db
-passed=0 failed=0
-
-expect() { # expect NAME ACTUAL EXPECTED
-    if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
-        failed=$((failed + 1)); printf 'FAILED %s\n  got:      %q\n  expected: %q\n' "$1" "$2" "$3"; fi
-}
 
 "$reg" --help >/dev/null; expect "help exits 0" $? 0
 "$reg" 2>/dev/null; expect "no command is a usage error" $? 2
@@ -54,5 +47,4 @@ expect "the message names the store and why" "$err" \
     "orvik-reg: export HKEY_CLASSES_ROOT: 0x800703F1 (store $dir/text.db: not a registry store)"
 expect "the file is left alone" "$(cat "$dir/text.db")" "plain text"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -2,16 +2,9 @@
 # tests/tools/orvik_regsvr_test.sh: orvik-regsvr from the command line, on a scratch
 # store: every exit status, a relative name registered as its absolute path.
 set -uo pipefail
+source "$(dirname "$0")/expect.sh"
 regsvr=$1 reg=$2 module=$3 platform=$4
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
 export ORVIK_REGISTRY=$dir/registry.db
-passed=0 failed=0
-
-expect() { # expect NAME ACTUAL EXPECTED
-    if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
-        failed=$((failed + 1)); printf 'FAILED %s\n  got:      %q\n  expected: %q\n' "$1" "$2" "$3"; fi
-}
 point='HKCR\CLSID\{283075AE-B177-11D3-BE8E-0060B0EB1D67}\InprocServer32'
 
 "$regsvr" --help >/dev/null; expect "help exits 0" $? 0
@@ -53,5 +46,4 @@ expect "the absolute path" "$out" "@=\"$(cd "$dir/work" && pwd -P)/liborvik.so\"
 expect "unregister exits 0" $rc 0
 "$reg" query "$point" >/dev/null 2>&1; expect "the class is gone" $? 1
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

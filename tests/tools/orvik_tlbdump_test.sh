@@ -2,17 +2,11 @@
 # tests/tools/orvik_tlbdump_test.sh: orvik-tlbdump from the command line, and the
 # round trip through orvik-idlc.
 set -uo pipefail
+source "$(dirname "$0")/expect.sh"
 dump=$1
 idlc=$2
 library=$3
 module=$4
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-passed=0 failed=0
-expect() {
-    if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
-        failed=$((failed + 1)); printf 'FAILED %s\n  got:      %q\n  expected: %q\n' "$1" "$2" "$3"; fi
-}
 
 "$dump" --help >/dev/null; expect "help exits 0" $? 0
 "$dump" 2>/dev/null; expect "no file is a usage error" $? 2
@@ -30,5 +24,4 @@ expect "dump names the library" "$(grep -c '^library ORVIKLib$' "$dir/first.idl"
 "$dump" "$module" > "$dir/module.idl"; expect "a module file dumps" $? 0
 cmp -s "$dir/first.idl" "$dir/module.idl"; expect "the module carries the same library" $? 0
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -344,7 +344,7 @@ Registry& registry() {
 // What other processes changed: the count of changes to the store's data_version
 // seen so far, looked at no more often than every 100 ms.
 std::atomic<uint64_t> g_foreignChanges{0};
-std::atomic<int64_t> g_lastForeignCheck{INT64_MIN};
+std::atomic<int64_t> g_lastForeignCheck{-1}; // -1: never looked
 
 int64_t coarseMilliseconds() {
     timespec now{};
@@ -377,7 +377,7 @@ void lookForForeignChanges() {
 uint64_t orvik::registryGeneration() {
     int64_t now = coarseMilliseconds();
     int64_t last = g_lastForeignCheck.load(std::memory_order_relaxed);
-    if (now - last >= 100 && g_lastForeignCheck.compare_exchange_strong(last, now))
+    if ((last < 0 || now - last >= 100) && g_lastForeignCheck.compare_exchange_strong(last, now))
         lookForForeignChanges();
     return g_localChanges.load(std::memory_order_acquire) +
            g_foreignChanges.load(std::memory_order_acquire);
