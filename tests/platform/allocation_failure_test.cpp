@@ -293,6 +293,30 @@ TEST(HeapUseOfLateBoundCalls, PreparedCallsAllocateNothing) {
     EXPECT_EQ(other.refs, 1u);
 }
 
+TEST(AllocationFailureOfModuleFiles, LoadingAndFindingResourcesAnswerAnError) {
+    failEachAllocation(
+        [] {
+            HMODULE module = LoadLibraryExA(ORVIK_MODULE_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+            if (!module)
+                return long(GetLastError());
+            HRSRC script = FindResourceA(module, MAKEINTRESOURCEA(101), "REGISTRY");
+            long answer =
+                script && SizeofResource(module, script) == 593 ? 0 : long(GetLastError());
+            char path[512];
+            if (answer == 0 && GetModuleFileNameA(module, path, sizeof path) == 0)
+                answer = long(GetLastError());
+            FreeLibrary(module);
+            if (answer == 0) {
+                Ref<ITypeLib> lib; // the library inside the module file
+                answer = LoadTypeLib(u"" ORVIK_MODULE_PATH, lib.put());
+            }
+            return answer;
+        },
+        [](long answer) {
+            EXPECT_TRUE(answer == ERROR_NOT_ENOUGH_MEMORY || answer == E_OUTOFMEMORY) << answer;
+        });
+}
+
 TEST_F(AllocationFailure, LibraryRegistrationIsWholeOrTakenBack) {
     Ref<ITypeLib> lib;
     ASSERT_EQ(LoadTypeLib(u"" ORVIK_TLB_PATH, lib.put()), S_OK);
