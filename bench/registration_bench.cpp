@@ -95,6 +95,13 @@ const std::vector<Key>& registeredKeys() {
     return keys;
 }
 
+// The store emptied between timed runs, outside the time.
+void emptyUntimed(benchmark::State& state) {
+    state.PauseTiming();
+    emptyClassesRoot();
+    state.ResumeTiming();
+}
+
 bool ready() {
     return bench::usePrivateStore() && moduleFile().registerServer && !registeredKeys().empty();
 }
@@ -103,9 +110,7 @@ void Baseline_RegistryWrites(benchmark::State& state) {
     if (!ready())
         return state.SkipWithError("the module could not be registered");
     for (auto _ : state) {
-        state.PauseTiming();
-        emptyClassesRoot();
-        state.ResumeTiming();
+        emptyUntimed(state);
         for (const Key& k : registeredKeys()) {
             RegKey key;
             RegCreateKeyExA(HKEY_CLASSES_ROOT, k.path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
@@ -122,9 +127,7 @@ void SelfRegistration(benchmark::State& state) {
     if (!ready())
         return state.SkipWithError("the module could not be registered");
     for (auto _ : state) {
-        state.PauseTiming();
-        emptyClassesRoot();
-        state.ResumeTiming();
+        emptyUntimed(state);
         if (FAILED(moduleFile().registerServer()))
             return state.SkipWithError("DllRegisterServer failed");
     }

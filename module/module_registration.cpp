@@ -159,29 +159,35 @@ HRESULT UnregisterTypeLibrary(HINSTANCE module) {
     return hr;
 }
 
-HRESULT RegisterModule(bool registerLibrary, const CLSID* filter) {
+namespace {
+
+// Each class's registration hook in table order (only the filtered class's, when a
+// filter is given); the first failure ends the walk. No class lists component
+// categories, so there are none to register or unregister beside the hooks.
+HRESULT runClassHooks(BOOL bRegister, const CLSID* filter) {
     for (ClassEntry* entry = _pModule->m_pObjMap; entry && entry->pclsid; ++entry) {
         if (filter && !IsEqualGUID(*filter, *entry->pclsid))
             continue;
-        HRESULT hr = entry->RegistrationHook(TRUE);
-        if (FAILED(hr))
+        if (HRESULT hr = entry->RegistrationHook(bRegister); FAILED(hr))
             return hr;
-        // No class lists component categories: nothing more to register.
     }
-    return registerLibrary ? RegisterTypeLibrary(static_cast<HINSTANCE>(moduleInstanceHandle()))
-                           : S_OK;
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT RegisterModule(bool registerLibrary, const CLSID* filter) {
+    HRESULT hr = runClassHooks(TRUE, filter);
+    if (FAILED(hr) || !registerLibrary)
+        return hr;
+    return RegisterTypeLibrary(static_cast<HINSTANCE>(moduleInstanceHandle()));
 }
 
 HRESULT UnregisterModule(bool unregisterLibrary, const CLSID* filter) {
-    for (ClassEntry* entry = _pModule->m_pObjMap; entry && entry->pclsid; ++entry) {
-        if (filter && !IsEqualGUID(*filter, *entry->pclsid))
-            continue;
-        HRESULT hr = entry->RegistrationHook(FALSE);
-        if (FAILED(hr))
-            return hr;
-    }
-    return unregisterLibrary ? UnregisterTypeLibrary(static_cast<HINSTANCE>(moduleInstanceHandle()))
-                             : S_OK;
+    HRESULT hr = runClassHooks(FALSE, filter);
+    if (FAILED(hr) || !unregisterLibrary)
+        return hr;
+    return UnregisterTypeLibrary(static_cast<HINSTANCE>(moduleInstanceHandle()));
 }
 
 } // namespace orvik
