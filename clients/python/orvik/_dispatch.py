@@ -1,0 +1,485 @@
+"""Objects called by name: the wrapper around an IDispatch reference.
+
+Each interface's members are read once from its type information and kept by
+interface: names (case-insensitive as the type information allows), dispatch
+identifiers, what each kind of access takes, parameter names and directions.
+"""
+
+import ctypes
+import threading
+from ctypes import POINTER, byref, c_double, c_int16, c_int32, c_uint32, c_void_p
+
+from . import _platform as P
+from .errors import ComError
+
+_FRAME = {"queryinterface", "addref", "release", "gettypeinfocount", "gettypeinfo",
+          "getidsofnames", "invoke"}
+
+_OUT_STORAGE = {P.VT_R8: c_double, P.VT_I4: c_int32, P.VT_I2: c_int16, P.VT_BOOL: c_int16,
+                P.VT_INT: c_int32, P.VT_UI4: ctypes.c_uint32}
+
+
+class _Param:
+    __slots__ = ("name", "flags", "vt", "is_object", "is_array")
+
+    def __init__(self, name, flags, tdesc):
+        self.name = name
+        self.flags = flags
+        self.is_object = False
+        self.is_array = False
+        vt = tdesc.vt
+        pointed = tdesc
+        if vt == P.VT_PTR:
+            pointed = tdesc.lptdesc.contents
+            vt = pointed.vt
+            if vt == P.VT_PTR and pointed.lptdesc.contents.vt == P.VT_USERDEFINED:
+                vt, self.is_object = P.VT_DISPATCH, True  # an [out] object
+            elif vt == P.VT_USERDEFINED:
+                vt, self.is_object = P.VT_DISPATCH, True  # an object passed in
+            elif vt == P.VT_SAFEARRAY:
+                self.is_array = True
+        elif vt == P.VT_USERDEFINED:
+            vt, self.is_object = P.VT_DISPATCH, True
+        elif vt in (P.VT_DISPATCH, P.VT_UNKNOWN):
+            self.is_object = True
+        self.vt = vt
+
+    @property
+    def out(self):
+        return bool(self.flags & P.PARAMFLAG_FOUT) and not self.retval
+
+    @property
+    def retval(self):
+        return bool(self.flags & P.PARAMFLAG_FRETVAL)
+
+    @property
+    def optional(self):
+        return bool(self.flags & (P.PARAMFLAG_FOPT | P.PARAMFLAG_FHASDEFAULT))
+
+
+class _Function:
+    __slots__ = ("memid", "kind", "params", "doc")
+
+    def __init__(self, memid, kind, params, doc):
+        self.memid, self.kind, self.params, self.doc = memid, kind, params, doc
+
+    @property
+    def inputs(self):
+        return [p for p in self.params if not p.out and not p.retval]
+
+
+class _Member:
+    __slots__ = ("name", "method", "get", "put")
+
+    def __init__(self, name):
+        self.name, self.method, self.get, self.put = name, None, None, None
+
+
+class _Interface:
+    """The members of one interface, read from its type information."""
+
+    def __init__(self, info):
+        self.members = {}
+        attr = POINTER(P.TYPEATTR)()
+        _check(P.call(info, 3, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)), "GetTypeAttr")
+        try:
+            self.iid = str(attr.contents.guid)
+            count = attr.contents.cFuncs
+        finally:
+            P.call(info, 19, None, (POINTER(P.TYPEATTR),), attr)
+        self.name = _documentation(info, -1)[0]
+        for index in range(count):
+            desc = POINTER(P.FUNCDESC)()
+            _check(P.call(info, 5, P.HRESULT, (c_uint32, POINTER(POINTER(P.FUNCDESC))), index,
+                          byref(desc)), "GetFuncDesc")
+            try:
+                self._add(info, desc.contents)
+            finally:
+                P.call(info, 20, None, (POINTER(P.FUNCDESC),), desc)
+
+    def _add(self, info, f):
+        names = (c_void_p * (f.cParams + 1))()
+        got = c_uint32()
+        _check(P.call(info, 7, P.HRESULT, (c_int32, c_void_p, c_uint32, POINTER(c_uint32)),
+                      f.memid, names, f.cParams + 1, byref(got)), "GetNames")
+        texts = [P.from_bstr(names[i]) for i in range(got.value)]
+        for i in range(got.value):
+            P.SysFreeString(names[i])
+        name = texts[0]
+        if name.lower() in _FRAME or f.wFuncFlags & P.FUNCFLAG_FRESTRICTED:
+            return
+        params = [_Param(texts[i + 1] if i + 1 < len(texts) else "arg%d" % i,
+                         f.lprgelemdescParam[i].paramdesc.wParamFlags,
+                         f.lprgelemdescParam[i].tdesc) for i in range(f.cParams)]
+        function = _Function(f.memid, f.invkind, params, _documentation(info, f.memid)[1])
+        member = self.members.setdefault(name.lower(), _Member(name))
+        if f.invkind == P.INVOKE_FUNC:
+            member.method = function
+        elif f.invkind == P.INVOKE_PROPERTYGET:
+            member.get = function
+        elif f.invkind == P.INVOKE_PROPERTYPUT:
+            member.put = function
+
+
+def _documentation(info, memid):
+    name, doc = c_void_p(), c_void_p()
+    hr = P.call(info, 12, P.HRESULT, (c_int32, POINTER(c_void_p), POINTER(c_void_p), c_void_p,
+                                      c_void_p), memid, byref(name), byref(doc), None, None)
+    if hr < 0:
+        return "", ""
+    texts = P.from_bstr(name.value), P.from_bstr(doc.value)
+    P.SysFreeString(name)
+    P.SysFreeString(doc)
+    return texts
+
+
+def _check(hr, member):
+    if hr < 0:
+        raise ComError(hr, member)
+
+
+_interfaces = {}
+_interfaces_lock = threading.Lock()
+
+
+def _interface_of(pointer):
+    """The members of the interface the object at pointer describes, read once per
+    interface."""
+    info = c_void_p()
+    _check(P.call(pointer, 4, P.HRESULT, (c_uint32, c_uint32, POINTER(c_void_p)), 0, 0,
+                  byref(info)), "GetTypeInfo")
+    try:
+        attr = POINTER(P.TYPEATTR)()
+        _check(P.call(info, 3, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)), "GetTypeAttr")
+        iid = str(attr.contents.guid)
+        P.call(info, 19, None, (POINTER(P.TYPEATTR),), attr)
+        with _interfaces_lock:
+            known = _interfaces.get(iid)
+        if known is None:
+            known = _Interface(info)
+            with _interfaces_lock:
+                known = _interfaces.setdefault(iid, known)
+        return known
+    finally:
+        P.release(info)
+
+
+class _Arguments:
+    """Variants for one call, last first, freed when the call is done."""
+
+    def __init__(self, count):
+        self.array = (P.VARIANT * count)()
+        self.keep = []
+
+    def set(self, index, param, value, member, position):
+        v = self.array[index]
+        if value is _OMITTED:
+            v.vt, v.value.lVal = P.VT_ERROR, P.DISP_E_PARAMNOTFOUND
+        elif param.out:
+            storage = (c_void_p if param.is_object else _OUT_STORAGE.get(param.vt, c_double))()
+            self.keep.append((param, storage))
+            v.vt = P.VT_BYREF | (P.VT_DISPATCH if param.is_object else param.vt)
+            v.value.ptr = ctypes.cast(byref(storage), c_void_p)
+        else:
+            _to_variant(value, v, param, member, position)
+
+    def outs(self):
+        return [_from_storage(param, storage) for param, storage in self.keep]
+
+    def clear(self):
+        for v in self.array:
+            P.VariantClear(byref(v))
+
+
+class _Omitted:
+    def __repr__(self):
+        return "<omitted>"
+
+
+_OMITTED = _Omitted()
+
+
+def _to_variant(value, v, param, member, position):
+    def refuse(what):
+        raise TypeError("%s: argument %d (%s) must be %s, not %s" % (
+            member, position, param.name, what, type(value).__name__))
+
+    if param.is_object:
+        if value is None:
+            v.vt = P.VT_EMPTY
+        elif isinstance(value, Dispatch):
+            v.vt, v.value.ptr = P.VT_DISPATCH, value._reference()
+            P.add_ref(v.value.ptr)
+        else:
+            refuse("an Orvik object or None")
+    elif param.is_array:
+        try:
+            numbers = [float(x) for x in value]
+        except (TypeError, ValueError):
+            refuse("a sequence of numbers")
+        array = P.SafeArrayCreateVector(P.VT_R8, 0, len(numbers))
+        for i, x in enumerate(numbers):
+            index, element = c_int32(i), c_double(x)
+            P.SafeArrayPutElement(array, byref(index), byref(element))
+        v.vt, v.value.ptr = P.VT_ARRAY | P.VT_R8, array
+    elif isinstance(value, bool):
+        v.vt, v.value.iVal = P.VT_BOOL, -1 if value else 0
+    elif isinstance(value, int):
+        if param.vt in (P.VT_R8, P.VT_R4, P.VT_DATE):
+            v.vt, v.value.dblVal = P.VT_R8, float(value)
+        elif -2**31 <= value < 2**31:
+            v.vt, v.value.lVal = P.VT_I4, value
+        else:
+            v.vt, v.value.dblVal = P.VT_R8, float(value)
+    elif isinstance(value, float):
+        if param.vt not in (P.VT_R8, P.VT_R4, P.VT_DATE, P.VT_VARIANT, P.VT_CY):
+            refuse("an integer")
+        v.vt, v.value.dblVal = P.VT_R8, value
+    elif isinstance(value, str):
+        if param.vt not in (P.VT_BSTR, P.VT_VARIANT):
+            refuse("a number")
+        v.vt, v.value.ptr = P.VT_BSTR, P.bstr(value)
+    else:
+        refuse("a number")
+
+
+def _from_variant(v):
+    vt = v.vt
+    if vt in (P.VT_EMPTY, P.VT_NULL):
+        return None
+    if vt in (P.VT_R8, P.VT_DATE):
+        return v.value.dblVal
+    if vt == P.VT_R4:
+        return v.value.fltVal
+    if vt == P.VT_BOOL:
+        return v.value.iVal != 0
+    if vt in (P.VT_I2,):
+        return v.value.iVal
+    if vt in (P.VT_I4, P.VT_INT, P.VT_ERROR):
+        return v.value.lVal
+    if vt == P.VT_BSTR:
+        return P.from_bstr(v.value.ptr)
+    if vt in (P.VT_DISPATCH, P.VT_UNKNOWN):
+        if not v.value.ptr:
+            return None
+        P.add_ref(v.value.ptr)  # the wrapper's own; the variant's goes with it
+        return Dispatch(c_void_p(v.value.ptr), _owned=True)
+    if vt == P.VT_ARRAY | P.VT_R8:
+        return _array_values(v.value.ptr)
+    return v.value.llVal
+
+
+def _array_values(array):
+    lower, upper = c_int32(), c_int32()
+    P.SafeArrayGetLBound(array, 1, byref(lower))
+    P.SafeArrayGetUBound(array, 1, byref(upper))
+    values = []
+    for i in range(lower.value, upper.value + 1):
+        index, element = c_int32(i), c_double()
+        P.SafeArrayGetElement(array, byref(index), byref(element))
+        values.append(element.value)
+    return tuple(values)
+
+
+def _from_storage(param, storage):
+    if param.is_object:
+        return Dispatch(c_void_p(storage.value), _owned=True) if storage.value else None
+    if param.vt == P.VT_BOOL:
+        return storage.value != 0
+    return storage.value
+
+
+class Dispatch:
+    """An Orvik object called by name.
+
+    Dispatch("Orvik.Point"), Dispatch("{283075AE-B177-11D3-BE8E-0060B0EB1D67}"), or an
+    interface pointer a caller already holds (an int or c_void_p; the wrapper takes
+    a reference of its own). Properties are attributes, methods are calls; a
+    property with indices is a call for the get and Set<Name>(indices..., value) for
+    the put. [out] parameters come back as a tuple.
+    """
+
+    __slots__ = ("_ptr", "_members", "__weakref__")
+
+    def __init__(self, target, _owned=False):
+        object.__setattr__(self, "_ptr", None)
+        if isinstance(target, str):
+            pointer = _create(target)
+        else:
+            raw = target.value if isinstance(target, c_void_p) else int(target)
+            if not raw:
+                raise ValueError("orvik.Dispatch: a null interface pointer")
+            pointer = c_void_p(raw)
+            if not _owned:
+                hr, pointer = P.query_interface(pointer, P.IID_IDispatch)
+                _check(hr, "QueryInterface")
+        object.__setattr__(self, "_ptr", pointer)
+        object.__setattr__(self, "_members", _interface_of(pointer))
+
+    # References.
+    def _reference(self):
+        if not self._ptr:
+            raise ValueError("orvik: this object was released")
+        return self._ptr.value
+
+    def release(self):
+        """Lets go of the object now; the wrapper cannot be used afterwards."""
+        pointer = self._ptr
+        object.__setattr__(self, "_ptr", None)
+        if pointer:
+            P.release(pointer)
+
+    def __del__(self):
+        try:
+            self.release()
+        except Exception:
+            pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+
+    # Names.
+    def _member(self, name):
+        members = object.__getattribute__(self, "_members").members
+        return members.get(name.lower())
+
+    def __getattr__(self, name):
+        if name.startswith("__"):
+            raise AttributeError(name)
+        self._reference()
+        member = self._member(name)
+        if member is not None:
+            get = member.get
+            if get is not None and not get.inputs and member.method is None:
+                return self._invoke(member.name, get, P.DISPATCH_PROPERTYGET, (), {})
+            function = member.method or get
+            kind = P.DISPATCH_METHOD if member.method else P.DISPATCH_PROPERTYGET
+            return _BoundCall(self, member.name, function, kind)
+        if name[:3].lower() == "set":
+            target = self._member(name[3:])
+            if target is not None and target.put is not None and len(target.put.inputs) > 1:
+                return _BoundCall(self, target.name, target.put, P.DISPATCH_PROPERTYPUT)
+        raise AttributeError("%s has no member %r" % (self._describe(), name))
+
+    def __setattr__(self, name, value):
+        self._reference()
+        member = self._member(name)
+        if member is None or member.put is None:
+            raise AttributeError("%s has no settable property %r" % (self._describe(), name))
+        self._invoke(member.name, member.put, P.DISPATCH_PROPERTYPUT, (value,), {})
+
+    def __dir__(self):
+        members = self._members.members.values()
+        names = {m.name for m in members}
+        names |= {"Set" + m.name for m in members if m.put and len(m.put.inputs) > 1}
+        return sorted(names | {"release"})
+
+    def _describe(self):
+        return "<orvik.Dispatch %s>" % self._members.name
+
+    def __repr__(self):
+        state = "" if self._ptr else " (released)"
+        return "<orvik.Dispatch %s %s%s>" % (self._members.name, self._members.iid, state)
+
+    # Calls.
+    def _invoke(self, name, function, kind, args, kwargs):
+        inputs = function.inputs
+        if len(args) > len(inputs):
+            raise TypeError("%s takes at most %d arguments (%d given)" % (name, len(inputs), len(args)))
+        values = list(args) + [_OMITTED] * (len(inputs) - len(args))
+        for key, value in kwargs.items():
+            for i, p in enumerate(inputs):
+                if p.name.lower() == key.lower():
+                    if i < len(args):
+                        raise TypeError("%s got two values for %s" % (name, p.name))
+                    values[i] = value
+                    break
+            else:
+                raise TypeError("%s has no parameter %r" % (name, key))
+        for i, p in enumerate(inputs):
+            if values[i] is _OMITTED and not p.optional:
+                raise TypeError("%s needs its argument %s" % (name, p.name))
+        while values and values[-1] is _OMITTED:
+            values.pop()
+        # Parameters in order: inputs as given, [out]s as storage, up to the last given.
+        order = []
+        given = iter(values)
+        remaining = len(values)
+        for p in function.params:
+            if p.retval:
+                continue
+            if p.out:
+                order.append((p, None))
+            elif remaining:
+                order.append((p, next(given)))
+                remaining -= 1
+            else:
+                break
+        arguments = _Arguments(len(order))
+        try:
+            for position, (p, value) in enumerate(order):
+                arguments.set(len(order) - 1 - position, p, value, name, position)
+            named = c_int32(P.DISPID_PROPERTYPUT)
+            params = P.DISPPARAMS(arguments.array, ctypes.pointer(named) if kind == P.DISPATCH_PROPERTYPUT else None,
+                                  len(order), 1 if kind == P.DISPATCH_PROPERTYPUT else 0)
+            result = P.VARIANT()
+            excep = P.EXCEPINFO()
+            argerr = c_uint32(0xFFFFFFFF)
+            hr = P.call(self._reference(), 6, P.HRESULT,
+                        (c_int32, POINTER(P.GUID), c_uint32, ctypes.c_uint16, POINTER(P.DISPPARAMS),
+                         POINTER(P.VARIANT), POINTER(P.EXCEPINFO), POINTER(c_uint32)),
+                        function.memid, byref(P.IID_NULL), 0, kind, byref(params), byref(result),
+                        byref(excep), byref(argerr))
+            if hr < 0:
+                description = None
+                if hr == P.DISP_E_EXCEPTION:
+                    hr = excep.scode or hr
+                    description = P.from_bstr(excep.bstrDescription)
+                P.SysFreeString(excep.bstrDescription)
+                P.SysFreeString(excep.bstrSource)
+                P.SysFreeString(excep.bstrHelpFile)
+                position = None
+                if argerr.value < len(order):
+                    position = len(order) - 1 - argerr.value
+                raise ComError(hr, name, description, position)
+            value = _from_variant(result)
+            P.VariantClear(byref(result))
+            outs = arguments.outs()
+        finally:
+            arguments.clear()
+        if outs:
+            return tuple(outs) + ((value,) if value is not None else ())
+        return value
+
+
+class _BoundCall:
+    """A member called with arguments: a method, an indexed get, or a Set<Name> put."""
+
+    def __init__(self, owner, name, function, kind):
+        self._owner, self._name, self._function, self._kind = owner, name, function, kind
+        params = ", ".join(("[out] " if p.out else "") + p.name + ("=..." if p.optional else "")
+                           for p in function.params if not p.retval)
+        self.__doc__ = "%s(%s)\n\n%s" % (name, params, function.doc or "")
+
+    def __call__(self, *args, **kwargs):
+        return self._owner._invoke(self._name, self._function, self._kind, args, kwargs)
+
+    def __repr__(self):
+        return "<orvik method %s of %r>" % (self._name, self._owner)
+
+
+def _create(name):
+    clsid = P.GUID()
+    text = P.utf16z(name)
+    if name.startswith("{"):
+        hr = P.CLSIDFromString(ctypes.cast(text, c_void_p), byref(clsid))
+    else:
+        hr = P.CLSIDFromProgID(ctypes.cast(text, c_void_p), byref(clsid))
+    _check(hr, name)
+    pointer = c_void_p()
+    _check(P.CoCreateInstance(byref(clsid), None, P.CLSCTX_INPROC_SERVER, byref(P.IID_IDispatch),
+                              byref(pointer)), name)
+    return pointer

@@ -1,0 +1,199 @@
+"""The platform library through ctypes: its types, functions and table calls.
+
+Text crossing the platform is 16-bit (UTF-16), whatever ctypes' own wide character
+is, so strings are passed and read as UTF-16 bytes here.
+"""
+
+import ctypes
+import os
+from ctypes import (POINTER, Structure, Union, byref, c_double, c_int16, c_int32,
+                    c_int64, c_ubyte, c_uint16, c_uint32, c_void_p)
+
+SONAME = "liborvik-platform.so.2006"
+
+HRESULT = c_int32
+
+
+class GUID(Structure):
+    _fields_ = [("Data1", c_uint32), ("Data2", c_uint16), ("Data3", c_uint16),
+                ("Data4", c_ubyte * 8)]
+
+    def __str__(self):
+        d = bytes(self.Data4)
+        return "{%08X-%04X-%04X-%s-%s}" % (self.Data1, self.Data2, self.Data3,
+                                           d[:2].hex().upper(), d[2:].hex().upper())
+
+
+class _VariantValue(Union):
+    _fields_ = [("llVal", c_int64), ("lVal", c_int32), ("iVal", c_int16),
+                ("dblVal", c_double), ("fltVal", ctypes.c_float), ("ptr", c_void_p),
+                ("record", c_void_p * 2)]
+
+
+class VARIANT(Structure):
+    _fields_ = [("vt", c_uint16), ("wReserved1", c_uint16), ("wReserved2", c_uint16),
+                ("wReserved3", c_uint16), ("value", _VariantValue)]
+
+
+class DISPPARAMS(Structure):
+    _fields_ = [("rgvarg", POINTER(VARIANT)), ("rgdispidNamedArgs", POINTER(c_int32)),
+                ("cArgs", c_uint32), ("cNamedArgs", c_uint32)]
+
+
+class EXCEPINFO(Structure):
+    _fields_ = [("wCode", c_uint16), ("wReserved", c_uint16), ("bstrSource", c_void_p),
+                ("bstrDescription", c_void_p), ("bstrHelpFile", c_void_p),
+                ("dwHelpContext", c_uint32), ("pvReserved", c_void_p),
+                ("pfnDeferredFillIn", c_void_p), ("scode", c_int32)]
+
+
+class TYPEDESC(Structure):
+    pass
+
+
+TYPEDESC._fields_ = [("lptdesc", POINTER(TYPEDESC)), ("vt", c_uint16)]
+
+
+class PARAMDESC(Structure):
+    _fields_ = [("pparamdescex", c_void_p), ("wParamFlags", c_uint16)]
+
+
+class ELEMDESC(Structure):
+    _fields_ = [("tdesc", TYPEDESC), ("paramdesc", PARAMDESC)]
+
+
+class FUNCDESC(Structure):
+    _fields_ = [("memid", c_int32), ("lprgscode", c_void_p),
+                ("lprgelemdescParam", POINTER(ELEMDESC)), ("funckind", c_int32),
+                ("invkind", c_int32), ("callconv", c_int32), ("cParams", c_int16),
+                ("cParamsOpt", c_int16), ("oVft", c_int16), ("cScodes", c_int16),
+                ("elemdescFunc", ELEMDESC), ("wFuncFlags", c_uint16)]
+
+
+class TYPEATTR(Structure):
+    _fields_ = [("guid", GUID), ("lcid", c_uint32), ("dwReserved", c_uint32),
+                ("memidConstructor", c_int32), ("memidDestructor", c_int32),
+                ("lpstrSchema", c_void_p), ("cbSizeInstance", c_uint32),
+                ("typekind", c_int32), ("cFuncs", c_uint16), ("cVars", c_uint16),
+                ("cImplTypes", c_uint16), ("cbSizeVft", c_uint16),
+                ("cbAlignment", c_uint16), ("wTypeFlags", c_uint16),
+                ("wMajorVerNum", c_uint16), ("wMinorVerNum", c_uint16),
+                ("tdescAlias", TYPEDESC), ("idldescType", c_void_p * 2)]
+
+
+VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR = 0, 1, 2, 3, 4, 5, 6, 7, 8
+VT_DISPATCH, VT_ERROR, VT_BOOL, VT_VARIANT, VT_UNKNOWN = 9, 10, 11, 12, 13
+VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT = 16, 17, 18, 19, 20, 21, 22, 23
+VT_VOID, VT_HRESULT, VT_PTR, VT_SAFEARRAY, VT_USERDEFINED = 24, 25, 26, 27, 29
+VT_ARRAY, VT_BYREF = 0x2000, 0x4000
+
+DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_PROPERTYPUT = 1, 2, 4
+DISPID_PROPERTYPUT = -3
+INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF = 1, 2, 4, 8
+PARAMFLAG_FIN, PARAMFLAG_FOUT, PARAMFLAG_FRETVAL = 0x1, 0x2, 0x8
+PARAMFLAG_FOPT, PARAMFLAG_FHASDEFAULT = 0x10, 0x20
+FUNCFLAG_FRESTRICTED = 0x1
+CLSCTX_INPROC_SERVER = 0x1
+DISP_E_EXCEPTION = -2147352567  # 0x80020009
+DISP_E_PARAMNOTFOUND = -2147352572  # 0x80020004
+
+IID_IDispatch = GUID(0x00020400, 0, 0, (c_ubyte * 8)(0xC0, 0, 0, 0, 0, 0, 0, 0x46))
+IID_NULL = GUID()
+
+
+def _candidates():
+    here = os.path.dirname(os.path.abspath(__file__))
+    if os.environ.get("ORVIK_PLATFORM_LIB"):
+        yield os.environ["ORVIK_PLATFORM_LIB"]
+    yield os.path.join(here, SONAME)
+    try:  # written by the install, naming where the library went
+        from ._installed import PLATFORM_LIB
+        yield PLATFORM_LIB
+    except ImportError:
+        pass
+    yield SONAME
+
+
+def _load():
+    tried = []
+    for path in _candidates():
+        if path != SONAME and not os.path.exists(path):
+            tried.append(path + " (no such file)")
+            continue
+        try:
+            return ctypes.CDLL(path)
+        except OSError as error:
+            tried.append("%s (%s)" % (path, error))
+    raise ImportError("orvik: cannot load the platform library %s; tried: %s. Set "
+                      "ORVIK_PLATFORM_LIB to its path." % (SONAME, "; ".join(tried)))
+
+
+lib = _load()
+
+
+def _declare(name, restype, *argtypes):
+    fn = getattr(lib, name)
+    fn.restype = restype
+    fn.argtypes = list(argtypes)
+    return fn
+
+
+SysAllocStringLen = _declare("SysAllocStringLen", c_void_p, c_void_p, c_uint32)
+SysFreeString = _declare("SysFreeString", None, c_void_p)
+SysStringLen = _declare("SysStringLen", c_uint32, c_void_p)
+VariantInit = _declare("VariantInit", None, POINTER(VARIANT))
+VariantClear = _declare("VariantClear", HRESULT, POINTER(VARIANT))
+SafeArrayCreateVector = _declare("SafeArrayCreateVector", c_void_p, c_uint16, c_int32, c_uint32)
+SafeArrayGetLBound = _declare("SafeArrayGetLBound", HRESULT, c_void_p, c_uint32, POINTER(c_int32))
+SafeArrayGetUBound = _declare("SafeArrayGetUBound", HRESULT, c_void_p, c_uint32, POINTER(c_int32))
+SafeArrayGetElement = _declare("SafeArrayGetElement", HRESULT, c_void_p, POINTER(c_int32), c_void_p)
+SafeArrayPutElement = _declare("SafeArrayPutElement", HRESULT, c_void_p, POINTER(c_int32), c_void_p)
+SafeArrayDestroy = _declare("SafeArrayDestroy", HRESULT, c_void_p)
+CLSIDFromProgID = _declare("CLSIDFromProgID", HRESULT, c_void_p, POINTER(GUID))
+CLSIDFromString = _declare("CLSIDFromString", HRESULT, c_void_p, POINTER(GUID))
+CoCreateInstance = _declare("CoCreateInstance", HRESULT, POINTER(GUID), c_void_p, c_uint32,
+                            POINTER(GUID), POINTER(c_void_p))
+CoInitializeEx = _declare("CoInitializeEx", HRESULT, c_void_p, c_uint32)
+
+
+def utf16z(text):
+    """text as a zero-terminated 16-bit string the platform can read."""
+    return ctypes.create_string_buffer(text.encode("utf-16-le") + b"\0\0")
+
+
+def bstr(text):
+    data = text.encode("utf-16-le")
+    return SysAllocStringLen(ctypes.c_char_p(data), len(data) // 2)
+
+
+def from_bstr(pointer):
+    if not pointer:
+        return ""
+    return ctypes.string_at(pointer, SysStringLen(pointer) * 2).decode("utf-16-le")
+
+
+_prototypes = {}
+
+
+def call(pointer, slot, restype, argtypes, *args):
+    """Calls slot `slot` of the operation table of the interface at `pointer`."""
+    key = (restype, tuple(argtypes))
+    prototype = _prototypes.get(key)
+    if prototype is None:
+        prototype = _prototypes[key] = ctypes.CFUNCTYPE(restype, c_void_p, *argtypes)
+    table = ctypes.cast(pointer, POINTER(POINTER(c_void_p))).contents
+    return prototype(table[slot])(pointer, *args)
+
+
+def add_ref(pointer):
+    return call(pointer, 1, c_uint32, ())
+
+
+def release(pointer):
+    return call(pointer, 2, c_uint32, ())
+
+
+def query_interface(pointer, iid):
+    out = c_void_p()
+    hr = call(pointer, 0, HRESULT, (POINTER(GUID), POINTER(c_void_p)), byref(iid), byref(out))
+    return hr, out

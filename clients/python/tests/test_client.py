@@ -1,0 +1,136 @@
+"""The Python client on real objects: the built module registered in a store of the
+suite's own. ORVIK_MODULE names the module file; the platform library is found as
+users find it (ORVIK_PLATFORM_LIB in the build)."""
+
+import ctypes
+import gc
+import os
+import shutil
+import struct
+import tempfile
+import unittest
+
+_store = tempfile.mkdtemp(prefix="orvik-python-")
+os.environ["ORVIK_REGISTRY"] = os.path.join(_store, "registry.db")
+
+import orvik  # noqa: E402  (the store is chosen before the platform opens it)
+
+_module = ctypes.CDLL(os.environ["ORVIK_MODULE"])
+_module.DllRegisterServer.restype = ctypes.c_int32
+_module.DllCanUnloadNow.restype = ctypes.c_int32
+
+ERROR_DEFAULT_BITS = 0x3D83880000000000  # the stored default of every Error argument
+E_INVALIDARG, DISP_E_TYPEMISMATCH = 0x80070057, 0x80020005
+
+
+def setUpModule():
+    assert _module.DllRegisterServer() == 0, "registration failed"
+
+
+def tearDownModule():
+    gc.collect()
+    try:
+        assert _module.DllCanUnloadNow() == 0, "a reference was left behind"
+    finally:
+        shutil.rmtree(_store, ignore_errors=True)
+
+
+def bits(x):
+    return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+
+class Conventions(unittest.TestCase):
+    def test_properties_methods_keywords_and_defaults(self):
+        with orvik.Dispatch("Orvik.Point") as p:
+            p.Set(1, 2, Z=3)
+            x, y, z, e = p.Get()
+            self.assertEqual((x, y, z), (1.0, 2.0, 3.0))
+            self.assertEqual(bits(e), ERROR_DEFAULT_BITS)
+            p.X = 1.5
+            self.assertEqual(p.X, 1.5)
+            self.assertEqual(p.x, 1.5, "names ignore case")
+            p.Set(error=0.25)  # every coordinate left to its default
+            self.assertEqual(p.Get(), (0.0, 0.0, 0.0, 0.25))
+
+    def test_objects_arrays_and_indexed_properties(self):
+        p, v = orvik.Dispatch("Orvik.Point"), orvik.Dispatch("Orvik.Vector")
+        p.Set(1, 2, 3)
+        v.AsArray = (0.5, 0.25, 0.125)  # any sequence of numbers
+        self.assertEqual(v.AsArray, (0.5, 0.25, 0.125))
+        moved = p.Add(v)
+        self.assertIsInstance(moved, orvik.Dispatch)
+        self.assertEqual(moved.AsArray, (1.5, 2.25, 3.125))
+
+        shift, turn = orvik.Dispatch("Orvik.Matrix"), orvik.Dispatch("Orvik.Matrix")
+        shift.SetTranslation(v)
+        self.assertEqual(shift.Element(3, 0), 0.5, "column 3 holds the translation")
+        turn.SetElement(0, 0, 2.0)
+        self.assertEqual(turn.Element(0, 0), 2.0)
+        both = shift.Mul(turn)  # turn first, then shift
+        self.assertEqual(p.Apply(both).AsArray, (2.5, 2.25, 3.125))
+
+        area = orvik.Dispatch("Orvik.AreaProperties")
+        area.Barycenter = p
+        self.assertEqual(area.Barycenter.AsArray, (1.0, 2.0, 3.0))
+
+    def test_pointers_already_held_are_wrapped_with_their_own_reference(self):
+        p = orvik.Dispatch("Orvik.Point")
+        p.Set(4, 5, 6)
+        same = orvik.Dispatch(p._ptr.value)
+        p.release()
+        self.assertEqual(same.Get()[:3], (4.0, 5.0, 6.0))
+        self.assertIn("IPoint", repr(same))
+        same.release()
+
+    def test_names_listed_and_unknown_ones_refused(self):
+        m = orvik.Dispatch("Orvik.Matrix")
+        self.assertIn("Element", dir(m))
+        self.assertIn("SetElement", dir(m))
+        self.assertFalse(hasattr(m, "Nothing"))
+        self.assertIsNone(getattr(m, "Nothing", None))
+        with self.assertRaises(AttributeError):
+            m.Nothing = 1
+        self.assertIn("Element", m.Element.__doc__)
+
+
+class Failures(unittest.TestCase):
+    def test_an_operations_own_failure_is_its_code(self):
+        m = orvik.Dispatch("Orvik.Matrix")
+        with self.assertRaises(orvik.ComError) as caught:
+            m.Element(1)  # the second index left to its default, -1
+        error = caught.exception
+        self.assertIsInstance(error, OSError)
+        self.assertEqual((error.hresult, error.name, error.member),
+                         (E_INVALIDARG, "E_INVALIDARG", "Element"))
+        self.assertIn("IMatrix.Element", error.description)
+
+    def test_an_argument_the_call_refuses_is_named_by_position(self):
+        p = orvik.Dispatch("Orvik.Point")
+        with self.assertRaises(orvik.ComError) as caught:
+            p.Add(orvik.Dispatch("Orvik.Point"))  # a point where a vector belongs
+        self.assertEqual((caught.exception.hresult, caught.exception.argerr),
+                         (DISP_E_TYPEMISMATCH, 0))
+
+    def test_wrong_types_are_refused_before_any_call(self):
+        p = orvik.Dispatch("Orvik.Point")
+        for call in (lambda: p.Set("one"), lambda: p.Add(3), lambda: p.Set(1, 2, 3, 4, 5),
+                     lambda: p.Set(W=1), lambda: p.Add()):
+            with self.assertRaises(TypeError):
+                call()
+
+    def test_released_wrappers_and_unknown_classes(self):
+        p = orvik.Dispatch("Orvik.Point")
+        p.release()
+        with self.assertRaises(ValueError):
+            p.X
+        p.release()  # a second release does nothing
+        with self.assertRaises(orvik.ComError) as caught:
+            orvik.Dispatch("Orvik.Nothing")
+        self.assertEqual(caught.exception.name, "CO_E_CLASSSTRING")
+        with self.assertRaises(orvik.ComError) as caught:
+            orvik.Dispatch("{12345678-1234-1234-1234-123456789ABC}")
+        self.assertEqual(caught.exception.name, "REGDB_E_CLASSNOTREG")
+
+
+if __name__ == "__main__":
+    unittest.main()
