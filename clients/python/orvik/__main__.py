@@ -1,0 +1,68 @@
+"""python3 -m orvik: register or unregister a module file, list the registered
+Orvik classes. The registry store is the one ORVIK_REGISTRY names."""
+
+import argparse
+import ctypes
+import os
+import sys
+
+from . import _platform as P
+from .errors import ComError
+
+
+def _run_entry(module, entry):
+    path = os.path.abspath(module)
+    if not os.path.exists(path):
+        print("orvik: cannot load %s: no such file" % path, file=sys.stderr)
+        return 3
+    try:
+        loaded = ctypes.CDLL(path)
+    except OSError as error:
+        print("orvik: cannot load %s: %s" % (path, error), file=sys.stderr)
+        return 3
+    try:
+        function = getattr(loaded, entry)
+    except AttributeError:
+        print("orvik: %s has no entry point %s" % (path, entry), file=sys.stderr)
+        return 4
+    function.restype = ctypes.c_int32
+    hr = function()
+    if hr < 0:
+        print("orvik: %s" % ComError(hr, entry), file=sys.stderr)
+        return 5
+    print("%s in %s succeeded." % (entry, path))
+    return 0
+
+
+def _classes():
+    """(programmatic identifier, version-independent identifier, class identifier) of
+    every registered class whose identifier begins with "Orvik."."""
+    found = []
+    for clsid in P.registry_subkeys("CLSID"):
+        prog_id = P.registry_value("CLSID\\" + clsid + "\\ProgID")
+        if prog_id and prog_id.startswith("Orvik."):
+            independent = P.registry_value("CLSID\\" + clsid + "\\VersionIndependentProgID")
+            found.append((prog_id, independent or "", clsid))
+    return sorted(found)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="python3 -m orvik", description=__doc__)
+    commands = parser.add_subparsers(dest="command", required=True)
+    for name, text in (("register", "register a module file through DllRegisterServer"),
+                       ("unregister", "unregister it through DllUnregisterServer")):
+        sub = commands.add_parser(name, help=text)
+        sub.add_argument("module", help="the module file, e.g. liborvik.so")
+    commands.add_parser("classes", help="list the registered Orvik classes")
+    args = parser.parse_args(argv)
+    if args.command == "register":
+        return _run_entry(args.module, "DllRegisterServer")
+    if args.command == "unregister":
+        return _run_entry(args.module, "DllUnregisterServer")
+    for prog_id, independent, clsid in _classes():
+        print("%-26s %-24s %s" % (prog_id, independent, clsid))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

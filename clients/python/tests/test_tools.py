@@ -1,0 +1,69 @@
+"""The package's command line and its own build backend."""
+
+import base64
+import hashlib
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PACKAGE_ROOT = os.path.dirname(HERE)
+
+
+def run_orvik(*args, store):
+    env = dict(os.environ, ORVIK_REGISTRY=store, PYTHONPATH=PACKAGE_ROOT)
+    return subprocess.run([sys.executable, "-m", "orvik", *args], env=env, capture_output=True,
+                          text=True)
+
+
+class CommandLine(unittest.TestCase):
+    def test_register_list_and_unregister(self):
+        with tempfile.TemporaryDirectory() as work:
+            store = os.path.join(work, "registry.db")
+            module = os.environ["ORVIK_MODULE"]
+            self.assertEqual(run_orvik("classes", store=store).stdout, "")
+            done = run_orvik("register", module, store=store)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            lines = run_orvik("classes", store=store).stdout.splitlines()
+            self.assertEqual(len(lines), 12)
+            self.assertEqual(lines[0].split(),
+                             ["Orvik.Angle.1", "Orvik.Angle", "{1761DDB6-360E-11D4-BDF9-00500400405B}"])
+            self.assertEqual(run_orvik("unregister", module, store=store).returncode, 0)
+            self.assertEqual(run_orvik("classes", store=store).stdout, "")
+            missing = run_orvik("register", os.path.join(work, "none.so"), store=store)
+            self.assertEqual(missing.returncode, 3)
+            self.assertIn("cannot load", missing.stderr)
+            self.assertEqual(run_orvik("frobnicate", store=store).returncode, 2)
+
+
+class BuildBackend(unittest.TestCase):
+    def test_the_wheel_holds_the_package_and_a_record_that_matches_it(self):
+        sys.path.insert(0, os.path.join(PACKAGE_ROOT, "build_backend"))
+        try:
+            import orvik_backend
+        finally:
+            sys.path.pop(0)
+        with tempfile.TemporaryDirectory() as out:
+            name = orvik_backend.build_wheel(out)
+            self.assertEqual(name, "orvik-2006.2.105-py3-none-any.whl")
+            with zipfile.ZipFile(os.path.join(out, name)) as wheel:
+                names = set(wheel.namelist())
+                self.assertTrue({"orvik/__init__.py", "orvik/_dispatch.py", "orvik/__main__.py",
+                                 "orvik-2006.2.105.dist-info/WHEEL"} <= names)
+                record = wheel.read("orvik-2006.2.105.dist-info/RECORD").decode().splitlines()
+                for line in record:
+                    path, digest, size = line.rsplit(",", 2)
+                    if path.endswith("RECORD"):
+                        continue
+                    data = wheel.read(path)
+                    expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
+                    self.assertEqual((digest, int(size)), ("sha256=" + expected.decode(), len(data)))
+                self.assertIn("Root-Is-Purelib: true", wheel.read(
+                    "orvik-2006.2.105.dist-info/WHEEL").decode())
+
+
+if __name__ == "__main__":
+    unittest.main()
