@@ -52,7 +52,10 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     name = "%s-%s-py3-none-any.whl" % (NAME, VERSION)
     records = []
     with zipfile.ZipFile(os.path.join(wheel_directory, name), "w", zipfile.ZIP_DEFLATED) as wheel:
-        entries = [(arcname, open(path, "rb").read()) for arcname, path in _package_files()]
+        entries = []
+        for arcname, path in _package_files():
+            with open(path, "rb") as source:
+                entries.append((arcname, source.read()))
         entries += [(DIST_INFO + "/METADATA", METADATA.encode()),
                     (DIST_INFO + "/WHEEL", WHEEL.encode())]
         for arcname, data in entries:

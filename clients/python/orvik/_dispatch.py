@@ -6,6 +6,7 @@ identifiers, what each kind of access takes, parameter names and directions.
 """
 
 import ctypes
+import inspect
 import threading
 from ctypes import POINTER, byref, c_double, c_int16, c_int32, c_uint32, c_void_p
 
@@ -80,6 +81,7 @@ class _Interface:
 
     def __init__(self, info):
         self.members = {}
+        self.cls = None  # the Dispatch subclass of this interface, made on first use
         attr = POINTER(P.TYPEATTR)()
         _check(P.call(info, 3, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)), "GetTypeAttr")
         try:
@@ -301,8 +303,7 @@ class Dispatch:
 
     __slots__ = ("_ptr", "_members", "__weakref__")
 
-    def __init__(self, target, _owned=False):
-        object.__setattr__(self, "_ptr", None)
+    def __new__(cls, target, _owned=False):
         if isinstance(target, str):
             pointer = _create(target)
         else:
@@ -313,8 +314,20 @@ class Dispatch:
             if not _owned:
                 hr, pointer = P.query_interface(pointer, P.IID_IDispatch)
                 _check(hr, "QueryInterface")
+        try:
+            interface = _interface_of(pointer)
+        except BaseException:
+            P.release(pointer)
+            raise
+        # An instance of the interface's own class, whose members help() and
+        # editors see.
+        self = object.__new__(_class_for(interface))
         object.__setattr__(self, "_ptr", pointer)
-        object.__setattr__(self, "_members", _interface_of(pointer))
+        object.__setattr__(self, "_members", interface)
+        return self
+
+    def __init__(self, target, _owned=False):
+        pass  # made whole by __new__
 
     # References.
     def _reference(self):
@@ -349,19 +362,15 @@ class Dispatch:
     def __getattr__(self, name):
         if name.startswith("__"):
             raise AttributeError(name)
+        # Only names the class lacks come here: members spelt in another case.
         self._reference()
         member = self._member(name)
         if member is not None:
-            get = member.get
-            if get is not None and not get.inputs and member.method is None:
-                return self._invoke(member.name, get, P.DISPATCH_PROPERTYGET, (), {})
-            function = member.method or get
-            kind = P.DISPATCH_METHOD if member.method else P.DISPATCH_PROPERTYGET
-            return _BoundCall(self, member.name, function, kind)
+            return getattr(self, member.name)
         if name[:3].lower() == "set":
             target = self._member(name[3:])
             if target is not None and target.put is not None and len(target.put.inputs) > 1:
-                return _BoundCall(self, target.name, target.put, P.DISPATCH_PROPERTYPUT)
+                return getattr(self, "Set" + target.name)
         raise AttributeError("%s has no member %r" % (self._describe(), name))
 
     def __setattr__(self, name, value):
@@ -455,20 +464,76 @@ class Dispatch:
         return value
 
 
-class _BoundCall:
-    """A member called with arguments: a method, an indexed get, or a Set<Name> put."""
+def _signature(function):
+    parameters = [inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD)]
+    for p in function.inputs:
+        default = _OMITTED if p.optional else inspect.Parameter.empty
+        parameters.append(inspect.Parameter(p.name, inspect.Parameter.POSITIONAL_OR_KEYWORD,
+                                            default=default))
+    try:
+        return inspect.Signature(parameters)
+    except ValueError:  # a required parameter after an optional one
+        return None
 
-    def __init__(self, owner, name, function, kind):
-        self._owner, self._name, self._function, self._kind = owner, name, function, kind
-        params = ", ".join(("[out] " if p.out else "") + p.name + ("=..." if p.optional else "")
-                           for p in function.params if not p.retval)
-        self.__doc__ = "%s(%s)\n\n%s" % (name, params, function.doc or "")
 
-    def __call__(self, *args, **kwargs):
-        return self._owner._invoke(self._name, self._function, self._kind, args, kwargs)
+def _documentation_of(function):
+    text = function.doc or ""
+    outs = [p.name for p in function.params if p.out]
+    if outs:
+        text += "\n\nGives back (%s)." % ", ".join(outs)
+    return text.strip() or None
 
-    def __repr__(self):
-        return "<orvik method %s of %r>" % (self._name, self._owner)
+
+def _accessor(name, function, kind):
+    def call(self, *args, **kwargs):
+        return self._invoke(name, function, kind, args, kwargs)
+
+    call.__name__ = call.__qualname__ = name
+    call.__doc__ = _documentation_of(function)
+    signature = _signature(function)
+    if signature is not None:
+        call.__signature__ = signature
+    return call
+
+
+def _property(member):
+    get, put = member.get, member.put
+
+    def fget(self):
+        self._reference()
+        return self._invoke(member.name, get, P.DISPATCH_PROPERTYGET, (), {})
+
+    def fset(self, value):
+        self._invoke(member.name, put, P.DISPATCH_PROPERTYPUT, (value,), {})
+
+    return property(fget if get else None, fset if put else None,
+                    doc=(get or put).doc or None)
+
+
+_classes_lock = threading.Lock()
+
+
+def _class_for(interface):
+    """The Dispatch subclass of an interface: its properties, methods and indexed
+    properties as class members, made once."""
+    if interface.cls is not None:
+        return interface.cls
+    namespace = {"__slots__": (), "__doc__": "%s, called by name.\n\n%s" % (
+        interface.name, Dispatch.__doc__), "__module__": "orvik"}
+    for member in interface.members.values():
+        if member.method is not None:
+            namespace[member.name] = _accessor(member.name, member.method, P.DISPATCH_METHOD)
+        elif member.get is not None and member.get.inputs:
+            namespace[member.name] = _accessor(member.name, member.get, P.DISPATCH_PROPERTYGET)
+        else:
+            namespace[member.name] = _property(member)
+        if member.put is not None and len(member.put.inputs) > 1:
+            namespace["Set" + member.name] = _accessor(member.name, member.put,
+                                                       P.DISPATCH_PROPERTYPUT)
+    with _classes_lock:
+        if interface.cls is None:
+            interface.cls = type(interface.name, (Dispatch,), namespace)
+    return interface.cls
 
 
 def _create(name):

@@ -92,6 +92,19 @@ class Conventions(unittest.TestCase):
             m.Nothing = 1
         self.assertIn("Element", m.Element.__doc__)
 
+    def test_help_shows_members_their_help_strings_and_parameters(self):
+        import inspect
+        import pydoc
+        p = orvik.Dispatch("Orvik.Point")
+        self.assertEqual(type(p).__name__, "IPoint")
+        self.assertIsInstance(p, orvik.Dispatch)
+        text = pydoc.render_doc(p)
+        for expected in ("X coordinate", "Set all properties at once", "Get all properties"):
+            self.assertIn(expected, text)
+        self.assertEqual(list(inspect.signature(p.Set).parameters), ["X", "Y", "Z", "Error"])
+        self.assertIn("Gives back (X, Y, Z, Error)", p.Get.__doc__)
+        self.assertEqual(p.set.__name__, "Set", "any case finds the member")
+
 
 class Failures(unittest.TestCase):
     def test_an_operations_own_failure_is_its_code(self):
