@@ -1,5 +1,5 @@
 """python3 -m orvik: register or unregister a module file, list the registered
-Orvik classes. The registry store is the one ORVIK_REGISTRY names."""
+Orvik classes, write type stubs. The registry store is the one ORVIK_REGISTRY names."""
 
 import argparse
 import ctypes
@@ -54,11 +54,28 @@ def main(argv=None):
         sub = commands.add_parser(name, help=text)
         sub.add_argument("module", help="the module file, e.g. liborvik.so")
     commands.add_parser("classes", help="list the registered Orvik classes")
+    stubs = commands.add_parser("stubs", help="write type stubs (.pyi) for editors")
+    stubs.add_argument("directory", nargs="?",
+                       default=os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                       help="where the orvik/ folder of stubs goes (default: beside the package)")
     args = parser.parse_args(argv)
     if args.command == "register":
         return _run_entry(args.module, "DllRegisterServer")
     if args.command == "unregister":
         return _run_entry(args.module, "DllUnregisterServer")
+    if args.command == "stubs":
+        from .stubs import write_stubs
+        classes = _classes()
+        if not classes:
+            print("orvik: no Orvik class is registered; register the module first",
+                  file=sys.stderr)
+            return 1
+        try:
+            print(write_stubs(classes, args.directory))
+        except (OSError, ComError) as error:
+            print("orvik: cannot write the stubs: %s" % error, file=sys.stderr)
+            return 1
+        return 0
     for prog_id, independent, clsid in _classes():
         print("%-26s %-24s %s" % (prog_id, independent, clsid))
     return 0

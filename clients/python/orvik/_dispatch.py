@@ -20,14 +20,27 @@ _OUT_STORAGE = {P.VT_R8: c_double, P.VT_I4: c_int32, P.VT_I2: c_int16, P.VT_BOOL
                 P.VT_INT: c_int32, P.VT_UI4: ctypes.c_uint32}
 
 
-class _Param:
-    __slots__ = ("name", "flags", "vt", "is_object", "is_array")
+def _referenced_name(info, tdesc):
+    """The name of the type a VT_USERDEFINED description refers to, or None."""
+    handle = (ctypes.cast(tdesc.lptdesc, c_void_p).value or 0) & 0xFFFFFFFF
+    referenced = c_void_p()
+    if P.call(info, 14, P.HRESULT, (c_uint32, POINTER(c_void_p)), handle, byref(referenced)) < 0:
+        return None
+    try:
+        return _documentation(referenced, -1)[0] or None
+    finally:
+        P.release(referenced)
 
-    def __init__(self, name, flags, tdesc):
+
+class _Param:
+    __slots__ = ("name", "flags", "vt", "is_object", "is_array", "interface")
+
+    def __init__(self, name, flags, tdesc, info):
         self.name = name
         self.flags = flags
         self.is_object = False
         self.is_array = False
+        self.interface = None  # the name of an object parameter's interface
         vt = tdesc.vt
         pointed = tdesc
         if vt == P.VT_PTR:
@@ -35,12 +48,15 @@ class _Param:
             vt = pointed.vt
             if vt == P.VT_PTR and pointed.lptdesc.contents.vt == P.VT_USERDEFINED:
                 vt, self.is_object = P.VT_DISPATCH, True  # an [out] object
+                self.interface = _referenced_name(info, pointed.lptdesc.contents)
             elif vt == P.VT_USERDEFINED:
                 vt, self.is_object = P.VT_DISPATCH, True  # an object passed in
+                self.interface = _referenced_name(info, pointed)
             elif vt == P.VT_SAFEARRAY:
                 self.is_array = True
         elif vt == P.VT_USERDEFINED:
             vt, self.is_object = P.VT_DISPATCH, True
+            self.interface = _referenced_name(info, tdesc)
         elif vt in (P.VT_DISPATCH, P.VT_UNKNOWN):
             self.is_object = True
         self.vt = vt
@@ -67,6 +83,16 @@ class _Function:
     @property
     def inputs(self):
         return [p for p in self.params if not p.out and not p.retval]
+
+    def may_omit(self):
+        """For each input, whether a caller may leave it out: optional, with nothing
+        required after it (a put's value follows an optional index, which must then
+        be given to reach it)."""
+        flags, required_after = [], False
+        for p in reversed(self.inputs):
+            flags.append(p.optional and not required_after)
+            required_after = required_after or not p.optional
+        return flags[::-1]
 
 
 class _Member:
@@ -112,7 +138,7 @@ class _Interface:
             return
         params = [_Param(texts[i + 1] if i + 1 < len(texts) else "arg%d" % i,
                          f.lprgelemdescParam[i].paramdesc.wParamFlags,
-                         f.lprgelemdescParam[i].tdesc) for i in range(f.cParams)]
+                         f.lprgelemdescParam[i].tdesc, info) for i in range(f.cParams)]
         function = _Function(f.memid, f.invkind, params, _documentation(info, f.memid)[1])
         member = self.members.setdefault(name.lower(), _Member(name))
         if f.invkind == P.INVOKE_FUNC:
@@ -466,14 +492,11 @@ class Dispatch:
 
 def _signature(function):
     parameters = [inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD)]
-    for p in function.inputs:
-        default = _OMITTED if p.optional else inspect.Parameter.empty
+    for p, omissible in zip(function.inputs, function.may_omit()):
+        default = _OMITTED if omissible else inspect.Parameter.empty
         parameters.append(inspect.Parameter(p.name, inspect.Parameter.POSITIONAL_OR_KEYWORD,
                                             default=default))
-    try:
-        return inspect.Signature(parameters)
-    except ValueError:  # a required parameter after an optional one
-        return None
+    return inspect.Signature(parameters)
 
 
 def _documentation_of(function):

@@ -2,6 +2,8 @@
 
 import base64
 import hashlib
+import importlib.machinery
+import importlib.util
 import os
 import subprocess
 import sys
@@ -31,12 +33,32 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(len(lines), 12)
             self.assertEqual(lines[0].split(),
                              ["Orvik.Angle.1", "Orvik.Angle", "{1761DDB6-360E-11D4-BDF9-00500400405B}"])
+            self.check_stubs(work, store)
             self.assertEqual(run_orvik("unregister", module, store=store).returncode, 0)
             self.assertEqual(run_orvik("classes", store=store).stdout, "")
             missing = run_orvik("register", os.path.join(work, "none.so"), store=store)
             self.assertEqual(missing.returncode, 3)
             self.assertIn("cannot load", missing.stderr)
             self.assertEqual(run_orvik("frobnicate", store=store).returncode, 2)
+
+
+    def check_stubs(self, work, store):
+        written = run_orvik("stubs", work, store=store)
+        self.assertEqual(written.returncode, 0, written.stderr)
+        path = os.path.join(work, "orvik", "__init__.pyi")
+        self.assertEqual(written.stdout.strip(), path)
+        with open(path) as stub:
+            text = stub.read()
+        self.assertIn("class IPoint(Dispatch):", text)
+        self.assertIn("def Set(self, X: float = ..., Y: float = ..., Z: float = ..., "
+                      "Error: float = ...) -> None: ...", text)
+        self.assertIn("def Get(self) -> Tuple[float, float, float, float]: ...", text)
+        self.assertIn('def __new__(cls, target: Literal["Orvik.Point"]) -> "IPoint": ...', text)
+        # The stub is Python an interpreter runs as it stands.
+        loader = importlib.machinery.SourceFileLoader("orvik_stub", path)
+        module = importlib.util.module_from_spec(importlib.util.spec_from_loader("orvik_stub", loader))
+        loader.exec_module(module)
+        self.assertTrue(issubclass(module.IMatrix, module.Dispatch))
 
 
 class BuildBackend(unittest.TestCase):
