@@ -13,6 +13,10 @@ from ctypes import POINTER, byref, c_double, c_int16, c_int32, c_uint32, c_void_
 from . import _platform as P
 from .errors import ComError
 
+_INVOKE = ctypes.CFUNCTYPE(P.HRESULT, c_void_p, c_int32, POINTER(P.GUID), c_uint32, ctypes.c_uint16,
+                           POINTER(P.DISPPARAMS), POINTER(P.VARIANT), POINTER(P.EXCEPINFO),
+                           POINTER(c_uint32))
+
 _FRAME = {"queryinterface", "addref", "release", "gettypeinfocount", "gettypeinfo",
           "getidsofnames", "invoke"}
 
@@ -75,10 +79,12 @@ class _Param:
 
 
 class _Function:
-    __slots__ = ("memid", "kind", "params", "doc")
+    __slots__ = ("memid", "kind", "params", "doc", "simple")
 
     def __init__(self, memid, kind, params, doc):
         self.memid, self.kind, self.params, self.doc = memid, kind, params, doc
+        # Callable with no arguments and nothing to write back: nothing to bind.
+        self.simple = all(p.retval or (p.optional and not p.out) for p in params)
 
     @property
     def inputs(self):
@@ -327,7 +333,7 @@ class Dispatch:
     the put. [out] parameters come back as a tuple.
     """
 
-    __slots__ = ("_ptr", "_members", "__weakref__")
+    __slots__ = ("_ptr", "_members", "_call", "__weakref__")
 
     def __new__(cls, target, _owned=False):
         if isinstance(target, str):
@@ -350,6 +356,8 @@ class Dispatch:
         self = object.__new__(_class_for(interface))
         object.__setattr__(self, "_ptr", pointer)
         object.__setattr__(self, "_members", interface)
+        table = ctypes.cast(pointer, POINTER(POINTER(c_void_p))).contents
+        object.__setattr__(self, "_call", _INVOKE(table[6]))
         return self
 
     def __init__(self, target, _owned=False):
@@ -420,7 +428,23 @@ class Dispatch:
         return "<orvik.Dispatch %s %s%s>" % (self._members.name, self._members.iid, state)
 
     # Calls.
+    def _invoke_plain(self, name, function, kind):
+        # A call with no arguments at all: a property get, most often.
+        result = P.VARIANT()
+        excep = P.EXCEPINFO()
+        hr = self._call(self._reference(), function.memid, byref(P.IID_NULL), 0, kind,
+                        byref(_NO_ARGUMENTS), byref(result), byref(excep), None)
+        if hr < 0:
+            _raise(hr, name, excep, 0xFFFFFFFF, 0)
+        if result.vt == P.VT_R8:
+            return result.value.dblVal
+        value = _from_variant(result)
+        P.VariantClear(byref(result))
+        return value
+
     def _invoke(self, name, function, kind, args, kwargs):
+        if not args and not kwargs and function.simple:
+            return self._invoke_plain(name, function, kind)
         inputs = function.inputs
         if len(args) > len(inputs):
             raise TypeError("%s takes at most %d arguments (%d given)" % (name, len(inputs), len(args)))
@@ -463,23 +487,10 @@ class Dispatch:
             result = P.VARIANT()
             excep = P.EXCEPINFO()
             argerr = c_uint32(0xFFFFFFFF)
-            hr = P.call(self._reference(), 6, P.HRESULT,
-                        (c_int32, POINTER(P.GUID), c_uint32, ctypes.c_uint16, POINTER(P.DISPPARAMS),
-                         POINTER(P.VARIANT), POINTER(P.EXCEPINFO), POINTER(c_uint32)),
-                        function.memid, byref(P.IID_NULL), 0, kind, byref(params), byref(result),
-                        byref(excep), byref(argerr))
+            hr = self._call(self._reference(), function.memid, byref(P.IID_NULL), 0, kind,
+                            byref(params), byref(result), byref(excep), byref(argerr))
             if hr < 0:
-                description = None
-                if hr == P.DISP_E_EXCEPTION:
-                    hr = excep.scode or hr
-                    description = P.from_bstr(excep.bstrDescription)
-                P.SysFreeString(excep.bstrDescription)
-                P.SysFreeString(excep.bstrSource)
-                P.SysFreeString(excep.bstrHelpFile)
-                position = None
-                if argerr.value < len(order):
-                    position = len(order) - 1 - argerr.value
-                raise ComError(hr, name, description, position)
+                _raise(hr, name, excep, argerr.value, len(order))
             value = _from_variant(result)
             P.VariantClear(byref(result))
             outs = arguments.outs()
@@ -488,6 +499,23 @@ class Dispatch:
         if outs:
             return tuple(outs) + ((value,) if value is not None else ())
         return value
+
+
+_NO_ARGUMENTS = P.DISPPARAMS(None, None, 0, 0)
+
+
+def _raise(hr, name, excep, argerr, count):
+    """The failure of a call as ComError: the operation's own code where it reported
+    one, and the Python position of the argument at fault."""
+    description = None
+    if hr == P.DISP_E_EXCEPTION:
+        hr = excep.scode or hr
+        description = P.from_bstr(excep.bstrDescription)
+    P.SysFreeString(excep.bstrDescription)
+    P.SysFreeString(excep.bstrSource)
+    P.SysFreeString(excep.bstrHelpFile)
+    position = count - 1 - argerr if argerr < count else None
+    raise ComError(hr, name, description, position)
 
 
 def _signature(function):
