@@ -17,6 +17,8 @@ _INVOKE = ctypes.CFUNCTYPE(P.HRESULT, c_void_p, c_int32, POINTER(P.GUID), c_uint
                            POINTER(P.DISPPARAMS), POINTER(P.VARIANT), POINTER(P.EXCEPINFO),
                            POINTER(c_uint32))
 
+_GET_TYPE_INFO = (c_uint32, c_uint32, POINTER(c_void_p))
+
 _FRAME = {"queryinterface", "addref", "release", "gettypeinfocount", "gettypeinfo",
           "getidsofnames", "invoke"}
 
@@ -172,6 +174,8 @@ def _check(hr, member):
         raise ComError(hr, member)
 
 
+# Interfaces by the address of the type information that describes them: the
+# entries keep a reference to it, so an address here is never another's.
 _interfaces = {}
 _interfaces_lock = threading.Lock()
 
@@ -180,22 +184,23 @@ def _interface_of(pointer):
     """The members of the interface the object at pointer describes, read once per
     interface."""
     info = c_void_p()
-    _check(P.call(pointer, 4, P.HRESULT, (c_uint32, c_uint32, POINTER(c_void_p)), 0, 0,
-                  byref(info)), "GetTypeInfo")
-    try:
-        attr = POINTER(P.TYPEATTR)()
-        _check(P.call(info, 3, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)), "GetTypeAttr")
-        iid = str(attr.contents.guid)
-        P.call(info, 19, None, (POINTER(P.TYPEATTR),), attr)
-        with _interfaces_lock:
-            known = _interfaces.get(iid)
-        if known is None:
-            known = _Interface(info)
-            with _interfaces_lock:
-                known = _interfaces.setdefault(iid, known)
-        return known
-    finally:
+    _check(P.call(pointer, 4, P.HRESULT, _GET_TYPE_INFO, 0, 0, byref(info)), "GetTypeInfo")
+    with _interfaces_lock:
+        known = _interfaces.get(info.value)
+    if known is not None:
         P.release(info)
+        return known
+    try:
+        known = _Interface(info)
+    except BaseException:
+        P.release(info)
+        raise
+    with _interfaces_lock:
+        if info.value in _interfaces:
+            P.release(info)
+            return _interfaces[info.value]
+        _interfaces[info.value] = known  # the reference stays with the entry
+    return known
 
 
 class _Arguments:
@@ -356,8 +361,7 @@ class Dispatch:
         self = object.__new__(_class_for(interface))
         object.__setattr__(self, "_ptr", pointer)
         object.__setattr__(self, "_members", interface)
-        table = ctypes.cast(pointer, POINTER(POINTER(c_void_p))).contents
-        object.__setattr__(self, "_call", _INVOKE(table[6]))
+        object.__setattr__(self, "_call", _INVOKE(P.entry(pointer, 6)))
         return self
 
     def __init__(self, target, _owned=False):

@@ -175,22 +175,32 @@ def from_bstr(pointer):
 _prototypes = {}
 
 
+def entry(pointer, slot):
+    """The address of slot `slot` of the operation table of the interface at
+    `pointer` (an int or c_void_p)."""
+    address = pointer.value if isinstance(pointer, c_void_p) else pointer
+    table = c_void_p.from_address(address).value
+    return c_void_p.from_address(table + slot * ctypes.sizeof(c_void_p)).value
+
+
 def call(pointer, slot, restype, argtypes, *args):
     """Calls slot `slot` of the operation table of the interface at `pointer`."""
-    key = (restype, tuple(argtypes))
+    key = (restype, argtypes)
     prototype = _prototypes.get(key)
     if prototype is None:
         prototype = _prototypes[key] = ctypes.CFUNCTYPE(restype, c_void_p, *argtypes)
-    table = ctypes.cast(pointer, POINTER(POINTER(c_void_p))).contents
-    return prototype(table[slot])(pointer, *args)
+    return prototype(entry(pointer, slot))(pointer, *args)
+
+
+_COUNT = ctypes.CFUNCTYPE(c_uint32, c_void_p)
 
 
 def add_ref(pointer):
-    return call(pointer, 1, c_uint32, ())
+    return _COUNT(entry(pointer, 1))(pointer)
 
 
 def release(pointer):
-    return call(pointer, 2, c_uint32, ())
+    return _COUNT(entry(pointer, 2))(pointer)
 
 
 def query_interface(pointer, iid):
