@@ -81,10 +81,11 @@ class _Param:
 
 
 class _Function:
-    __slots__ = ("memid", "kind", "params", "doc", "simple")
+    __slots__ = ("memid", "kind", "params", "doc", "simple", "slot")
 
     def __init__(self, memid, kind, params, doc):
         self.memid, self.kind, self.params, self.doc = memid, kind, params, doc
+        self.slot = None  # a plain get's place in a dual interface's table
         # Callable with no arguments and nothing to write back: nothing to bind.
         self.simple = all(p.retval or (p.optional and not p.out) for p in params)
 
@@ -121,17 +122,58 @@ class _Interface:
         try:
             self.iid = str(attr.contents.guid)
             count = attr.contents.cFuncs
+            kind = attr.contents.typekind
+            dual = bool(attr.contents.wTypeFlags & P.TYPEFLAG_FDUAL)
         finally:
             P.call(info, 19, None, (POINTER(P.TYPEATTR),), attr)
         self.name = _documentation(info, -1)[0]
+        self._functions = {}
         for index in range(count):
-            desc = POINTER(P.FUNCDESC)()
-            _check(P.call(info, 5, P.HRESULT, (c_uint32, POINTER(POINTER(P.FUNCDESC))), index,
-                          byref(desc)), "GetFuncDesc")
-            try:
-                self._add(info, desc.contents)
-            finally:
-                P.call(info, 20, None, (POINTER(P.FUNCDESC),), desc)
+            self._each_function(info, index, lambda f: self._add(info, f))
+        # A dual interface's functions are also in its operation table: where each
+        # property get sits there, so that reading a plain value is one call. The
+        # description is either the table's own or the dispatch view of it.
+        if dual and kind == P.TKIND_INTERFACE:
+            self._note_slots(info)
+        elif dual and kind == P.TKIND_DISPATCH:
+            self._note_partner_slots(info)
+
+    @staticmethod
+    def _each_function(info, index, use):
+        desc = POINTER(P.FUNCDESC)()
+        _check(P.call(info, 5, P.HRESULT, (c_uint32, POINTER(POINTER(P.FUNCDESC))), index,
+                      byref(desc)), "GetFuncDesc")
+        try:
+            use(desc.contents)
+        finally:
+            P.call(info, 20, None, (POINTER(P.FUNCDESC),), desc)
+
+    def _note_slots(self, table):
+        attr = POINTER(P.TYPEATTR)()
+        if P.call(table, 3, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)) < 0:
+            return
+        count = attr.contents.cFuncs
+        P.call(table, 19, None, (POINTER(P.TYPEATTR),), attr)
+
+        def note_slot(f):
+            function = self._functions.get((f.memid, f.invkind))
+            if function is not None and function.kind == P.INVOKE_PROPERTYGET:
+                function.slot = f.oVft // ctypes.sizeof(c_void_p)
+
+        for index in range(count):
+            self._each_function(table, index, note_slot)
+
+    def _note_partner_slots(self, info):
+        href = c_uint32()
+        if P.call(info, 8, P.HRESULT, (c_uint32, POINTER(c_uint32)), 0xFFFFFFFF, byref(href)) < 0:
+            return
+        table = c_void_p()
+        if P.call(info, 14, P.HRESULT, (c_uint32, POINTER(c_void_p)), href, byref(table)) < 0:
+            return
+        try:
+            self._note_slots(table)
+        finally:
+            P.release(table)
 
     def _add(self, info, f):
         names = (c_void_p * (f.cParams + 1))()
@@ -148,6 +190,7 @@ class _Interface:
                          f.lprgelemdescParam[i].paramdesc.wParamFlags,
                          f.lprgelemdescParam[i].tdesc, info) for i in range(f.cParams)]
         function = _Function(f.memid, f.invkind, params, _documentation(info, f.memid)[1])
+        self._functions[(f.memid, f.invkind)] = function
         member = self.members.setdefault(name.lower(), _Member(name))
         if f.invkind == P.INVOKE_FUNC:
             member.method = function
@@ -338,7 +381,7 @@ class Dispatch:
     the put. [out] parameters come back as a tuple.
     """
 
-    __slots__ = ("_ptr", "_members", "_call", "__weakref__")
+    __slots__ = ("_ptr", "_members", "_call", "_table", "__weakref__")
 
     def __new__(cls, target, _owned=False):
         if isinstance(target, str):
@@ -362,6 +405,7 @@ class Dispatch:
         object.__setattr__(self, "_ptr", pointer)
         object.__setattr__(self, "_members", interface)
         object.__setattr__(self, "_call", _INVOKE(P.entry(pointer, 6)))
+        object.__setattr__(self, "_table", None)  # table calls, bound on first use
         return self
 
     def __init__(self, target, _owned=False):
@@ -373,9 +417,20 @@ class Dispatch:
             raise ValueError("orvik: this object was released")
         return self._ptr.value
 
+    def _table_call(self, slot, prototype):
+        """Slot `slot` of this object's table as a call, bound once per object."""
+        pointer = self._reference()
+        calls = self._table
+        if calls is None:
+            calls = {}
+            object.__setattr__(self, "_table", calls)
+        call = calls[slot] = prototype(P.entry(pointer, slot))
+        return call
+
     def release(self):
         """Lets go of the object now; the wrapper cannot be used afterwards."""
         pointer = self._ptr
+        object.__setattr__(self, "_table", None)  # no table call outlives the reference
         object.__setattr__(self, "_ptr", None)
         if pointer:
             P.release(pointer)
@@ -551,12 +606,43 @@ def _accessor(name, function, kind):
     return call
 
 
+# Property gets read straight from the table: the value's storage and the slot's
+# prototype, by the type the retval declares.
+_TABLE_GETS = {P.VT_R8: c_double, P.VT_I4: c_int32, P.VT_I2: c_int16, P.VT_BOOL: c_int16}
+
+
+def _table_get(get):
+    """The value type a get reads from the table, or None to go through Invoke."""
+    if get is None or get.slot is None or len(get.params) != 1 or not get.params[0].retval:
+        return None
+    return _TABLE_GETS.get(get.params[0].vt)
+
+
 def _property(member):
     get, put = member.get, member.put
+    storage = _table_get(get)
 
     def fget(self):
         self._reference()
         return self._invoke(member.name, get, P.DISPATCH_PROPERTYGET, (), {})
+
+    if storage is not None:
+        prototype = ctypes.CFUNCTYPE(P.HRESULT, c_void_p, POINTER(storage))
+        is_bool = get.params[0].vt == P.VT_BOOL
+
+        slot = get.slot
+
+        def fget(self):  # noqa: F811 (the same get, one call into the table)
+            calls = self._table  # None until bound, and again once released
+            call = None if calls is None else calls.get(slot)
+            if call is None:
+                call = self._table_call(slot, prototype)
+            value = storage()
+            hr = call(self._ptr, byref(value))
+            if hr < 0:
+                raise ComError(hr, member.name, "%s.%s failed with 0x%08X" % (
+                    self._members.name, member.name, hr & 0xFFFFFFFF))
+            return value.value != 0 if is_bool else value.value
 
     def fset(self, value):
         self._invoke(member.name, put, P.DISPATCH_PROPERTYPUT, (value,), {})
