@@ -39,9 +39,9 @@ def _referenced_name(info, tdesc):
 
 
 class _Param:
-    __slots__ = ("name", "flags", "vt", "is_object", "is_array", "interface")
+    __slots__ = ("name", "flags", "vt", "is_object", "is_array", "interface", "default")
 
-    def __init__(self, name, flags, tdesc, info):
+    def __init__(self, name, flags, tdesc, info, defaults=None):
         self.name = name
         self.flags = flags
         self.is_object = False
@@ -66,6 +66,13 @@ class _Param:
         elif vt in (P.VT_DISPATCH, P.VT_UNKNOWN):
             self.is_object = True
         self.vt = vt
+        self.default = _NO_DEFAULT  # the library's stored default, where it has one
+        if flags & P.PARAMFLAG_FHASDEFAULT and defaults:
+            stored = ctypes.cast(defaults, POINTER(P.PARAMDESCEX)).contents.varDefaultValue
+            if self.is_object:
+                self.default = None  # an object's stored 0 is no object
+            elif stored.vt in (P.VT_R8, P.VT_R4, P.VT_I2, P.VT_I4, P.VT_BOOL, P.VT_BSTR):
+                self.default = _from_variant(stored)
 
     @property
     def out(self):
@@ -188,7 +195,9 @@ class _Interface:
             return
         params = [_Param(texts[i + 1] if i + 1 < len(texts) else "arg%d" % i,
                          f.lprgelemdescParam[i].paramdesc.wParamFlags,
-                         f.lprgelemdescParam[i].tdesc, info) for i in range(f.cParams)]
+                         f.lprgelemdescParam[i].tdesc, info,
+                         f.lprgelemdescParam[i].paramdesc.pparamdescex)
+                  for i in range(f.cParams)]
         function = _Function(f.memid, f.invkind, params, _documentation(info, f.memid)[1])
         self._functions[(f.memid, f.invkind)] = function
         member = self.members.setdefault(name.lower(), _Member(name))
@@ -271,6 +280,14 @@ class _Arguments:
     def clear(self):
         for v in self.array:
             P.VariantClear(byref(v))
+
+
+class _NoDefault:
+    def __repr__(self):
+        return "<no default>"
+
+
+_NO_DEFAULT = _NoDefault()
 
 
 class _Omitted:
@@ -580,14 +597,34 @@ def _raise(hr, name, excep, argerr, count):
 def _signature(function):
     parameters = [inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD)]
     for p, omissible in zip(function.inputs, function.may_omit()):
-        default = _OMITTED if omissible else inspect.Parameter.empty
+        default = inspect.Parameter.empty
+        if omissible:
+            default = p.default if p.default is not _NO_DEFAULT else _OMITTED
         parameters.append(inspect.Parameter(p.name, inspect.Parameter.POSITIONAL_OR_KEYWORD,
                                             default=default))
     return inspect.Signature(parameters)
 
 
+_TYPE_WORDS = {P.VT_R8: "number", P.VT_R4: "number", P.VT_I2: "integer", P.VT_I4: "integer",
+               P.VT_BOOL: "boolean", P.VT_BSTR: "text"}
+
+
+def _describe_param(p):
+    kind = ("%s object" % p.interface if p.interface else "object") if p.is_object else (
+        "sequence of numbers" if p.is_array else _TYPE_WORDS.get(p.vt, "value"))
+    words = "%s: %s %s" % (p.name, "[out]" if p.out else "[in]", kind)
+    if p.default is not _NO_DEFAULT:
+        words += ", default %r" % (p.default,)
+    elif p.optional:
+        words += ", optional"
+    return words
+
+
 def _documentation_of(function):
     text = function.doc or ""
+    described = [_describe_param(p) for p in function.params if not p.retval]
+    if described:
+        text += "\n\nParameters:\n" + "\n".join("    " + d for d in described)
     outs = [p.name for p in function.params if p.out]
     if outs:
         text += "\n\nGives back (%s)." % ", ".join(outs)

@@ -58,6 +58,10 @@ class PARAMDESC(Structure):
     _fields_ = [("pparamdescex", c_void_p), ("wParamFlags", c_uint16)]
 
 
+class PARAMDESCEX(Structure):
+    _fields_ = [("cBytes", c_uint32), ("varDefaultValue", VARIANT)]
+
+
 class ELEMDESC(Structure):
     _fields_ = [("tdesc", TYPEDESC), ("paramdesc", PARAMDESC)]
 

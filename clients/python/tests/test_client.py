@@ -102,7 +102,15 @@ class Conventions(unittest.TestCase):
         text = pydoc.render_doc(p)
         for expected in ("X coordinate", "Set all properties at once", "Get all properties"):
             self.assertIn(expected, text)
-        self.assertEqual(list(inspect.signature(p.Set).parameters), ["X", "Y", "Z", "Error"])
+        parameters = inspect.signature(p.Set).parameters
+        self.assertEqual(list(parameters), ["X", "Y", "Z", "Error"])
+        self.assertEqual(parameters["X"].default, 0.0)
+        self.assertEqual(bits(parameters["Error"].default), ERROR_DEFAULT_BITS,
+                         "the library's stored default, bit for bit")
+        self.assertIn("X: [out] number", p.Get.__doc__)
+        m = orvik.Dispatch("Orvik.Matrix")
+        self.assertIn("indice2: [in] integer, default -1", m.Element.__doc__)
+        self.assertIn("axis2: [in] IVector object, default None", m.SetPv.__doc__)
         self.assertIn("Gives back (X, Y, Z, Error)", p.Get.__doc__)
         self.assertEqual(p.set.__name__, "Set", "any case finds the member")
 
