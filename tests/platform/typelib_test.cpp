@@ -396,6 +396,16 @@ TEST(TypeLibrary, DumpedTextCompilesBackToTheSameLibrary) {
               writeListing(definition()).size());
 }
 
+// A library the fuzzer built: an alias naming a pointer type, whose target is
+// described inside the alias's attribute storage. The dump once read it after
+// releasing that storage (caught under AddressSanitizer).
+TEST(TypeLibrary, AnAliasOfAPointerDumps) {
+    Ref<ITypeLib> lib = loadLibrary(ORVIK_CORPUS_DIR "/typelib/alias_of_a_pointer.tlb");
+    std::string text;
+    ASSERT_EQ(dumpTypeLibrary(lib.get(), text), S_OK);
+    EXPECT_NE(text.find("typedef "), std::string::npos);
+}
+
 TEST(TypeLibrary, FilesThatCannotBeLoaded) {
     Ref<ITypeLib> lib;
     EXPECT_EQ(LoadTypeLib(u"/no/such/file.tlb", lib.put()), TYPE_E_CANTLOADLIBRARY);

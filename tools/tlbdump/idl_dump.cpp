@@ -332,8 +332,18 @@ private:
         if (!doc.empty())
             attrs.push_back("helpstring(" + quoted(doc) + ")");
         std::string out = "typedef " + joinAttributes(attrs);
-        if (a.typekind == TKIND_ALIAS)
-            return out + declarator(info, a.tdescAlias, typeName) + ";\n\n";
+        if (a.typekind == TKIND_ALIAS) {
+            // What the alias names may be described inside the attributes' own
+            // storage (a pointer's target): read it while the attributes are held.
+            TYPEATTR* held = nullptr;
+            check(info->GetTypeAttr(&held));
+            struct Held {
+                ITypeInfo* info;
+                TYPEATTR* attr;
+                ~Held() { info->ReleaseTypeAttr(attr); }
+            } release{info, held};
+            return out + declarator(info, held->tdescAlias, typeName) + ";\n\n";
+        }
         const char* keyword = a.typekind == TKIND_ENUM    ? "enum"
                               : a.typekind == TKIND_UNION ? "union"
                                                           : "struct";
