@@ -28,17 +28,6 @@ HRESULT modulePath(HINSTANCE module, char* path) {
     return S_OK;
 }
 
-bool toWide(const char* text, std::u16string& out) {
-    int n = MultiByteToWideChar(ConversionCodePage(), 0, text, -1, nullptr, 0);
-    if (n <= 0)
-        return false;
-    out.assign(size_t(n), u'\0');
-    if (MultiByteToWideChar(ConversionCodePage(), 0, text, -1, out.data(), n) != n)
-        return false;
-    out.pop_back();
-    return true;
-}
-
 // Everything RunClassScript does before the script itself: the extra variables,
 // the module variables, and the module path with its quotes doubled. run gets the
 // registrar and the module path.
@@ -54,7 +43,7 @@ HRESULT withModuleVariables(CComModuleBase& module, const RegistryVariable* extr
     if (FAILED(hr = modulePath(static_cast<HINSTANCE>(moduleInstanceHandle()), path)))
         return hr;
     std::u16string wide;
-    if (!toWide(path, wide))
+    if (!ToWide(path, wide))
         return E_OUTOFMEMORY;
     std::u16string doubled;
     doubled.reserve(2 * MAX_PATH);
@@ -93,7 +82,7 @@ HRESULT CComModuleBase::RunClassScript(WORD resourceId, BOOL bRegister,
 HRESULT CComModuleBase::RunClassScript(LPCSTR resourceName, BOOL bRegister,
                                        const RegistryVariable* extra) {
     std::u16string name;
-    if (!resourceName || !toWide(resourceName, name))
+    if (!resourceName || !ToWide(resourceName, name))
         return E_OUTOFMEMORY;
     return withModuleVariables(*this, extra, [&](CRegObject& registrar, LPCOLESTR path) {
         return registrar.RunScriptResource(path, name.c_str(), u"REGISTRY", bRegister != FALSE);
@@ -109,7 +98,7 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library) 
         return hr;
     size_t extension = size_t(PathFindExtensionA(file) - file);
     std::u16string wide;
-    if (!toWide(file, wide))
+    if (!ToWide(file, wide))
         return E_OUTOFMEMORY;
     hr = LoadTypeLib(wide.c_str(), library);
     if (FAILED(hr)) {
@@ -117,7 +106,7 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library) 
         if (extension + 5 > MAX_PATH)
             return E_FAIL;
         std::memcpy(file + extension, ".tlb", 5);
-        if (!toWide(file, wide))
+        if (!ToWide(file, wide))
             return E_OUTOFMEMORY;
         if (FAILED(hr = LoadTypeLib(wide.c_str(), library)))
             return hr;

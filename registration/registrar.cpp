@@ -41,13 +41,8 @@ HRESULT fromError(LONG e) {
 }
 
 std::u16string to16(LPCSTR text) {
-    int n = MultiByteToWideChar(ConversionCodePage(), 0, text, -1, nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::u16string out(size_t(n), u'\0');
-    MultiByteToWideChar(ConversionCodePage(), 0, text, -1, out.data(), n);
-    out.pop_back();
-    return out;
+    std::u16string out;
+    return ToWide(text, out) ? out : std::u16string();
 }
 
 bool to8(LPCOLESTR text, std::string& out) {
@@ -110,6 +105,17 @@ UINT ConversionCodePage() {
     // concurrent first uses store the same value.
     InterlockedExchange(reinterpret_cast<LONG volatile*>(&g_codePage), LONG(cp + 1));
     return cp;
+}
+
+bool ToWide(LPCSTR text, std::u16string& out) {
+    int n = MultiByteToWideChar(ConversionCodePage(), 0, text, -1, nullptr, 0);
+    if (n <= 0)
+        return false;
+    out.assign(size_t(n), u'\0');
+    if (MultiByteToWideChar(ConversionCodePage(), 0, text, -1, out.data(), n) != n)
+        return false;
+    out.pop_back();
+    return true;
 }
 
 CRegObject::~CRegObject() {

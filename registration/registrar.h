@@ -32,6 +32,10 @@ struct IRegistrarBase {
 /// use and cached.
 UINT ConversionCodePage();
 
+/// 8-bit text as 16-bit text in that code page; false (out unspecified) when it
+/// cannot be converted.
+bool ToWide(LPCSTR text, std::u16string& out);
+
 class CRegObject final : public IRegistrarBase {
 public:
     static constexpr size_t kTokenBufferSize = 4096;
