@@ -26,27 +26,36 @@ _OUT_STORAGE = {P.VT_R8: c_double, P.VT_I4: c_int32, P.VT_I2: c_int16, P.VT_BOOL
                 P.VT_INT: c_int32, P.VT_UI4: ctypes.c_uint32}
 
 
-def _referenced_name(info, tdesc):
-    """The name of the type a VT_USERDEFINED description refers to, or None."""
+def _referenced(info, tdesc):
+    """The type a VT_USERDEFINED description refers to: its name, its interface
+    identifier, and whether it is dual (its table pointer is also an IDispatch)."""
     handle = (ctypes.cast(tdesc.lptdesc, c_void_p).value or 0) & 0xFFFFFFFF
     referenced = c_void_p()
     if P.call(info, 14, P.HRESULT, (c_uint32, POINTER(c_void_p)), handle, byref(referenced)) < 0:
-        return None
+        return None, None, False
     try:
-        return _documentation(referenced, -1)[0] or None
+        attr = POINTER(P.TYPEATTR)()
+        if P.call(referenced, 3, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)) < 0:
+            return None, None, False
+        iid = str(attr.contents.guid)
+        dual = bool(attr.contents.wTypeFlags & P.TYPEFLAG_FDUAL)
+        P.call(referenced, 19, None, (POINTER(P.TYPEATTR),), attr)
+        return _documentation(referenced, -1)[0] or None, iid, dual
     finally:
         P.release(referenced)
 
 
 class _Param:
-    __slots__ = ("name", "flags", "vt", "is_object", "is_array", "interface", "default")
+    __slots__ = ("name", "flags", "vt", "is_object", "is_array", "interface", "iid", "dual",
+                 "default")
 
     def __init__(self, name, flags, tdesc, info, defaults=None):
         self.name = name
         self.flags = flags
         self.is_object = False
         self.is_array = False
-        self.interface = None  # the name of an object parameter's interface
+        # An object parameter's interface: its name, identifier and whether it is dual.
+        self.interface, self.iid, self.dual = None, None, False
         vt = tdesc.vt
         pointed = tdesc
         if vt == P.VT_PTR:
@@ -54,15 +63,15 @@ class _Param:
             vt = pointed.vt
             if vt == P.VT_PTR and pointed.lptdesc.contents.vt == P.VT_USERDEFINED:
                 vt, self.is_object = P.VT_DISPATCH, True  # an [out] object
-                self.interface = _referenced_name(info, pointed.lptdesc.contents)
+                self.interface, self.iid, self.dual = _referenced(info, pointed.lptdesc.contents)
             elif vt == P.VT_USERDEFINED:
                 vt, self.is_object = P.VT_DISPATCH, True  # an object passed in
-                self.interface = _referenced_name(info, pointed)
+                self.interface, self.iid, self.dual = _referenced(info, pointed)
             elif vt == P.VT_SAFEARRAY:
                 self.is_array = True
         elif vt == P.VT_USERDEFINED:
             vt, self.is_object = P.VT_DISPATCH, True
-            self.interface = _referenced_name(info, tdesc)
+            self.interface, self.iid, self.dual = _referenced(info, tdesc)
         elif vt in (P.VT_DISPATCH, P.VT_UNKNOWN):
             self.is_object = True
         self.vt = vt
@@ -88,11 +97,12 @@ class _Param:
 
 
 class _Function:
-    __slots__ = ("memid", "kind", "params", "doc", "simple", "slot")
+    __slots__ = ("memid", "kind", "params", "doc", "simple", "slot", "result_class")
 
     def __init__(self, memid, kind, params, doc):
         self.memid, self.kind, self.params, self.doc = memid, kind, params, doc
-        self.slot = None  # a plain get's place in a dual interface's table
+        self.slot = None  # its place in a dual interface's table
+        self.result_class = None  # the wrapper class of an object it gives back, once seen
         # Callable with no arguments and nothing to write back: nothing to bind.
         self.simple = all(p.retval or (p.optional and not p.out) for p in params)
 
@@ -138,7 +148,7 @@ class _Interface:
         for index in range(count):
             self._each_function(info, index, lambda f: self._add(info, f))
         # A dual interface's functions are also in its operation table: where each
-        # property get sits there, so that reading a plain value is one call. The
+        # sits there, so that a call with plain arguments is one call. The
         # description is either the table's own or the dispatch view of it.
         if dual and kind == P.TKIND_INTERFACE:
             self._note_slots(info)
@@ -164,7 +174,7 @@ class _Interface:
 
         def note_slot(f):
             function = self._functions.get((f.memid, f.invkind))
-            if function is not None and function.kind == P.INVOKE_PROPERTYGET:
+            if function is not None:
                 function.slot = f.oVft // ctypes.sizeof(c_void_p)
 
         for index in range(count):
@@ -398,7 +408,8 @@ class Dispatch:
     the put. [out] parameters come back as a tuple.
     """
 
-    __slots__ = ("_ptr", "_members", "_call", "_table", "__weakref__")
+    __slots__ = ("_ptr", "_table", "__weakref__")
+    _members = None  # each interface's class holds its members here
 
     def __new__(cls, target, _owned=False):
         if isinstance(target, str):
@@ -420,8 +431,6 @@ class Dispatch:
         # editors see.
         self = object.__new__(_class_for(interface))
         object.__setattr__(self, "_ptr", pointer)
-        object.__setattr__(self, "_members", interface)
-        object.__setattr__(self, "_call", _INVOKE(P.entry(pointer, 6)))
         object.__setattr__(self, "_table", None)  # table calls, bound on first use
         return self
 
@@ -444,6 +453,14 @@ class Dispatch:
         call = calls[slot] = prototype(P.entry(pointer, slot))
         return call
 
+    def _call(self, *args):
+        """IDispatch::Invoke on this object."""
+        calls = self._table
+        call = None if calls is None else calls.get(6)
+        if call is None:
+            call = self._table_call(6, _INVOKE)
+        return call(self._ptr, *args)
+
     def release(self):
         """Lets go of the object now; the wrapper cannot be used afterwards."""
         pointer = self._ptr
@@ -453,10 +470,9 @@ class Dispatch:
             P.release(pointer)
 
     def __del__(self):
-        try:
-            self.release()
-        except Exception:
-            pass
+        pointer = self._ptr  # nothing else needs undoing in a wrapper that is going
+        if pointer:
+            P.release(pointer)
 
     def __enter__(self):
         return self
@@ -466,11 +482,11 @@ class Dispatch:
 
     # Names.
     def _member(self, name):
-        members = object.__getattribute__(self, "_members").members
+        members = self._members.members
         return members.get(name.lower())
 
     def __getattr__(self, name):
-        if name.startswith("__"):
+        if name.startswith("_"):  # the wrapper's own state, unset only while it is made
             raise AttributeError(name)
         # Only names the class lacks come here: members spelt in another case.
         self._reference()
@@ -508,8 +524,8 @@ class Dispatch:
         # A call with no arguments at all: a property get, most often.
         result = P.VARIANT()
         excep = P.EXCEPINFO()
-        hr = self._call(self._reference(), function.memid, byref(P.IID_NULL), 0, kind,
-                        byref(_NO_ARGUMENTS), byref(result), byref(excep), None)
+        hr = self._call(function.memid, byref(P.IID_NULL), 0, kind, byref(_NO_ARGUMENTS),
+                        byref(result), byref(excep), None)
         if hr < 0:
             _raise(hr, name, excep, 0xFFFFFFFF, 0)
         if result.vt == P.VT_R8:
@@ -563,8 +579,8 @@ class Dispatch:
             result = P.VARIANT()
             excep = P.EXCEPINFO()
             argerr = c_uint32(0xFFFFFFFF)
-            hr = self._call(self._reference(), function.memid, byref(P.IID_NULL), 0, kind,
-                            byref(params), byref(result), byref(excep), byref(argerr))
+            hr = self._call(function.memid, byref(P.IID_NULL), 0, kind, byref(params),
+                            byref(result), byref(excep), byref(argerr))
             if hr < 0:
                 _raise(hr, name, excep, argerr.value, len(order))
             value = _from_variant(result)
@@ -631,9 +647,137 @@ def _documentation_of(function):
     return text.strip() or None
 
 
+def _table_route(function):
+    """What a method's call straight into a dual interface's table takes, or None
+    when it must go through Invoke: for each argument the interface identifier an
+    object must have (None for a number), and the kind of result."""
+    if function.slot is None:
+        return None
+    kinds, result = [], None
+    for p in function.params:
+        plain_number = p.vt == P.VT_R8 and not p.is_array and not p.is_object
+        if p.retval:
+            if p.is_object and p.dual:
+                result = c_void_p
+            elif plain_number:
+                result = c_double
+            else:
+                return None
+        elif p.out:
+            return None
+        elif p.is_object and p.dual and p.iid:
+            kinds.append(p.iid)
+        elif plain_number:
+            kinds.append(None)
+        else:
+            return None
+    return kinds, result
+
+
+# The body of a table call, written out for each method's arguments: a loop over
+# them costs as much again as the call into C.
+_TABLE_CALL = """
+def call(self, *args, **kwargs):
+    if kwargs or len(args) != {count}:
+        return by_name(self, args, kwargs)
+    {unpack}
+    if not ({checks}):
+        return by_name(self, args, kwargs)
+    calls = self._table  # None until bound, and again once released
+    bound = None if calls is None else calls.get(slot)
+    if bound is None:
+        bound = self._table_call(slot, prototype)
+    {out}
+    hr = bound(self._ptr, {passed})
+    if hr < 0:
+        raise _table_error(self, name, hr)
+    {finish}
+"""
+
+_FINISH_OBJECT = """if not out.value:
+        return None
+    cls = function.result_class
+    if cls is None:
+        return _wrap_result(function, declared, out)
+    wrapper = _new_object(cls)  # takes over the reference, as Dispatch.__new__ would
+    _set_pointer(wrapper, out)
+    _set_table(wrapper, None)
+    return wrapper"""
+
+
+def _table_method(name, function):
+    """A method's call with every argument given plainly (numbers, and objects of
+    exactly the declared interface) made straight through the table; anything else
+    goes through Invoke, which converts, fills in defaults and names the argument
+    at fault."""
+    route = _table_route(function)
+
+    def by_name(self, args, kwargs):
+        return self._invoke(name, function, P.DISPATCH_METHOD, args, kwargs)
+
+    if route is None:
+        return lambda self, *args, **kwargs: by_name(self, args, kwargs)
+    kinds, result = route
+    arguments = ["a%d" % i for i in range(len(kinds))]
+    checks, passed = [], []
+    for argument, iid in zip(arguments, kinds):
+        if iid is None:
+            checks.append("type(%s) in _NUMBERS" % argument)
+            passed.append(argument)
+        else:  # a dual wrapper's pointer is its table's
+            checks.append("isinstance(%s, Dispatch) and %s._ptr and %s._members.iid == %r" % (
+                argument, argument, argument, iid))
+            passed.append(argument + "._ptr")
+    if result is not None:
+        passed.append("out")  # ctypes passes the cell's address
+    source = _TABLE_CALL.format(
+        count=len(kinds), unpack="%s, = args" % ", ".join(arguments) if arguments else "",
+        checks=" and ".join(checks) or "True", passed=", ".join(passed),
+        out="out = result()" if result is not None else "",
+        finish={None: "return None", c_double: "return out.value"}.get(result, _FINISH_OBJECT))
+    scope = dict(globals(), by_name=by_name, slot=function.slot, name=name, function=function,
+                 result=result, declared=next((p.iid for p in function.params
+                                               if p.retval and p.is_object), None),
+                 prototype=ctypes.CFUNCTYPE(P.HRESULT, c_void_p,
+                                            *[c_double if iid is None else c_void_p
+                                              for iid in kinds],
+                                            *([POINTER(result)] if result else [])))
+    exec(source, scope)
+    return scope["call"]
+
+
+_NUMBERS = frozenset((float, int))
+
+
+def _table_error(self, member, hr):
+    return ComError(hr, member, "%s.%s failed with 0x%08X" % (self._members.name, member,
+                                                              hr & 0xFFFFFFFF))
+
+
+_new_object = object.__new__
+_set_pointer = Dispatch._ptr.__set__
+_set_table = Dispatch._table.__set__
+
+
+def _wrap_result(function, declared, pointer):
+    """The wrapper of the first object a table call gives back, taking over its
+    reference. Its class is learnt through the object's own IDispatch; when that is
+    the declared interface itself, later results take that class at once."""
+    try:
+        wrapper = Dispatch(pointer)  # the query for IDispatch takes a reference of its own
+    finally:
+        P.release(pointer)
+    if wrapper._ptr.value == pointer.value and wrapper._members.iid == declared:
+        function.result_class = type(wrapper)
+    return wrapper
+
+
 def _accessor(name, function, kind):
-    def call(self, *args, **kwargs):
-        return self._invoke(name, function, kind, args, kwargs)
+    if kind == P.DISPATCH_METHOD:
+        call = _table_method(name, function)
+    else:
+        def call(self, *args, **kwargs):
+            return self._invoke(name, function, kind, args, kwargs)
 
     call.__name__ = call.__qualname__ = name
     call.__doc__ = _documentation_of(function)
@@ -675,10 +819,9 @@ def _property(member):
             if call is None:
                 call = self._table_call(slot, prototype)
             value = storage()
-            hr = call(self._ptr, byref(value))
+            hr = call(self._ptr, value)  # ctypes passes its address
             if hr < 0:
-                raise ComError(hr, member.name, "%s.%s failed with 0x%08X" % (
-                    self._members.name, member.name, hr & 0xFFFFFFFF))
+                raise _table_error(self, member.name, hr)
             return value.value != 0 if is_bool else value.value
 
     def fset(self, value):
@@ -708,6 +851,7 @@ def _class_for(interface):
         if member.put is not None and len(member.put.inputs) > 1:
             namespace["Set" + member.name] = _accessor(member.name, member.put,
                                                        P.DISPATCH_PROPERTYPUT)
+    namespace["_members"] = interface
     with _classes_lock:
         if interface.cls is None:
             interface.cls = type(interface.name, (Dispatch,), namespace)

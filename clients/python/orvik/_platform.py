@@ -181,6 +181,9 @@ def from_bstr(pointer):
 _prototypes = {}
 
 
+_read = c_void_p.from_address
+
+
 def entry(pointer, slot):
     """The address of slot `slot` of the operation table of the interface at
     `pointer` (an int or c_void_p)."""
@@ -199,14 +202,26 @@ def call(pointer, slot, restype, argtypes, *args):
 
 
 _COUNT = ctypes.CFUNCTYPE(c_uint32, c_void_p)
+# AddRef and Release by the address of the function: an address names its code
+# whatever table it is found in, so a bound call can serve every object.
+_counts = {}
+
+
+def _count(address):
+    call = _counts[address] = _COUNT(address)
+    return call
 
 
 def add_ref(pointer):
-    return _COUNT(entry(pointer, 1))(pointer)
+    this = pointer if type(pointer) is int else pointer.value
+    address = _read(_read(this).value + 8).value
+    return (_counts.get(address) or _count(address))(this)
 
 
 def release(pointer):
-    return _COUNT(entry(pointer, 2))(pointer)
+    this = pointer if type(pointer) is int else pointer.value
+    address = _read(_read(this).value + 16).value
+    return (_counts.get(address) or _count(address))(this)
 
 
 def query_interface(pointer, iid):
