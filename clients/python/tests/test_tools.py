@@ -86,6 +86,21 @@ class BuildBackend(unittest.TestCase):
                 self.assertIn("Root-Is-Purelib: true", wheel.read(
                     "orvik-2006.2.105.dist-info/WHEEL").decode())
 
+    @unittest.skipIf(subprocess.run([sys.executable, "-m", "pip", "--version"],
+                                    capture_output=True).returncode != 0, "no pip here")
+    def test_pip_installs_the_package_without_any_index(self):
+        with tempfile.TemporaryDirectory() as target:
+            done = subprocess.run([sys.executable, "-m", "pip", "install", "--no-index",
+                                   "--no-cache-dir", "--disable-pip-version-check", "--target",
+                                   target, PACKAGE_ROOT], capture_output=True, text=True)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            found = subprocess.run(
+                [sys.executable, "-c", "import orvik, sys; sys.stdout.write(orvik.__file__)"],
+                env=dict(os.environ, PYTHONPATH=target), cwd=target, capture_output=True,
+                text=True)
+            self.assertEqual(found.returncode, 0, found.stderr)
+            self.assertEqual(os.path.dirname(found.stdout), os.path.join(target, "orvik"))
+
 
 if __name__ == "__main__":
     unittest.main()
