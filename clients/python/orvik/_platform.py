@@ -160,6 +160,8 @@ CLSIDFromString = _declare("CLSIDFromString", HRESULT, c_void_p, POINTER(GUID))
 CoCreateInstance = _declare("CoCreateInstance", HRESULT, POINTER(GUID), c_void_p, c_uint32,
                             POINTER(GUID), POINTER(c_void_p))
 CoInitializeEx = _declare("CoInitializeEx", HRESULT, c_void_p, c_uint32)
+OrvikResultCodeName = _declare("OrvikResultCodeName", ctypes.c_char_p, HRESULT)
+OrvikResultCodeText = _declare("OrvikResultCodeText", ctypes.c_char_p, HRESULT)
 
 
 def utf16z(text):

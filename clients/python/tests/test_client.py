@@ -211,6 +211,8 @@ class Failures(unittest.TestCase):
         self.assertEqual((error.hresult, error.name, error.member),
                          (E_INVALIDARG, "E_INVALIDARG", "Element"))
         self.assertIn("IMatrix.Element", error.description)
+        self.assertIn("Element failed: The parameter is incorrect. (E_INVALIDARG, 0x80070057)",
+                      str(error))
 
     def test_an_argument_the_call_refuses_is_named_by_position(self):
         p = orvik.Dispatch("Orvik.Point")

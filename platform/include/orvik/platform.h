@@ -8,6 +8,7 @@
 
 #include "orvik/platform/base_types.h"
 #include "orvik/platform/result_codes.h"
+#include "orvik/platform/result_text.h"
 #include "orvik/platform/guid.h"
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/safearray.h"
