@@ -11,6 +11,7 @@
 #include "ratio_reporter.h"
 
 #include "orvik/platform/registry_helpers.h"
+#include "orvik/platform.h"
 
 #include <dlfcn.h>
 #include <string>

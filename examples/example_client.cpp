@@ -9,6 +9,7 @@
 // store is the one ORVIK_REGISTRY names.
 
 #include "orvik/orvik_i.h"
+#include "orvik/platform/activation.h"
 #include "orvik/platform/ref.h"
 #include "orvik/platform/registry_helpers.h"
 #include "orvik/platform/utf.h"

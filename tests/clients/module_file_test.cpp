@@ -1,6 +1,7 @@
 // tests/clients/module_file_test.cpp: the module file as the platform loads it
 
 #include "orvik/orvik_i.h"
+#include "orvik/platform.h"
 #include "orvik/platform/ref.h"
 
 #include <gtest/gtest.h>

@@ -67,7 +67,9 @@ std::string cTypeName(const TypeRef& t) {
     return base + std::string(size_t(t.pointerDepth), '*');
 }
 
-std::string memberName(const Operation& op) {
+} // namespace
+
+std::string tableMemberName(const Operation& op) {
     switch (op.kind) {
     case InvokeKind::PropertyGet:
         return "get_" + op.name;
@@ -80,6 +82,8 @@ std::string memberName(const Operation& op) {
     }
     return op.name;
 }
+
+namespace {
 
 std::string parameterList(const Operation& op) {
     std::string out;
@@ -151,7 +155,7 @@ void writeCTable(std::ostringstream& out, const Definition& def, const Interface
     collectTable(def, itf, ops);
     for (const Operation* op : ops) {
         std::string params = parameterList(*op);
-        out << "    HRESULT(STDMETHODCALLTYPE* " << memberName(*op) << ")(" << n << "* This"
+        out << "    HRESULT(STDMETHODCALLTYPE* " << tableMemberName(*op) << ")(" << n << "* This"
             << (params.empty() ? "" : ", " + params) << ");\n";
     }
     out << "} " << n << "Vtbl;\n";
@@ -162,7 +166,7 @@ void writeCppStruct(std::ostringstream& out, const Interface& itf) {
     out << "/* " << itf.helpString << " */\n";
     out << "struct " << itf.name << " : public " << itf.base << " {\n";
     for (const Operation& op : itf.operations)
-        out << "    virtual HRESULT STDMETHODCALLTYPE " << memberName(op) << "("
+        out << "    virtual HRESULT STDMETHODCALLTYPE " << tableMemberName(op) << "("
             << parameterList(op) << ") = 0;\n";
     out << "};\n\n";
 }
@@ -179,7 +183,12 @@ std::string writeHeader(const Definition& def, const std::string& guardName,
         << " * table of functions taking the object first (object->lpVtbl->Op(object, ...)).\n"
         << " */\n";
     out << "#ifndef " << guardName << "\n#define " << guardName << "\n\n";
-    out << "#include \"orvik/platform.h\"\n\n";
+    // Only what the interfaces' declarations use: a client including this header does
+    // not get the registry's access-right names (DELETE, ...) or other services.
+    out << "#include \"orvik/platform/base_types.h\"\n#include \"orvik/platform/result_codes.h\"\n"
+        << "#include \"orvik/platform/guid.h\"\n#include \"orvik/platform/bstr.h\"\n"
+        << "#include \"orvik/platform/safearray.h\"\n#include \"orvik/platform/variant.h\"\n"
+        << "#include \"orvik/platform/interfaces.h\"\n\n";
 
     out << "#ifdef __cplusplus\n";
     for (const Interface& itf : def.interfaces)

@@ -14,6 +14,9 @@ namespace orvik::idl {
 std::string writeHeader(const Definition& def, const std::string& guardName,
                         const std::string& sourceName);
 
+/// An operation's name in the table: get_Name, put_Name, putref_Name or Name.
+std::string tableMemberName(const Operation& op);
+
 /// One line per operation in table order: "INTERFACE SLOT DISPID KIND NAME".
 std::string writeListing(const Definition& def);
 

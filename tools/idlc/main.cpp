@@ -5,6 +5,7 @@
 // written next to their final name and renamed into place, so a failed run never
 // leaves a half-written file behind.
 
+#include "cpp_layer_writer.h"
 #include "header_writer.h"
 #include "idl_parser.h"
 #include "tlb_writer.h"
@@ -19,10 +20,13 @@
 namespace {
 
 const char kUsage[] =
-    "usage: orvik-idlc [--header FILE] [--tlb FILE] [--list] DEFINITION.idl\n"
+    "usage: orvik-idlc [--header FILE] [--cpp FILE [--notes FILE]] [--tlb FILE] [--list]\n"
+    "                  DEFINITION.idl\n"
     "\n"
     "Compiles an interface definition.\n"
     "  --header FILE  write the C/C++ interface header to FILE\n"
+    "  --cpp FILE     write the C++ client layer to FILE (it includes the --header file)\n"
+    "  --notes FILE   words for the C++ layer's documentation, \"Interface.Member: text\"\n"
     "  --tlb FILE     write the binary interface library to FILE\n"
     "  --list         print one line per operation: INTERFACE SLOT DISPID KIND NAME\n"
     "  --help         show this text\n";
@@ -73,7 +77,7 @@ std::string guardFor(const std::string& headerPath) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string input, header, tlb;
+    std::string input, header, tlb, cppLayer, notesPath;
     bool list = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -85,6 +89,10 @@ int main(int argc, char** argv) {
             list = true;
         } else if (arg == "--header" && i + 1 < argc) {
             header = argv[++i];
+        } else if (arg == "--cpp" && i + 1 < argc) {
+            cppLayer = argv[++i];
+        } else if (arg == "--notes" && i + 1 < argc) {
+            notesPath = argv[++i];
         } else if (arg == "--tlb" && i + 1 < argc) {
             tlb = argv[++i];
         } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
@@ -117,6 +125,26 @@ int main(int argc, char** argv) {
                              orvik::idl::writeHeader(def, guardFor(header), baseName(input)))) {
         std::fprintf(stderr, "%s: cannot write: %s\n", header.c_str(), std::strerror(errno));
         return 1;
+    }
+    if (!cppLayer.empty()) {
+        orvik::idl::Notes notes;
+        std::string notesText;
+        int badLine = 0;
+        if (!notesPath.empty() && !readFile(notesPath, notesText)) {
+            std::fprintf(stderr, "%s: cannot read: %s\n", notesPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+        if (!orvik::idl::parseNotes(notesText, notes, badLine)) {
+            std::fprintf(stderr, "%s:%d: expected \"Key: words\"\n", notesPath.c_str(), badLine);
+            return 1;
+        }
+        const std::string included =
+            header.empty() ? "orvik/orvik_i.h" : "orvik/" + baseName(header);
+        if (!writeFileAtomically(cppLayer, orvik::idl::writeCppLayer(def, notes, guardFor(cppLayer),
+                                                                     baseName(input), included))) {
+            std::fprintf(stderr, "%s: cannot write: %s\n", cppLayer.c_str(), std::strerror(errno));
+            return 1;
+        }
     }
     if (!tlb.empty()) {
         std::vector<uint8_t> bytes;

@@ -12,6 +12,7 @@
 #include "core/boundary.h"
 
 #include "orvik/platform/bstr.h"
+#include "orvik/platform.h"
 #include "orvik/platform/ref.h"
 
 #include <atomic>

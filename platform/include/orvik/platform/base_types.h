@@ -89,10 +89,23 @@ typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef OLECHAR* BSTR;
 
+/* A client may have its own; the values are the usual ones. */
+#ifndef TRUE
 #define TRUE 1
+#endif
+#ifndef FALSE
 #define FALSE 0
+#endif
 #define VARIANT_TRUE ((VARIANT_BOOL)-1)
 #define VARIANT_FALSE ((VARIANT_BOOL)0)
+
+/* The operating system's layouts have members without a name, an extension in C99
+ * and C++; marked so that pedantic compilers accept them. */
+#if defined(__GNUC__) || defined(__clang__)
+#define ORVIK_UNNAMED __extension__
+#else
+#define ORVIK_UNNAMED
+#endif
 
 typedef union tagCY {
     struct {

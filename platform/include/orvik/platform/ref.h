@@ -10,7 +10,7 @@
 #ifndef ORVIK_PLATFORM_REF_H
 #define ORVIK_PLATFORM_REF_H
 
-#include "orvik/platform.h"
+#include "orvik/platform/interfaces.h"
 #include "orvik/platform/typelib.h"
 
 #include <cstddef>

@@ -111,7 +111,7 @@ typedef enum tagDESCKIND {
 typedef struct tagTYPEDESC TYPEDESC;
 typedef struct tagARRAYDESC ARRAYDESC;
 struct tagTYPEDESC {
-    union {
+    ORVIK_UNNAMED union {
         TYPEDESC* lptdesc;
         ARRAYDESC* lpadesc;
         HREFTYPE hreftype;
@@ -142,7 +142,7 @@ typedef struct tagIDLDESC {
 
 typedef struct tagELEMDESC {
     TYPEDESC tdesc;
-    union {
+    ORVIK_UNNAMED union {
         IDLDESC idldesc;
         PARAMDESC paramdesc;
     };
@@ -166,7 +166,7 @@ typedef struct tagFUNCDESC {
 typedef struct tagVARDESC {
     MEMBERID memid;
     LPOLESTR lpstrSchema;
-    union {
+    ORVIK_UNNAMED union {
         ULONG oInst;
         VARIANT* lpvarValue;
     };

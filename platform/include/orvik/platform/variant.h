@@ -66,13 +66,13 @@ typedef VARIANT* LPVARIANT;
 typedef VARIANT* LPVARIANTARG;
 
 struct tagVARIANT {
-    union {
-        struct {
+    ORVIK_UNNAMED union {
+        ORVIK_UNNAMED struct {
             VARTYPE vt;
             WORD wReserved1;
             WORD wReserved2;
             WORD wReserved3;
-            union {
+            ORVIK_UNNAMED union {
                 LONGLONG llVal;
                 LONG lVal;
                 BYTE bVal;
