@@ -193,6 +193,8 @@ template <class I> Ref<I> createInstance(REFCLSID clsid) {
             hr = entry(clsid, IID_IClassFactory, factory.putVoid());
             if (SUCCEEDED(hr))
                 hr = factory->CreateInstance(nullptr, iidOf<I>(), object.putVoid());
+            else if (hr == CLASS_E_CLASSNOTAVAILABLE)
+                hr = REGDB_E_CLASSNOTREG; // a class neither the registry nor the module knows
         }
     }
     check(hr, "CoCreateInstance");

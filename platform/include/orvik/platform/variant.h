@@ -65,7 +65,7 @@ typedef VARIANT VARIANTARG;
 typedef VARIANT* LPVARIANT;
 typedef VARIANT* LPVARIANTARG;
 
-struct tagVARIANT {
+ORVIK_UNNAMED struct tagVARIANT {
     ORVIK_UNNAMED union {
         ORVIK_UNNAMED struct {
             VARTYPE vt;

@@ -1,0 +1,180 @@
+// tests/clients/cpp_layer_test.cpp: the generated C++ layer as a client uses it,
+// compiled as C++17: objects created through the registry and, without an entry,
+// straight from the module file; values, structs, arrays and objects coming back;
+// failures as orvik::ComError.
+
+#include "orvik/orvik.hpp"
+
+#include "tests/support/registry_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace orvik::testing {
+namespace {
+
+uint64_t bitsOf(double x) {
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits;
+}
+
+constexpr uint64_t kDefaultErrorBits = 0x3D83880000000000; // the stored default of Error
+
+template <class Entry> Entry moduleEntry(const char* name) {
+    HMODULE module = LoadLibraryExA(ORVIK_TEST_MODULE, nullptr, 0);
+    EXPECT_NE(module, nullptr);
+    return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// Each test ends with nothing holding the module.
+class LayerTest : public RegistryTest {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(moduleEntry<HRESULT (*)()>("DllCanUnloadNow")(), S_OK);
+        RegistryTest::TearDown();
+    }
+};
+
+// The module registered in the test's own store; no module path is known to the layer,
+// so every object made here came through the registry.
+class ThroughTheRegistry : public LayerTest {
+protected:
+    void SetUp() override {
+        LayerTest::SetUp();
+        unsetenv("ORVIK_MODULE");
+        ASSERT_EQ(moduleEntry<HRESULT (*)()>("DllRegisterServer")(), S_OK);
+    }
+};
+
+// An empty store and ORVIK_MODULE naming the module file.
+class WithoutARegistryEntry : public LayerTest {
+protected:
+    void SetUp() override {
+        LayerTest::SetUp();
+        setenv("ORVIK_MODULE", ORVIK_TEST_MODULE, 1);
+    }
+};
+
+TEST_F(ThroughTheRegistry, PointsAndVectorsByProgidAndClass) {
+    Point p = create<IPoint>("Orvik.Point");
+    Vector v = create<IVector>(CLSID_Vector);
+    p.set(1, 2); // Z and Error take the library's defaults
+    PointGetResult got = p.get();
+    EXPECT_EQ(got.X, 1.0);
+    EXPECT_EQ(got.Y, 2.0);
+    EXPECT_EQ(got.Z, 0.0);
+    EXPECT_EQ(bitsOf(got.Error), kDefaultErrorBits);
+
+    p.setX(1.5);
+    EXPECT_EQ(p.X(), 1.5);
+    double raw = 0;
+    EXPECT_EQ(p->get_X(&raw), S_OK); // the table stays reachable
+    EXPECT_EQ(raw, 1.5);
+
+    v.set(0.5, 0.25, 0.125, 0.001);
+    Point moved = p.add(v);
+    EXPECT_EQ(moved.AsArray(), (std::vector<double>{2.0, 2.25, 0.125}));
+    EXPECT_NE(moved.raw(), p.raw());
+
+    Vector w = Vector::create();
+    w.setAsArray({0.5, 0.25, 0.125});
+    EXPECT_TRUE(v.equals(w));
+    w.setX(3);
+    EXPECT_FALSE(v.equals(w));
+}
+
+TEST_F(ThroughTheRegistry, MatricesCombineAndApply) {
+    Matrix shift = Matrix::create(), scale = Matrix::create();
+    Vector by = Vector::create();
+    by.set(0.5, 0.25, 0.125);
+    shift.setTranslation(by);
+    EXPECT_EQ(shift.Element(3, 0), 0.5) << "column 3 is the origin";
+    scale.setElement(0, 0, 2.0);
+    EXPECT_EQ(scale.AsArray1D()[0], 2.0) << "entry column * 3 + component";
+    scale.setElement(1, 2, 4.0);
+    EXPECT_EQ(scale.AsArray1D()[5], 4.0);
+
+    Point p = Point::create();
+    p.set(1, 2, 3);
+    Matrix both = shift.mul(scale); // scale first, then shift
+    EXPECT_EQ(p.apply(both).AsArray(), (std::vector<double>{2.5, 2.25, 11.125}));
+
+    Vector x = Vector::create();
+    x.set(1, 0, 0);
+    VectorAxesResult axes = x.axes();
+    ASSERT_TRUE(axes.pY && axes.pZ);
+    EXPECT_EQ(axes.pY.dotProduct(x), 0.0);
+    EXPECT_EQ(axes.pZ.dotProduct(x), 0.0);
+}
+
+TEST_F(ThroughTheRegistry, FailuresAreComErrorsInWords) {
+    Matrix m = Matrix::create();
+    try {
+        m.Element(1); // the second index left at its default, -1
+        FAIL() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), E_INVALIDARG);
+        EXPECT_STREQ(error.name(), "E_INVALIDARG");
+        EXPECT_EQ(error.member(), "IMatrix.Element");
+        EXPECT_STREQ(
+            error.what(),
+            "IMatrix.Element failed: The parameter is incorrect. (E_INVALIDARG, 0x80070057)");
+    }
+    try {
+        m.setNegate();
+        FAIL() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), E_NOTIMPL);
+    }
+    Point empty;
+    try {
+        (void)empty.X();
+        FAIL() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), E_POINTER);
+    }
+    try {
+        create<IPoint>("Orvik.Nothing");
+        FAIL() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), CO_E_CLASSSTRING);
+        EXPECT_EQ(error.member(), "Orvik.Nothing");
+    }
+    const CLSID unknown = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    try {
+        create<IPoint>(unknown);
+        FAIL() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), REGDB_E_CLASSNOTREG);
+        EXPECT_STREQ(error.name(), "REGDB_E_CLASSNOTREG");
+    }
+}
+
+TEST_F(WithoutARegistryEntry, ObjectsComeStraightFromTheModuleFile) {
+    Point byClass = Point::create();
+    Point byName = create<IPoint>("Orvik.Point");
+    Point byVersionedName = create<IPoint>("Orvik.Point.1");
+    byClass.set(1, 2, 3);
+    byName.copyFrom(byClass);
+    byVersionedName.copyFrom(byName);
+    EXPECT_EQ(byVersionedName.AsArray(), (std::vector<double>{1, 2, 3}));
+    try {
+        create<IVector>("Orvik.Nothing");
+        FAIL() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), CO_E_CLASSSTRING);
+    }
+    const CLSID unknown = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    try {
+        create<IPoint>(unknown); // neither the registry nor the module knows it
+        FAIL() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), REGDB_E_CLASSNOTREG);
+    }
+}
+
+} // namespace
+} // namespace orvik::testing
