@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # tests/install_check.sh: the installed prefix stands alone. Installs the build into a
-# fresh prefix, then compiles and runs a C client using only what pkg-config reports.
+# fresh prefix, compiles and runs a C client using only what pkg-config reports, then
+# the C++ clients of tests/consumers.
 set -euo pipefail
 build_dir=$1
 source_dir=$2
@@ -12,6 +13,8 @@ export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 test "$(realpath "$(pkg-config --variable=libdir orvik)")" = "$(realpath "$prefix/lib")"
 test -f "$prefix/include/orvik/orvik_i.h"
 test -x "$prefix/bin/orvik-idlc"
-cc -std=c99 -Wall -Werror -o "$prefix/client" "$source_dir/tests/clients/c_header_check.c" \
-   $(pkg-config --cflags --libs orvik)
+cc -std=c99 -Wall -Wpedantic -Werror -o "$prefix/client" \
+   "$source_dir/tests/clients/c_header_check.c" $(pkg-config --cflags --libs orvik) \
+   -Wl,-rpath,"$prefix/lib"
 "$prefix/client"
+"$source_dir/tests/consumers/consumer_check.sh" "$prefix" "$source_dir"
