@@ -119,3 +119,20 @@ TEST(ResultText, TheBufferHoldsTheTextAndItsZeroOrIsAllocated) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ResultText, WordsGiveTextNameAndValueAndSizeTheirBuffer) {
+    char words[128];
+    EXPECT_EQ(OrvikResultCodeWords(E_INVALIDARG, words, sizeof words), 54u);
+    EXPECT_STREQ(words, "The parameter is incorrect. (E_INVALIDARG, 0x80070057)");
+    OrvikResultCodeWords(static_cast<HRESULT>(0x8004FFFF), words, sizeof words);
+    EXPECT_STREQ(words, "0x8004FFFF");
+    // A short buffer takes what fits and its zero; the length says what the whole needs.
+    char shortBuffer[8];
+    EXPECT_EQ(OrvikResultCodeWords(E_INVALIDARG, shortBuffer, sizeof shortBuffer), 54u);
+    EXPECT_STREQ(shortBuffer, "The par");
+    EXPECT_EQ(OrvikResultCodeWords(E_INVALIDARG, nullptr, 0), 54u);
+}
+
+} // namespace

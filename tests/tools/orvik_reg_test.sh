@@ -31,7 +31,8 @@ expect "value forms" "$out" $'REGEDIT4\n\n[HKEY_CURRENT_USER\\Types]\n"d"=dword:
 printf 'HKCU { Broken = x 1 }' > "$dir/broken.rgs"
 err=$("$reg" script --register "$dir/broken.rgs" 2>&1); rc=$?
 expect "failing script exits 1" $rc 1
-expect "failure names the result code" "$err" "orvik-reg: registration failed: 0x80020009"
+expect "failure names the result code" "$err" \
+    "orvik-reg: registration failed: Exception occurred. (DISP_E_EXCEPTION, 0x80020009)"
 
 "$reg" delete 'HKCR\Orvik.Point'; expect "delete exits 0" $? 0
 "$reg" query 'HKCR\Orvik.Point' 2>/dev/null; expect "deleted key is gone" $? 1
@@ -44,7 +45,7 @@ echo "plain text" > "$dir/text.db"
 err=$(ORVIK_REGISTRY="$dir/text.db" "$reg" export 2>&1); rc=$?
 expect "a file that is no store exits 1" $rc 1
 expect "the message names the store and why" "$err" \
-    "orvik-reg: export HKEY_CLASSES_ROOT: 0x800703F1 (store $dir/text.db: not a registry store)"
+    "orvik-reg: export HKEY_CLASSES_ROOT (store $dir/text.db: not a registry store): The configuration registry database is corrupt. (HRESULT_FROM_WIN32(ERROR_BADDB), 0x800703F1)"
 expect "the file is left alone" "$(cat "$dir/text.db")" "plain text"
 
 finish

@@ -8,7 +8,7 @@ rescomp=$1
 
 printf 'HKCR\r\n' > "$dir/a.rgs"
 "$rescomp" --help >/dev/null; expect "help exits 0" $? 0
-"$rescomp" --registry "101=$dir/a.rgs:6" 2>/dev/null; expect "no output is a usage error" $? 1
+"$rescomp" --registry "101=$dir/a.rgs:6" 2>/dev/null; expect "no output is a usage error" $? 2
 err=$("$rescomp" --out "$dir/out.res" --registry "101=$dir/a.rgs:7" 2>&1); rc=$?
 expect "a script of the wrong size stops the build" $rc 1
 expect "the message names both sizes" "$(grep -c 'is 6 bytes, not the 7' <<<"$err")" 1

@@ -11,7 +11,8 @@ module=$4
 "$dump" --help >/dev/null; expect "help exits 0" $? 0
 "$dump" 2>/dev/null; expect "no file is a usage error" $? 2
 err=$("$dump" "$dir/missing.tlb" 2>&1); expect "missing file exits 1" $? 1
-expect "missing file message" "$err" "orvik-tlbdump: cannot load $dir/missing.tlb: 0x80029C4A"
+expect "missing file message" "$err" \
+    "orvik-tlbdump: cannot load $dir/missing.tlb: Error loading type library/DLL. (TYPE_E_CANTLOADLIBRARY, 0x80029C4A)"
 head -c 300 "$library" > "$dir/short.tlb"
 "$dump" "$dir/short.tlb" 2>/dev/null; expect "truncated file exits 1" $? 1
 

@@ -1,15 +1,16 @@
 // tools/idlc/main.cpp: orvik-idlc, the interface definition compiler
 //
 // Reads one definition and writes what the build asks for: the interface header
-// (--header), the operation listing on standard output (--list). Output files are
-// written next to their final name and renamed into place, so a failed run never
-// leaves a half-written file behind.
+// (--header), the C++ layer (--cpp), the binary library (--tlb), the operation listing
+// on standard output (--list). "-" names standard output.
 
 #include "cpp_layer_writer.h"
 #include "header_writer.h"
 #include "idl_parser.h"
 #include "tlb_writer.h"
+#include "tool_common.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,6 +19,8 @@
 #include <unistd.h>
 
 namespace {
+
+const char kTool[] = "orvik-idlc";
 
 const char kUsage[] =
     "usage: orvik-idlc [--header FILE] [--cpp FILE [--notes FILE]] [--tlb FILE] [--list]\n"
@@ -29,7 +32,10 @@ const char kUsage[] =
     "  --notes FILE   words for the C++ layer's documentation, \"Interface.Member: text\"\n"
     "  --tlb FILE     write the binary interface library to FILE\n"
     "  --list         print one line per operation: INTERFACE SLOT DISPID KIND NAME\n"
-    "  --help         show this text\n";
+    "  -h, --help     show this text\n"
+    "  --version      show the versions\n"
+    "\n"
+    "FILE may be - for standard output. Exit status: 0 success, 1 failure, 2 usage.\n";
 
 bool readFile(const std::string& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
@@ -41,35 +47,19 @@ bool readFile(const std::string& path, std::string& out) {
     return !in.bad();
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& text) {
-    std::string temp = path + ".tmp." + std::to_string(getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out << text;
-        out.flush();
-        if (!out) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
-}
-
 std::string baseName(const std::string& path) {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// ORVIK_<NAME>_H from the header's file name.
-std::string guardFor(const std::string& headerPath) {
+// ORVIK_<NAME>_H from the output's file name (for standard output, the name the
+// file would have beside the definition: orvik_i.h, orvik.hpp).
+std::string guardFor(const std::string& path, const std::string& input, const char* suffix) {
+    std::string name = baseName(path);
+    if (path == "-")
+        name = baseName(input).substr(0, baseName(input).find('.')) + suffix;
     std::string guard = "ORVIK_";
-    for (char c : baseName(headerPath))
+    for (char c : name)
         guard += std::isalnum(static_cast<unsigned char>(c)) ? char(std::toupper(c)) : '_';
     return guard;
 }
@@ -77,14 +67,13 @@ std::string guardFor(const std::string& headerPath) {
 } // namespace
 
 int main(int argc, char** argv) {
+    namespace tool = orvik::tool;
+    if (int status = tool::standardOptions(argc, argv, kTool, kUsage); status >= 0)
+        return status;
     std::string input, header, tlb, cppLayer, notesPath;
     bool list = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
         if (arg == "--list") {
             list = true;
         } else if (arg == "--header" && i + 1 < argc) {
@@ -98,67 +87,58 @@ int main(int argc, char** argv) {
         } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
             input = arg;
         } else {
-            std::fprintf(stderr, "orvik-idlc: unexpected argument '%s'\n%s", arg.c_str(), kUsage);
-            return 2;
+            return tool::usageError(kTool, "unexpected argument '" + arg + "'", kUsage);
         }
     }
-    if (input.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (input.empty())
+        return tool::usageError(kTool, "no definition file", kUsage);
 
     std::string source;
-    if (!readFile(input, source)) {
-        std::fprintf(stderr, "%s: cannot read: %s\n", input.c_str(), std::strerror(errno));
-        return 1;
-    }
+    if (!readFile(input, source))
+        return tool::fail(kTool, "cannot read " + input + ": " + std::strerror(errno));
     orvik::idl::ParseResult parsed = orvik::idl::parseDefinition(source);
     if (auto* d = std::get_if<orvik::idl::Diagnostic>(&parsed)) {
+        // The compiler's own form, file:line:column, that editors jump to.
         std::fprintf(stderr, "%s:%d:%d: %s\n", input.c_str(), d->location.line, d->location.column,
                      d->message.c_str());
-        return 1;
+        return tool::kFailure;
     }
     const auto& def = std::get<orvik::idl::Definition>(parsed);
+    auto cannotWrite = [&](const std::string& path) {
+        return tool::fail(kTool, "cannot write " + path + ": " + std::strerror(errno));
+    };
 
     if (!header.empty() &&
-        !writeFileAtomically(header,
-                             orvik::idl::writeHeader(def, guardFor(header), baseName(input)))) {
-        std::fprintf(stderr, "%s: cannot write: %s\n", header.c_str(), std::strerror(errno));
-        return 1;
-    }
+        !tool::writeOutput(
+            header, orvik::idl::writeHeader(def, guardFor(header, input, "_i.h"), baseName(input))))
+        return cannotWrite(header);
     if (!cppLayer.empty()) {
         orvik::idl::Notes notes;
         std::string notesText;
         int badLine = 0;
-        if (!notesPath.empty() && !readFile(notesPath, notesText)) {
-            std::fprintf(stderr, "%s: cannot read: %s\n", notesPath.c_str(), std::strerror(errno));
-            return 1;
-        }
+        if (!notesPath.empty() && !readFile(notesPath, notesText))
+            return tool::fail(kTool, "cannot read " + notesPath + ": " + std::strerror(errno));
         if (!orvik::idl::parseNotes(notesText, notes, badLine)) {
             std::fprintf(stderr, "%s:%d: expected \"Key: words\"\n", notesPath.c_str(), badLine);
-            return 1;
+            return tool::kFailure;
         }
+        const std::string stem = baseName(input).substr(0, baseName(input).find('.'));
         const std::string included =
-            header.empty() ? "orvik/orvik_i.h" : "orvik/" + baseName(header);
-        if (!writeFileAtomically(cppLayer, orvik::idl::writeCppLayer(def, notes, guardFor(cppLayer),
-                                                                     baseName(input), included))) {
-            std::fprintf(stderr, "%s: cannot write: %s\n", cppLayer.c_str(), std::strerror(errno));
-            return 1;
-        }
+            "orvik/" + (header.empty() || header == "-" ? stem + "_i.h" : baseName(header));
+        if (!tool::writeOutput(
+                cppLayer, orvik::idl::writeCppLayer(def, notes, guardFor(cppLayer, input, ".hpp"),
+                                                    baseName(input), included)))
+            return cannotWrite(cppLayer);
     }
     if (!tlb.empty()) {
         std::vector<uint8_t> bytes;
         std::string message;
-        if (!orvik::idl::writeTypeLibrary(def, bytes, &message)) {
-            std::fprintf(stderr, "%s: %s\n", input.c_str(), message.c_str());
-            return 1;
-        }
-        if (!writeFileAtomically(tlb, std::string(bytes.begin(), bytes.end()))) {
-            std::fprintf(stderr, "%s: cannot write: %s\n", tlb.c_str(), std::strerror(errno));
-            return 1;
-        }
+        if (!orvik::idl::writeTypeLibrary(def, bytes, &message))
+            return tool::fail(kTool, input + ": " + message);
+        if (!tool::writeOutput(tlb, std::string(bytes.begin(), bytes.end())))
+            return cannotWrite(tlb);
     }
     if (list)
         std::fputs(orvik::idl::writeListing(def).c_str(), stdout);
-    return 0;
+    return tool::kSuccess;
 }

@@ -9,9 +9,11 @@
 
 #include "orvik/platform/registry_helpers.h"
 #include "orvik/platform/utf.h"
+#include "tool_common.h"
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -30,12 +32,17 @@ const char kUsage[] =
     "  query KEY [VALUE]         one value, or a key's values and sub-keys\n"
     "  script --register|--unregister FILE [--var NAME=VALUE]...\n"
     "                            run a registration script with the given variables\n"
+    "                            (MODULE, the module file, is stored as an absolute path)\n"
     "  delete KEY                remove KEY and everything below it\n"
-    "  --help                    show this text\n"
+    "  -h, --help                show this text\n"
+    "  --version                 show the versions\n"
     "\n"
     "KEY is ROOT\\path, ROOT one of HKEY_CLASSES_ROOT (HKCR), HKEY_CURRENT_USER (HKCU),\n"
     "HKEY_LOCAL_MACHINE (HKLM), HKEY_USERS (HKU), HKEY_CURRENT_CONFIG (HKCC).\n"
+    "export and query read an existing store only; they never create one.\n"
     "Exit status: 0 success, 1 failure (the result code on standard error), 2 usage.\n";
+
+const char kTool[] = "orvik-reg";
 
 using orvik::RegKey;
 using orvik::RegRootName;
@@ -77,23 +84,33 @@ const char* storeReason(HRESULT hr) {
     return nullptr;
 }
 
-int fail(const char* what, HRESULT hr) {
-    std::fprintf(stderr, "orvik-reg: %s: 0x%08X", what, unsigned(hr));
-    if (const char* reason = storeReason(hr)) {
-        std::string path(OrvikGetRegistryStorePath(nullptr, 0) + 1, '\0');
-        OrvikGetRegistryStorePath(path.data(), DWORD(path.size()));
-        std::fprintf(stderr, " (store %s: %s)", path.c_str(), reason);
-    }
-    std::fputc('\n', stderr);
-    return 1;
+std::string storePath() {
+    std::string path(OrvikGetRegistryStorePath(nullptr, 0) + 1, '\0');
+    path.resize(OrvikGetRegistryStorePath(path.data(), DWORD(path.size())));
+    return path;
 }
 
-int usage(const char* message) {
-    std::fprintf(stderr, "orvik-reg: %s\n%s", message, kUsage);
-    return 2;
+int fail(const std::string& what, HRESULT hr) {
+    if (const char* reason = storeReason(hr))
+        return orvik::tool::fail(kTool, what + " (store " + storePath() + ": " + reason + ")", hr);
+    return orvik::tool::fail(kTool, what, hr);
 }
 
-std::string quoted(const std::string& s) {
+int usage(const std::string& message) {
+    return orvik::tool::usageError(kTool, message, kUsage);
+}
+
+// Reading commands look at an existing store only: opening a missing one would
+// create it.
+bool storeMissing() {
+    std::error_code error;
+    if (std::filesystem::exists(storePath(), error))
+        return false;
+    orvik::tool::fail(kTool, "no registry store at " + storePath());
+    return true;
+}
+
+std::string quotedText(const std::string& s) {
     std::string out = "\"";
     for (char c : s) {
         if (c == '\\' || c == '"')
@@ -115,12 +132,12 @@ std::string hexBytes(const std::vector<BYTE>& data) {
 
 // One value as a REGEDIT4 line: "name"=data, with @ for the default value.
 std::string valueLine(const std::string& name, DWORD type, const std::vector<BYTE>& data) {
-    std::string line = name.empty() ? "@=" : quoted(name) + "=";
+    std::string line = name.empty() ? "@=" : quotedText(name) + "=";
     if (type == REG_SZ) {
         std::string text(data.begin(), data.end());
         if (!text.empty() && text.back() == '\0')
             text.pop_back();
-        return line + quoted(text);
+        return line + quotedText(text);
     }
     if (type == REG_DWORD && data.size() == 4) {
         char buf[16];
@@ -203,6 +220,8 @@ LONG exportTree(const KeyPath& top, std::string& out) {
 int runExport(const std::vector<std::string>& args) {
     if (args.size() > 1)
         return usage("export takes at most one key");
+    if (storeMissing())
+        return orvik::tool::kFailure;
     std::string out = "REGEDIT4\n\n";
     std::vector<KeyPath> keys;
     if (args.empty()) {
@@ -217,7 +236,7 @@ int runExport(const std::vector<std::string>& args) {
     for (const KeyPath& k : keys) {
         LONG e = exportTree(k, out);
         if (e != ERROR_SUCCESS)
-            return fail(("export " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
+            return fail("export " + k.full(), HRESULT_FROM_WIN32(e));
     }
     std::fputs(out.c_str(), stdout);
     return 0;
@@ -229,24 +248,26 @@ int runQuery(const std::vector<std::string>& args) {
     KeyPath k;
     if (!parseKey(args[0], k))
         return usage("unknown root key");
+    if (storeMissing())
+        return orvik::tool::kFailure;
     RegKey key;
     LONG e = RegOpenKeyExA(k.root->key, k.path.c_str(), 0, KEY_READ, key.put());
     if (e != ERROR_SUCCESS)
-        return fail(("open " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
+        return fail("open " + k.full(), HRESULT_FROM_WIN32(e));
     std::vector<Value> values;
     std::vector<std::string> children;
     e = readValues(key.get(), values);
     if (e == ERROR_SUCCESS)
         e = orvik::regSubkeyNames(key.get(), children);
     if (e != ERROR_SUCCESS)
-        return fail(("query " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
+        return fail("query " + k.full(), HRESULT_FROM_WIN32(e));
     if (args.size() == 2) {
         for (const Value& v : values)
             if (lstrcmpiA(v.name.c_str(), args[1].c_str()) == 0) {
                 std::printf("%s\n", valueLine(v.name, v.type, v.data).c_str());
                 return 0;
             }
-        return fail(("value " + args[1]).c_str(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+        return fail("value " + args[1], HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     }
     std::printf("[%s]\n", k.full().c_str());
     for (const Value& v : values)
@@ -268,17 +289,21 @@ int runScript(const std::vector<std::string>& args) {
         size_t eq = assignment.find('=');
         if (eq == std::string::npos || eq == 0)
             return usage("expected --var NAME=VALUE");
+        std::string text = assignment.substr(eq + 1);
+        // The module file is stored as a path that works from anywhere.
+        if (lstrcmpiA(assignment.substr(0, eq).c_str(), "MODULE") == 0 && !text.empty())
+            text = std::filesystem::absolute(text).lexically_normal().string();
         std::optional<std::u16string> name = orvik::toUtf16(assignment.substr(0, eq));
-        std::optional<std::u16string> value = orvik::toUtf16(assignment.substr(eq + 1));
+        std::optional<std::u16string> value = orvik::toUtf16(text);
         if (!name || !value)
             return usage("a variable is not valid UTF-8 text");
         HRESULT hr = registrar.AddVariable(name->c_str(), value->c_str());
         if (FAILED(hr))
-            return fail("variable", hr);
+            return fail("variable " + assignment.substr(0, eq), hr);
     }
     std::ifstream in(args[1], std::ios::binary);
     if (!in)
-        return fail(("cannot read " + args[1]).c_str(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+        return fail("cannot read " + args[1], HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     std::ostringstream text;
     text << in.rdbuf();
     std::string script = text.str();
@@ -304,21 +329,19 @@ int runDelete(const std::vector<std::string>& args) {
     if (e == ERROR_SUCCESS)
         e = orvik::regDeleteTree(parent.get(), name.c_str());
     if (e != ERROR_SUCCESS)
-        return fail(("delete " + k.full()).c_str(), HRESULT_FROM_WIN32(e));
+        return fail("delete " + k.full(), HRESULT_FROM_WIN32(e));
     return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (int status = orvik::tool::standardOptions(argc, argv, kTool, kUsage); status >= 0)
+        return status;
     if (argc < 2)
         return usage("no command");
     std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     if (command == "export")
         return runExport(args);
     if (command == "query")

@@ -7,6 +7,7 @@
 // that works from anywhere.
 
 #include "orvik/platform.h"
+#include "tool_common.h"
 
 #include <climits>
 #include <cstdio>
@@ -26,20 +27,26 @@ const char kUsageText[] =
     "  -u, /u      unregister\n"
     "  -s, /s      silent: print nothing but usage errors\n"
     "  -h, --help  show this text\n"
+    "  --version   show the versions\n"
     "\n"
     "Exit status: 0 done, 1 usage, 3 the module cannot be loaded, 4 it lacks the\n"
     "entry point, 5 the entry point failed.\n";
 
+const char kTool[] = "orvik-regsvr";
+
+// The platform's registration tool's own codes, which scripts test for.
 enum Exit { kDone = 0, kUsage = 1, kCannotLoad = 3, kNoEntryPoint = 4, kEntryFailed = 5 };
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (int status = orvik::tool::standardOptions(argc, argv, kTool, kUsageText); status >= 0)
+        return status;
     bool unregister = false, silent = false;
     const char* module = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help" || arg == "/?") {
+        if (arg == "/?") {
             std::fputs(kUsageText, stdout);
             return kDone;
         }
@@ -61,14 +68,15 @@ int main(int argc, char** argv) {
     char absolute[PATH_MAX];
     if (!realpath(module, absolute)) {
         if (!silent)
-            std::fprintf(stderr, "orvik-regsvr: cannot load %s: no such file\n", module);
+            orvik::tool::fail(kTool, std::string("cannot load ") + module,
+                              HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
         return kCannotLoad;
     }
     HMODULE loaded = LoadLibraryExA(absolute, nullptr, 0);
     if (!loaded) {
         if (!silent)
-            std::fprintf(stderr, "orvik-regsvr: cannot load %s: not a module file (error %u)\n",
-                         absolute, unsigned(GetLastError()));
+            orvik::tool::fail(kTool, std::string("cannot load ") + absolute,
+                              HRESULT_FROM_WIN32(GetLastError()));
         return kCannotLoad;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
@@ -77,7 +85,8 @@ int main(int argc, char** argv) {
         reinterpret_cast<HRESULT (*)()>(reinterpret_cast<void*>(GetProcAddress(loaded, entry)));
     if (!call) {
         if (!silent)
-            std::fprintf(stderr, "orvik-regsvr: %s has no entry point %s\n", absolute, entry);
+            orvik::tool::fail(kTool, std::string(absolute) + " has no entry point " + entry,
+                              HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
         FreeLibrary(loaded);
         return kNoEntryPoint;
     }
@@ -85,8 +94,7 @@ int main(int argc, char** argv) {
     FreeLibrary(loaded);
     if (FAILED(hr)) {
         if (!silent)
-            std::fprintf(stderr, "orvik-regsvr: %s in %s failed with 0x%08X\n", entry, absolute,
-                         unsigned(hr));
+            orvik::tool::fail(kTool, std::string(entry) + " in " + absolute + " failed", hr);
         return kEntryFailed;
     }
     if (!silent)

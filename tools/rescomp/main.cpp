@@ -4,12 +4,14 @@
 // build already makes: the interface library, the registration scripts as they
 // stand, the project name and the version. A script whose size is not the one
 // given fails the build, so a script cannot change unnoticed. The output is
-// written next to its final name and renamed into place.
+// written next to its final name and renamed into place, or to standard output (-).
 
 #include "res_writer.h"
+#include "tool_common.h"
 
 #include "orvik/platform/utf.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
@@ -33,7 +35,14 @@ const char kUsage[] =
     "  --string ID=TEXT         string ID of the module's string table\n"
     "  --version A.B.C.D        version information with this file and product version\n"
     "                           (a DLL for 32-bit Windows, flags mask 0x3F)\n"
-    "  --version-string K=V     an entry of the version's string block, in order\n";
+    "  --version-string K=V     an entry of the version's string block, in order\n"
+    "  -h, --help               show this text\n"
+    "  --version                show the versions (without a value)\n"
+    "\n"
+    "FILE of --out may be - for standard output. Exit status: 0 success, 1 failure,\n"
+    "2 usage.\n";
+
+const char kTool[] = "orvik-rescomp";
 
 bool readFile(const std::string& path, Bytes& out) {
     std::ifstream in(path, std::ios::binary);
@@ -76,8 +85,11 @@ bool parseVersion(const std::string& text, uint16_t (&parts)[4]) {
 }
 
 int fail(const std::string& message) {
-    std::fprintf(stderr, "orvik-rescomp: %s\n", message.c_str());
-    return 1;
+    return orvik::tool::fail(kTool, message);
+}
+
+int usage(const std::string& message) {
+    return orvik::tool::usageError(kTool, message, kUsage);
 }
 
 std::u16string utf16(const std::string& text) {
@@ -92,16 +104,18 @@ int main(int argc, char** argv) {
     std::vector<std::pair<uint16_t, std::u16string>> strings;
     VersionInfo version;
     bool haveVersion = false;
+    // --version alone asks for the tool's versions; with a value it sets the module's.
+    if (argc == 2)
+        if (int status = orvik::tool::standardOptions(argc, argv, kTool, kUsage); status >= 0)
+            return status;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
-            return 0;
+            return orvik::tool::kSuccess;
         }
-        if (i + 1 >= argc) {
-            std::fputs(kUsage, stderr);
-            return 1;
-        }
+        if (i + 1 >= argc)
+            return usage(option + " needs a value");
         std::string value = argv[++i];
         uint16_t id = 0;
         std::string rest;
@@ -137,13 +151,11 @@ int main(int argc, char** argv) {
             size_t eq = value.find('=');
             version.strings.emplace_back(utf16(value.substr(0, eq)), utf16(value.substr(eq + 1)));
         } else {
-            return fail("cannot use " + option + " " + value + "\n" + kUsage);
+            return usage("cannot use " + option + " " + value);
         }
     }
-    if (outPath.empty()) {
-        std::fputs(kUsage, stderr);
-        return 1;
-    }
+    if (outPath.empty())
+        return usage("no --out file");
     // The string table, one block per sixteen identifiers.
     std::vector<uint16_t> blocks;
     for (const auto& [stringId, text] : strings) {
@@ -161,16 +173,8 @@ int main(int argc, char** argv) {
         writer.add(ResourceId::of(kTypeVersion), ResourceId::of(1), kLanguageUsEnglish,
                    kFlagsMovablePure, versionResource(version));
     }
-    std::string temporary = outPath + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        const Bytes& bytes = writer.bytes();
-        if (!out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())))
-            return fail("cannot write " + temporary);
-    }
-    if (std::rename(temporary.c_str(), outPath.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return fail("cannot write " + outPath);
-    }
-    return 0;
+    const Bytes& bytes = writer.bytes();
+    if (!orvik::tool::writeOutput(outPath, std::string(bytes.begin(), bytes.end())))
+        return fail("cannot write " + outPath + ": " + std::strerror(errno));
+    return orvik::tool::kSuccess;
 }

@@ -3,7 +3,9 @@
 
 #include "orvik/platform/result_text.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -204,6 +206,32 @@ const char* WINAPI OrvikResultCodeText(HRESULT hr) noexcept {
     const int64_t number = errorNumberOf(code);
     const ErrorText* error = number >= 0 ? findError(static_cast<uint32_t>(number)) : nullptr;
     return error != nullptr ? error->text : nullptr;
+}
+
+DWORD WINAPI OrvikResultCodeWords(HRESULT hr, LPSTR buffer, DWORD size) noexcept {
+    char hex[11];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(hr));
+    const char* name = OrvikResultCodeName(hr);
+    const char* text = OrvikResultCodeText(hr);
+    char words[512];
+    int length;
+    if (text != nullptr)
+        length = name != nullptr
+                     ? std::snprintf(words, sizeof words, "%s (%s, %s)", text, name, hex)
+                     : std::snprintf(words, sizeof words, "%s (%s)", text, hex);
+    else
+        length = name != nullptr ? std::snprintf(words, sizeof words, "%s, %s", name, hex)
+                                 : std::snprintf(words, sizeof words, "%s", hex);
+    if (buffer != nullptr && size > 0) {
+        const size_t copied = std::min<size_t>(size_t(length), size - 1);
+        std::memcpy(buffer, words, copied);
+        buffer[copied] = '\0';
+    }
+    return static_cast<DWORD>(length);
+}
+
+const char* WINAPI OrvikPlatformVersion() noexcept {
+    return ORVIK_VERSION;
 }
 
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguageId,

@@ -29,12 +29,9 @@ namespace orvik {
 /// "The parameter is incorrect. (E_INVALIDARG, 0x80070057)": a result code's text, its
 /// name and its value, as far as the platform knows them.
 inline std::string describeResult(HRESULT code) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
-    const char* name = OrvikResultCodeName(code);
-    const char* text = OrvikResultCodeText(code);
-    std::string words = name != nullptr ? std::string(name) + ", " + hex : std::string(hex);
-    return text != nullptr ? std::string(text) + " (" + words + ")" : words;
+    std::string words(OrvikResultCodeWords(code, nullptr, 0), '\0');
+    OrvikResultCodeWords(code, words.data(), static_cast<DWORD>(words.size() + 1));
+    return words;
 }
 
 /// A call that answered a failure code: the code, its symbolic name and the member.

@@ -46,4 +46,13 @@ WINBASEAPI const char* WINAPI OrvikResultCodeName(HRESULT hr) ORVIK_NOEXCEPT;
 /* The text FormatMessageA gives, without the line end, or null when it has none. */
 WINBASEAPI const char* WINAPI OrvikResultCodeText(HRESULT hr) ORVIK_NOEXCEPT;
 
+/* "The parameter is incorrect. (E_INVALIDARG, 0x80070057)": the text, name and value
+ * of a code as far as the platform knows them ("0x8004FFFF" for one it does not),
+ * written with its terminating zero when size allows. Returns the length of the whole
+ * text without the zero, so that a caller can size its buffer with a first call. */
+WINBASEAPI DWORD WINAPI OrvikResultCodeWords(HRESULT hr, LPSTR buffer, DWORD size) ORVIK_NOEXCEPT;
+
+/* The platform library's version, "2006.2.105". */
+WINBASEAPI const char* WINAPI OrvikPlatformVersion(void) ORVIK_NOEXCEPT;
+
 #endif /* ORVIK_PLATFORM_RESULT_TEXT_H */
