@@ -150,6 +150,7 @@ TEST_F(ThroughTheRegistry, FailuresAreComErrorsInWords) {
     } catch (const ComError& error) {
         EXPECT_EQ(error.code(), REGDB_E_CLASSNOTREG);
         EXPECT_STREQ(error.name(), "REGDB_E_CLASSNOTREG");
+        EXPECT_EQ(error.member(), "{12345678-1234-1234-0102-030405060708}");
     }
 }
 

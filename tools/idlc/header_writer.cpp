@@ -165,9 +165,12 @@ void writeCTable(std::ostringstream& out, const Definition& def, const Interface
 void writeCppStruct(std::ostringstream& out, const Interface& itf) {
     out << "/* " << itf.helpString << " */\n";
     out << "struct " << itf.name << " : public " << itf.base << " {\n";
-    for (const Operation& op : itf.operations)
+    for (const Operation& op : itf.operations) {
+        if (!op.helpString.empty())
+            out << "    /** " << op.helpString << " */\n";
         out << "    virtual HRESULT STDMETHODCALLTYPE " << tableMemberName(op) << "("
             << parameterList(op) << ") = 0;\n";
+    }
     out << "};\n\n";
 }
 

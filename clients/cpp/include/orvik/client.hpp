@@ -179,8 +179,9 @@ private:
 } // namespace detail
 
 /// A new object of class clsid through interface I: by the registry, or from the
-/// module file when the registry does not know the class.
-template <class I> Ref<I> createInstance(REFCLSID clsid) {
+/// module file when the registry does not know the class. A failure names the class
+/// by name, or by its identifier.
+template <class I> Ref<I> createInstance(REFCLSID clsid, const char* name = nullptr) {
     Ref<I> object;
     HRESULT hr =
         CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iidOf<I>(), object.putVoid());
@@ -194,7 +195,13 @@ template <class I> Ref<I> createInstance(REFCLSID clsid) {
                 hr = REGDB_E_CLASSNOTREG; // a class neither the registry nor the module knows
         }
     }
-    check(hr, "CoCreateInstance");
+    if (FAILED(hr)) {
+        if (name != nullptr)
+            throw ComError(hr, name);
+        OLECHAR text[CHARS_IN_GUID];
+        StringFromGUID2(clsid, text, CHARS_IN_GUID);
+        throw ComError(hr, std::string(text, text + CHARS_IN_GUID - 1));
+    }
     return object;
 }
 
@@ -212,10 +219,10 @@ Ref<I> createInstance(const char* progid, const detail::NamedClass* classes, siz
         const std::string name = detail::classNameOf(progid);
         for (size_t i = 0; i < count; ++i)
             if (name == classes[i].name)
-                return createInstance<I>(*classes[i].clsid);
+                return createInstance<I>(*classes[i].clsid, progid);
     }
     check(hr, progid);
-    return createInstance<I>(clsid);
+    return createInstance<I>(clsid, progid);
 }
 
 /// The generated class that holds interface I (orvik::Point for IPoint), and the
