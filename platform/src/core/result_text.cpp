@@ -186,26 +186,36 @@ bool isEnglish(DWORD language) {
 
 } // namespace
 
-const char* WINAPI OrvikResultCodeName(HRESULT hr) noexcept {
+namespace {
+
+struct Described {
+    const char* name = nullptr;
+    const char* text = nullptr;
+};
+
+// A result code, a platform error number (positive, other than S_FALSE), or a code
+// HRESULT_FROM_WIN32 made of one.
+Described describe(HRESULT hr) {
     const uint32_t code = static_cast<uint32_t>(hr);
     if (const CodeText* entry = findResult(code))
-        return entry->name;
-    if (hr > 1)
-        return findError(code) != nullptr ? findError(code)->name : nullptr;
+        return {entry->name, entry->text};
+    if (hr > 1) {
+        const ErrorText* error = findError(code);
+        return error != nullptr ? Described{error->name, error->text} : Described{};
+    }
     const int64_t number = errorNumberOf(code);
     const ErrorText* error = number >= 0 ? findError(static_cast<uint32_t>(number)) : nullptr;
-    return error != nullptr ? error->asResult : nullptr;
+    return error != nullptr ? Described{error->asResult, error->text} : Described{};
+}
+
+} // namespace
+
+const char* WINAPI OrvikResultCodeName(HRESULT hr) noexcept {
+    return describe(hr).name;
 }
 
 const char* WINAPI OrvikResultCodeText(HRESULT hr) noexcept {
-    const uint32_t code = static_cast<uint32_t>(hr);
-    if (const CodeText* entry = findResult(code))
-        return entry->text;
-    if (hr > 1)
-        return findError(code) != nullptr ? findError(code)->text : nullptr;
-    const int64_t number = errorNumberOf(code);
-    const ErrorText* error = number >= 0 ? findError(static_cast<uint32_t>(number)) : nullptr;
-    return error != nullptr ? error->text : nullptr;
+    return describe(hr).text;
 }
 
 DWORD WINAPI OrvikResultCodeWords(HRESULT hr, LPSTR buffer, DWORD size) noexcept {
