@@ -12,6 +12,8 @@
 
 #include <Eigen/Geometry>
 
+#include <vector>
+
 namespace {
 
 using namespace orvik;
@@ -95,6 +97,36 @@ void Value_ApplyToPoint(benchmark::State& state) {
 }
 BENCHMARK(Value_ApplyToPoint);
 
+constexpr int kPoints = 1024;
+
+void Eigen_ApplyToPoints1024(benchmark::State& state) {
+    Eigen::Affine3d a = toEigen(sampleValue(1));
+    std::vector<Eigen::Vector3d> in(kPoints), out(kPoints);
+    for (int i = 0; i < kPoints; ++i)
+        in[i] = Eigen::Vector3d(i, i * 0.5, -i);
+    for (auto _ : state) {
+        for (int i = 0; i < kPoints; ++i)
+            out[i] = a * in[i];
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(Eigen_ApplyToPoints1024);
+
+void Value_ApplyToPoints1024(benchmark::State& state) {
+    MatrixValue a = sampleValue(1);
+    std::vector<CoordValue> in(kPoints), out(kPoints);
+    for (int i = 0; i < kPoints; ++i)
+        in[i] = {double(i), i * 0.5, -double(i), 0.001};
+    for (auto _ : state) {
+        for (int i = 0; i < kPoints; ++i)
+            out[i] = applyToPoint(a, in[i]);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(Value_ApplyToPoints1024);
+
 void EarlyBound_MatrixMul(benchmark::State& state) {
     Ref<IMatrix> a = orvik::bench::create<IMatrix>(CLSID_Matrix);
     Ref<IMatrix> b = orvik::bench::create<IMatrix>(CLSID_Matrix);
@@ -112,6 +144,7 @@ const bool registered = [] {
     bench::compareTo("Value_Product", "Eigen_Product");
     bench::compareTo("Value_Inverse", "Eigen_Inverse");
     bench::compareTo("Value_ApplyToPoint", "Eigen_ApplyToPoint");
+    bench::compareTo("Value_ApplyToPoints1024", "Eigen_ApplyToPoints1024");
     bench::compareTo("EarlyBound_MatrixMul", "Value_Product");
     return true;
 }();

@@ -8,6 +8,8 @@
 #ifndef ORVIK_GEOMETRY_COORD_VALUE_H
 #define ORVIK_GEOMETRY_COORD_VALUE_H
 
+#include <cmath>
+
 namespace orvik {
 
 /// Error of every fresh value, and what an error of exactly 0 given to Set becomes.
@@ -34,40 +36,127 @@ constexpr double largerError(double a, double b) {
     return a > b ? a : b;
 }
 
+// The arithmetic is defined here so that callers inline it and keep results in
+// registers. Division multiplies by the reciprocal rather than dividing each
+// coordinate, so results match the original arithmetic to the last bit. The sign
+// tests on factors and divisors are three-way on purpose: a NaN is neither positive
+// nor negative and takes the "otherwise" branch of each rule.
+
 /// Coordinates added; the larger error.
-CoordValue sum(const CoordValue& a, const CoordValue& b);
+constexpr CoordValue sum(const CoordValue& a, const CoordValue& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z, largerError(a.error, b.error)};
+}
+
 /// Coordinates subtracted (a - b); the larger error.
-CoordValue difference(const CoordValue& a, const CoordValue& b);
+constexpr CoordValue difference(const CoordValue& a, const CoordValue& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z, largerError(a.error, b.error)};
+}
+
 /// a - b as a new displacement: error DefaultError, both errors ignored.
-CoordValue pointDifference(const CoordValue& a, const CoordValue& b);
+constexpr CoordValue pointDifference(const CoordValue& a, const CoordValue& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z, DefaultError};
+}
+
 /// Coordinates times k; error times |k|, or DefaultError when k is 0 or not a number.
-CoordValue scaled(const CoordValue& a, double k);
+constexpr CoordValue scaled(const CoordValue& a, double k) {
+    CoordValue r{a.x * k, a.y * k, a.z * k, DefaultError};
+    if (k > 0)
+        r.error = a.error * k;
+    else if (k < 0)
+        r.error = -(a.error * k);
+    return r;
+}
+
 /// In place: coordinates times k; error times |k|, unchanged when k is 0 or NaN.
-void scale(CoordValue& a, double k);
+constexpr void scale(CoordValue& a, double k) {
+    a.x *= k;
+    a.y *= k;
+    a.z *= k;
+    if (k > 0)
+        a.error *= k;
+    else if (k < 0)
+        a.error = -(a.error * k);
+}
+
 /// a unchanged when |d| < CoordTolerance; otherwise coordinates times 1/d, error
 /// times |1/d| (DefaultError when d is not a number).
-CoordValue divided(const CoordValue& a, double d);
+inline CoordValue divided(const CoordValue& a, double d) {
+    if (std::fabs(d) < CoordTolerance)
+        return a;
+    double r = 1.0 / d;
+    CoordValue q{a.x * r, a.y * r, a.z * r, DefaultError};
+    if (d > 0)
+        q.error = a.error * r;
+    else if (d < 0)
+        q.error = -(a.error * r);
+    return q;
+}
+
 /// In place, only when |d| > CoordTolerance: coordinates and error times 1/d (error
 /// by its magnitude). A NaN divisor changes nothing.
-void divide(CoordValue& a, double d);
+inline void divide(CoordValue& a, double d) {
+    if (!(std::fabs(d) > CoordTolerance))
+        return;
+    double r = 1.0 / d;
+    a.x *= r;
+    a.y *= r;
+    a.z *= r;
+    a.error = d > 0 ? a.error * r : -(a.error * r);
+}
+
 /// Coordinates negated, error kept.
-CoordValue negated(const CoordValue& a);
-double dot(const CoordValue& a, const CoordValue& b);
+constexpr CoordValue negated(const CoordValue& a) {
+    return {-a.x, -a.y, -a.z, a.error};
+}
+
+constexpr double dot(const CoordValue& a, const CoordValue& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
 /// a x b; the larger error.
-CoordValue cross(const CoordValue& a, const CoordValue& b);
-double length(const CoordValue& a);
+constexpr CoordValue cross(const CoordValue& a, const CoordValue& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x,
+            largerError(a.error, b.error)};
+}
+
+inline double length(const CoordValue& a) {
+    return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
+}
+
 /// (a . b) / (|b| |a|), unguarded: NaN when either has zero length.
-double cosine(const CoordValue& a, const CoordValue& b);
+inline double cosine(const CoordValue& a, const CoordValue& b) {
+    return dot(a, b) / (length(b) * length(a));
+}
+
 /// arccos of the cosine in radians. A finite cosine that rounding pushed just past
 /// +-1 is clamped, so parallel vectors give 0 or pi; zero length still gives NaN.
-double angle(const CoordValue& a, const CoordValue& b);
+inline double angle(const CoordValue& a, const CoordValue& b) {
+    double c = cosine(a, b);
+    // Rounding can leave the cosine of parallel vectors a few ulps outside [-1, 1],
+    // where arccos has no value; such a cosine means an angle of 0 or pi.
+    if (c > 1.0)
+        c = 1.0;
+    else if (c < -1.0)
+        c = -1.0;
+    return std::acos(c);
+}
+
 /// |a - b|.
-double distance(const CoordValue& a, const CoordValue& b);
+inline double distance(const CoordValue& a, const CoordValue& b) {
+    return length(difference(a, b));
+}
+
 /// Every coordinate differs by strictly less than CoordTolerance; errors ignored.
-bool nearlyEqual(const CoordValue& a, const CoordValue& b);
+inline bool nearlyEqual(const CoordValue& a, const CoordValue& b) {
+    return std::fabs(a.x - b.x) < CoordTolerance && std::fabs(a.y - b.y) < CoordTolerance &&
+           std::fabs(a.z - b.z) < CoordTolerance;
+}
+
 /// Coordinates and error divided by the length; a vector no longer than
 /// CoordTolerance stays as it is.
-void normalize(CoordValue& a);
+inline void normalize(CoordValue& a) {
+    divide(a, length(a));
+}
 
 /// Two unit vectors Y and Z perpendicular to v and to each other, Z = v x Y,
 /// right-handed with v. v is not normalised first; see referenceAxes in the .cpp for

@@ -46,51 +46,11 @@ void unitIfLong(CoordValue& v) {
 
 } // namespace
 
-MatrixValue product(const MatrixValue& A, const MatrixValue& B) {
-    MatrixValue P;
-    for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 3; ++r)
-            P.m[3 * c + r] = A.m[r] * B.m[3 * c] + A.m[3 + r] * B.m[3 * c + 1] +
-                             A.m[6 + r] * B.m[3 * c + 2] + (c == 3 ? A.m[9 + r] : 0.0);
-    P.error = largerError(A.error, B.error);
-    return P;
-}
-
-MatrixValue sum(const MatrixValue& A, const MatrixValue& B) {
-    MatrixValue S;
-    for (int i = 0; i < MatrixValue::kEntries; ++i)
-        S.m[i] = A.m[i] + B.m[i];
-    S.error = largerError(A.error, B.error);
-    return S;
-}
-
-MatrixValue difference(const MatrixValue& A, const MatrixValue& B) {
-    MatrixValue D;
-    for (int i = 0; i < MatrixValue::kEntries; ++i)
-        D.m[i] = A.m[i] - B.m[i];
-    D.error = largerError(A.error, B.error);
-    return D;
-}
-
 bool nearlyEqual(const MatrixValue& A, const MatrixValue& B) {
     for (int i = 0; i < MatrixValue::kEntries; ++i)
         if (!(std::fabs(B.m[i] - A.m[i]) < CoordTolerance))
             return false;
     return true;
-}
-
-CoordValue applyToDirection(const MatrixValue& M, const CoordValue& v) {
-    const double* m = M.m;
-    return {m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
-            m[2] * v.x + m[5] * v.y + m[8] * v.z, largerError(M.error, v.error)};
-}
-
-CoordValue applyToPoint(const MatrixValue& M, const CoordValue& p) {
-    CoordValue r = applyToDirection(M, p);
-    r.x += M.m[9];
-    r.y += M.m[10];
-    r.z += M.m[11];
-    return r;
 }
 
 void scaleAxes(MatrixValue& M, double sx, double sy, double sz) {

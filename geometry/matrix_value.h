@@ -11,6 +11,9 @@
 
 namespace orvik {
 
+// The products, sums and applications are defined here so that callers inline them
+// and keep results in registers.
+
 struct MatrixValue {
     static constexpr int kEntries = 12;
     /// The identity: 1.0 at entries 0, 4 and 8 (the diagonal of a column-major 3x3).
@@ -19,17 +22,51 @@ struct MatrixValue {
 };
 
 /// A.B: applying it applies B first, then A. The larger error.
-MatrixValue product(const MatrixValue& A, const MatrixValue& B);
+constexpr MatrixValue product(const MatrixValue& A, const MatrixValue& B) {
+    MatrixValue P;
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 3; ++r)
+            P.m[3 * c + r] = A.m[r] * B.m[3 * c] + A.m[3 + r] * B.m[3 * c + 1] +
+                             A.m[6 + r] * B.m[3 * c + 2] + (c == 3 ? A.m[9 + r] : 0.0);
+    P.error = largerError(A.error, B.error);
+    return P;
+}
+
 /// Entry-wise A + B and A - B; the larger error.
-MatrixValue sum(const MatrixValue& A, const MatrixValue& B);
-MatrixValue difference(const MatrixValue& A, const MatrixValue& B);
+constexpr MatrixValue sum(const MatrixValue& A, const MatrixValue& B) {
+    MatrixValue S;
+    for (int i = 0; i < MatrixValue::kEntries; ++i)
+        S.m[i] = A.m[i] + B.m[i];
+    S.error = largerError(A.error, B.error);
+    return S;
+}
+
+constexpr MatrixValue difference(const MatrixValue& A, const MatrixValue& B) {
+    MatrixValue D;
+    for (int i = 0; i < MatrixValue::kEntries; ++i)
+        D.m[i] = A.m[i] - B.m[i];
+    D.error = largerError(A.error, B.error);
+    return D;
+}
+
 /// Every entry differs by strictly less than CoordTolerance; errors ignored.
 bool nearlyEqual(const MatrixValue& A, const MatrixValue& B);
 
-/// x.X + y.Y + z.Z + origin; the larger of M's and p's errors.
-CoordValue applyToPoint(const MatrixValue& M, const CoordValue& p);
 /// x.X + y.Y + z.Z, the translation ignored; the larger of M's and v's errors.
-CoordValue applyToDirection(const MatrixValue& M, const CoordValue& v);
+constexpr CoordValue applyToDirection(const MatrixValue& M, const CoordValue& v) {
+    const double* m = M.m;
+    return {m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
+            m[2] * v.x + m[5] * v.y + m[8] * v.z, largerError(M.error, v.error)};
+}
+
+/// x.X + y.Y + z.Z + origin; the larger of M's and p's errors.
+constexpr CoordValue applyToPoint(const MatrixValue& M, const CoordValue& p) {
+    CoordValue r = applyToDirection(M, p);
+    r.x += M.m[9];
+    r.y += M.m[10];
+    r.z += M.m[11];
+    return r;
+}
 
 /// M := diag(sx, sy, sz).M: the scaling acts after M, translation included. Error kept.
 void scaleAxes(MatrixValue& M, double sx, double sy, double sz);
