@@ -174,18 +174,24 @@ void Baseline_HashLookup(benchmark::State& state) {
 }
 BENCHMARK(Baseline_HashLookup);
 
-void Holder_CachedName(benchmark::State& state) {
+// A name through an object's GetIDsOfNames: one in the holder's cache ("Set"), the
+// one its search from the last entry reaches last ("X"), one in another case (found
+// by the type information) and an unknown one.
+void Holder_Name(benchmark::State& state, const char16_t* wanted) {
     if (!libraryRegistered())
         return state.SkipWithError("library not registered");
     Ref<IPoint> p = bench::makePoint(1, 2, 3, 0.01);
-    LPOLESTR name = const_cast<LPOLESTR>(u"Set");
+    LPOLESTR name = const_cast<LPOLESTR>(wanted);
     for (auto _ : state) {
         DISPID id = 0;
         p->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
         benchmark::DoNotOptimize(id);
     }
 }
-BENCHMARK(Holder_CachedName);
+BENCHMARK_CAPTURE(Holder_Name, cached, u"Set");
+BENCHMARK_CAPTURE(Holder_Name, reached_last, u"X");
+BENCHMARK_CAPTURE(Holder_Name, other_case, u"set");
+BENCHMARK_CAPTURE(Holder_Name, unknown, u"Nothing");
 
 const bool registered = [] {
     bench::compareTo("LateBound_GetX", "EarlyBound_GetX");
@@ -193,7 +199,8 @@ const bool registered = [] {
     bench::compareTo("LateBound_Set", "EarlyBound_Set");
     bench::compareTo("LateBound_Add", "EarlyBound_Add");
     bench::compareTo("LateBound_ElementGet", "EarlyBound_ElementGet");
-    bench::compareTo("Holder_CachedName", "Baseline_HashLookup");
+    for (const char* name : {"cached", "reached_last", "other_case", "unknown"})
+        bench::compareTo(std::string("Holder_Name/") + name, "Baseline_HashLookup");
     return true;
 }();
 

@@ -9,12 +9,21 @@
 
 #include "server/module.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace orvik {
 
 namespace {
+
+uint32_t hashOfName(const OLECHAR* name, int length) {
+    uint32_t h = 2166136261u; // FNV-1a over the 16-bit units
+    for (int i = 0; i < length; ++i)
+        h = (h ^ name[i]) * 16777619u;
+    return h;
+}
 
 // The type-information lock, held for a scope.
 class TypeInfoLock {
@@ -88,6 +97,26 @@ HRESULT CComTypeInfoHolder::LoadNameCache(ITypeInfo* pTypeInfo) {
         }
         pTypeInfo->ReleaseFuncDesc(fd);
     }
+    unsigned buckets = 8;
+    while (buckets < 2u * unsigned(count))
+        buckets *= 2;
+    int* index = new (std::nothrow) int[buckets]();
+    if (index) {
+        for (int i = 0; i < count; ++i) {
+            if (!map[i].bstr)
+                continue;
+            unsigned at = hashOfName(map[i].bstr, map[i].nLen) & (buckets - 1);
+            for (; index[at]; at = (at + 1) & (buckets - 1)) {
+                const stringdispid& held = map[index[at] - 1];
+                if (held.nLen == map[i].nLen &&
+                    std::memcmp(held.bstr, map[i].bstr, size_t(held.nLen) * sizeof(OLECHAR)) == 0)
+                    break;
+            }
+            index[at] = i + 1;
+        }
+        m_pBuckets = index;
+        m_nBuckets = buckets;
+    }
     m_nCount = count;
     __atomic_store_n(&m_pMap, map, __ATOMIC_RELEASE);
     pTypeInfo->ReleaseTypeAttr(attr);
@@ -114,16 +143,30 @@ HRESULT CComTypeInfoHolder::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, LCID
     ITypeInfo* ti = info();
     if (!ti)
         return hr;
-    // One name, found exactly (length first, then every character) in the cache,
-    // searched from its last entry.
+    // One name, found exactly (length first, then every character) in the cache:
+    // through its index, or, where there was no memory for one, searched from its last
+    // entry.
     if (stringdispid* map = cache(); map && cNames == 1 && rgszNames && rgszNames[0] && rgdispid) {
-        int length = lstrlenW(rgszNames[0]);
-        for (int i = m_nCount - 1; i >= 0; --i)
-            if (map[i].nLen == length &&
-                std::memcmp(map[i].bstr, rgszNames[0], size_t(length) * sizeof(OLECHAR)) == 0) {
-                rgdispid[0] = map[i].id;
-                return S_OK;
-            }
+        const OLECHAR* name = rgszNames[0];
+        int length = lstrlenW(name);
+        auto matches = [&](const stringdispid& entry) {
+            return entry.nLen == length &&
+                   std::memcmp(entry.bstr, name, size_t(length) * sizeof(OLECHAR)) == 0;
+        };
+        if (const int* index = m_pBuckets) {
+            const unsigned mask = m_nBuckets - 1;
+            for (unsigned at = hashOfName(name, length) & mask; index[at]; at = (at + 1) & mask)
+                if (matches(map[index[at] - 1])) {
+                    rgdispid[0] = map[index[at] - 1].id;
+                    return S_OK;
+                }
+        } else {
+            for (int i = m_nCount - 1; i >= 0; --i)
+                if (matches(map[i])) {
+                    rgdispid[0] = map[i].id;
+                    return S_OK;
+                }
+        }
     }
     return ti->GetIDsOfNames(rgszNames, cNames, rgdispid);
 }
@@ -148,6 +191,8 @@ void CComTypeInfoHolder::Cleanup(DWORD_PTR holder) {
             SysFreeString(map[i].bstr);
         delete[] map;
     }
+    delete[] std::exchange(self->m_pBuckets, nullptr);
+    self->m_nBuckets = 0;
 }
 
 } // namespace orvik

@@ -77,6 +77,12 @@ private:
     [[maybe_unused]] LONG m_dwRef = 0; // part of the record; nothing changes it
     stringdispid* m_pMap = nullptr;
     int m_nCount = 0;
+    // An index over the name cache, written before the cache is published: each of
+    // m_nBuckets slots (a power of two) holds 0 or 1 + the entry whose exact name
+    // hashes there. A later entry of the same name takes the slot, as the search from
+    // the last entry finds it.
+    int* m_pBuckets = nullptr;
+    unsigned m_nBuckets = 0;
 };
 
 template <class Interface> class IDispatchImpl : public Interface {

@@ -15,6 +15,7 @@
 // failure code in the exception information.
 
 #include "typelib/typelib_invoke.h"
+#include "typelib/name_index.h"
 
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/ref.h"
@@ -48,10 +49,22 @@ struct CallShapes {
     std::mutex lock;
     std::map<const Func*, std::unique_ptr<CallPlan>> plans;
     std::map<const Type*, std::unique_ptr<MemberTable>> members;
+    std::map<const Type*, std::unique_ptr<NameIndex>> names;
 };
 
 std::shared_ptr<CallShapes> makeCallShapes() {
     return std::make_shared<CallShapes>();
+}
+
+const NameIndex& keepNameIndex(const Library& lib, const Type& type,
+                               std::unique_ptr<NameIndex> index) {
+    std::lock_guard lock(lib.callShapes->lock);
+    std::unique_ptr<NameIndex>& kept = lib.callShapes->names[&type];
+    if (!kept) {
+        kept = std::move(index);
+        __atomic_store_n(&type.nameIndex, kept.get(), __ATOMIC_RELEASE);
+    }
+    return *kept;
 }
 
 namespace {

@@ -4,7 +4,14 @@
 
 #include "typelib/typelib_model.h"
 
+#include <memory>
+
 namespace orvik::tlb {
+
+/// Keeps index as type's name index, owned by the library's CallShapes, unless
+/// another thread kept one first; returns the one kept.
+const struct NameIndex& keepNameIndex(const Library& lib, const Type& type,
+                                      std::unique_ptr<struct NameIndex> index);
 
 /// Calls member memid of type (described by info, of library lib) on the object
 /// instance, through the table slot the library gives it, with the arguments of

@@ -132,6 +132,9 @@ struct Type {
     /// on the first call, owned by the library's CallShapes, read and published with
     /// atomic loads and stores.
     mutable struct MemberTable* memberTable = nullptr;
+    /// Every name GetIDsOfNames finds for the type, bases included: made on its first
+    /// call, owned and published as the member table is.
+    mutable struct NameIndex* nameIndex = nullptr;
     /// A dual interface stored as a dispatch description: its table description is
     /// a partner with the same members, reached through GetRefTypeOfImplType(-1).
     bool isDualDispatch() const { return kind == TKIND_DISPATCH && (flags & TYPEFLAG_FDUAL); }

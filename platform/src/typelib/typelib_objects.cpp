@@ -8,6 +8,7 @@
 
 #include "typelib/typelib_objects.h"
 #include "typelib/typelib_invoke.h"
+#include "typelib/name_index.h"
 
 #include "core/boundary.h"
 
@@ -25,16 +26,12 @@ namespace orvik::tlb {
 
 namespace {
 
-char16_t fold(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
-}
-
 bool sameName(const std::u16string& a, LPCOLESTR b) {
     if (!b)
         return false;
     size_t i = 0;
     for (; i < a.size(); ++i)
-        if (!b[i] || fold(a[i]) != fold(b[i]))
+        if (!b[i] || NameIndex::folded(a[i]) != NameIndex::folded(b[i]))
             return false;
     return b[i] == 0;
 }
@@ -525,6 +522,7 @@ public:
 
 private:
     const Type& type() const { return m_data.types[m_index]; }
+    std::unique_ptr<NameIndex> makeNameIndex(HRESULT& hr) const;
 
     // A member inherited from a base interface sits in the same table at the slot its
     // base gives it. The frame's own IUnknown and IDispatch members are not for
@@ -893,6 +891,64 @@ HRESULT STDMETHODCALLTYPE CTypeInfo::GetContainingTypeLib(ITypeLib** ppTLib,
     });
 }
 
+// Adds the members of a base interface, and of its bases in turn, through its public
+// description. False, with the failure in hr, when a base could not be read: the
+// index is then good for this call only (E_OUTOFMEMORY is passed on).
+bool addBaseMembers(Ref<ITypeInfo> base, NameIndex& index, HRESULT& hr) {
+    // A chain longer than this is a loop in a damaged file.
+    for (int depth = 0; base && depth < 64; ++depth) {
+        TYPEATTR* attr = nullptr;
+        if (FAILED(hr = base->GetTypeAttr(&attr)))
+            return false;
+        const TYPEKIND kind = attr->typekind;
+        const UINT funcs = attr->cFuncs, vars = attr->cVars, impls = attr->cImplTypes;
+        base->ReleaseTypeAttr(attr);
+        auto add = [&](MEMBERID memid, bool isVariable, UINT names) -> bool {
+            std::vector<BSTR> texts(names + 1, nullptr);
+            UINT got = 0;
+            hr = base->GetNames(memid, texts.data(), names + 1, &got);
+            if (FAILED(hr))
+                return false;
+            NameIndex::Member member{memid, isVariable, {}};
+            for (UINT i = 1; i < got; ++i)
+                member.params.push_back(NameIndex::folded(texts[i]));
+            if (got > 0)
+                index.byName.emplace(NameIndex::folded(texts[0]), std::move(member));
+            for (BSTR text : texts)
+                SysFreeString(text);
+            return true;
+        };
+        for (UINT i = 0; i < funcs; ++i) {
+            FUNCDESC* f = nullptr;
+            if (FAILED(hr = base->GetFuncDesc(i, &f)))
+                return false;
+            const MEMBERID memid = f->memid;
+            const UINT params = UINT(f->cParams);
+            base->ReleaseFuncDesc(f);
+            if (!add(memid, false, params))
+                return false;
+        }
+        for (UINT i = 0; i < vars; ++i) {
+            VARDESC* v = nullptr;
+            if (FAILED(hr = base->GetVarDesc(i, &v)))
+                return false;
+            const MEMBERID memid = v->memid;
+            base->ReleaseVarDesc(v);
+            if (!add(memid, true, 0))
+                return false;
+        }
+        if ((kind != TKIND_INTERFACE && kind != TKIND_DISPATCH) || impls == 0)
+            return true;
+        HREFTYPE href = 0;
+        Ref<ITypeInfo> next;
+        if (FAILED(hr = base->GetRefTypeOfImplType(0, &href)) ||
+            FAILED(hr = base->GetRefTypeInfo(href, next.put())))
+            return false;
+        base = std::move(next);
+    }
+    return true;
+}
+
 // The first name is a member of this interface or of the interfaces it derives
 // from, compared without regard to case; further names are that member's
 // parameters. Unknown names get MEMBERID_NIL and DISP_E_UNKNOWNNAME.
@@ -903,37 +959,65 @@ HRESULT STDMETHODCALLTYPE CTypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNa
             return E_INVALIDARG;
         for (UINT i = 0; i < cNames; ++i)
             pMemId[i] = MEMBERID_NIL;
-        for (const Func& f : type().funcs) {
-            if (!sameName(f.name, rgszNames[0]))
-                continue;
-            pMemId[0] = f.memid;
+        std::unique_ptr<NameIndex> unkept;
+        const NameIndex* index = __atomic_load_n(&type().nameIndex, __ATOMIC_ACQUIRE);
+        if (!index) {
             HRESULT hr = S_OK;
-            for (UINT n = 1; n < cNames; ++n) {
-                for (size_t p = 0; p < f.params.size() && pMemId[n] == MEMBERID_NIL; ++p)
-                    if (sameName(f.params[p].name, rgszNames[n]))
-                        pMemId[n] = MEMBERID(p);
-                if (pMemId[n] == MEMBERID_NIL)
-                    hr = DISP_E_UNKNOWNNAME;
+            unkept = makeNameIndex(hr);
+            if (!unkept)
+                return hr;
+            if (SUCCEEDED(hr)) {
+                index = &keepNameIndex(m_data, type(), std::move(unkept));
+            } else {
+                index = unkept.get(); // a base was out of reach: ask again next time
             }
-            return hr;
         }
-        for (const Var& v : type().vars) {
-            if (!sameName(v.name, rgszNames[0]))
-                continue;
-            pMemId[0] = v.memid; // a variable has no parameters to name
-            return cNames > 1 ? DISP_E_UNKNOWNNAME : S_OK;
+        const NameIndex::Member* found = rgszNames[0] ? index->find(rgszNames[0]) : nullptr;
+        if (!found)
+            return DISP_E_UNKNOWNNAME;
+        const NameIndex::Member& member = *found;
+        pMemId[0] = member.memid;
+        if (member.isVariable)
+            return cNames > 1 ? DISP_E_UNKNOWNNAME : S_OK; // a variable has no parameters
+        HRESULT hr = S_OK;
+        for (UINT n = 1; n < cNames; ++n) {
+            for (size_t p = 0; p < member.params.size() && rgszNames[n]; ++p)
+                if (NameIndex::FoldedEqual::same(rgszNames[n], member.params[p])) {
+                    pMemId[n] = MEMBERID(p);
+                    break;
+                }
+            if (pMemId[n] == MEMBERID_NIL)
+                hr = DISP_E_UNKNOWNNAME;
         }
-        if ((type().kind == TKIND_INTERFACE || type().kind == TKIND_DISPATCH) &&
-            !type().implTypes.empty()) {
-            Ref<ITypeInfo> base;
-            HRESULT hr = GetRefTypeInfo(type().implTypes[0].hreftype, base.put());
-            if (SUCCEEDED(hr))
-                return base->GetIDsOfNames(rgszNames, cNames, pMemId);
-            if (hr == E_OUTOFMEMORY)
-                return hr; // not knowing the base is no proof that the name is unknown
-        }
-        return DISP_E_UNKNOWNNAME;
+        return hr;
     });
+}
+
+// The type's own functions and variables, then its bases'. Null with E_OUTOFMEMORY
+// when a base could not be had for want of memory; otherwise the index, with a
+// failure in hr when a base was out of reach for another reason (its members are
+// then missing from this index, which is not to be kept).
+std::unique_ptr<NameIndex> CTypeInfo::makeNameIndex(HRESULT& hr) const {
+    auto index = std::make_unique<NameIndex>();
+    for (const Func& f : type().funcs) {
+        NameIndex::Member member{f.memid, false, {}};
+        for (const Param& p : f.params)
+            member.params.push_back(NameIndex::folded(p.name));
+        index->byName.emplace(NameIndex::folded(f.name), std::move(member));
+    }
+    for (const Var& v : type().vars)
+        index->byName.emplace(NameIndex::folded(v.name), NameIndex::Member{v.memid, true, {}});
+    hr = S_OK;
+    if ((type().kind == TKIND_INTERFACE || type().kind == TKIND_DISPATCH) &&
+        !type().implTypes.empty()) {
+        Ref<ITypeInfo> base;
+        hr = const_cast<CTypeInfo*>(this)->GetRefTypeInfo(type().implTypes[0].hreftype, base.put());
+        if (SUCCEEDED(hr))
+            addBaseMembers(std::move(base), *index, hr);
+        if (hr == E_OUTOFMEMORY)
+            return nullptr; // not knowing the base is no proof that a name is unknown
+    }
+    return index;
 }
 
 } // namespace
