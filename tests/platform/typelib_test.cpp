@@ -20,6 +20,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
+#include <vector>
 #include <unistd.h>
 
 namespace orvik::testing {
@@ -310,6 +312,56 @@ TEST(TypeLibrary, ErrorDefaultIsStoredAsTenThousandMachineEpsilons) {
         }
         info->ReleaseFuncDesc(f);
     }
+}
+
+// A library the process holds is given again, as the platform's loader does: the same
+// object for the same file, whether named by path or through its registration, and
+// from threads that race to load it. Once let go, or once the file changed, a load
+// reads the file anew.
+TEST(TypeLibrary, AFileLoadedAndHeldIsTheSameObjectWhileHeld) {
+    char dir[] = "/tmp/orvik-loaded-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string copy = std::string(dir) + "/orvik.tlb";
+    {
+        std::ifstream in(ORVIK_TLB_PATH, std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+    }
+    Ref<ITypeLib> first = loadLibrary(copy), second = loadLibrary(copy);
+    EXPECT_EQ(first.get(), second.get());
+    std::vector<Ref<ITypeLib>> raced(4);
+    std::vector<std::thread> threads;
+    for (auto& slot : raced)
+        threads.emplace_back([&slot, &copy] { slot = loadLibrary(copy); });
+    for (std::thread& t : threads)
+        t.join();
+    for (const Ref<ITypeLib>& lib : raced)
+        EXPECT_EQ(lib.get(), first.get());
+    raced.clear();
+    second.reset();
+    first.reset();
+
+    // Let go: a new load reads the file again and serves it whole.
+    Ref<ITypeLib> again = loadLibrary(copy);
+    ASSERT_TRUE(again);
+    Ref<ITypeInfo> point;
+    EXPECT_EQ(again->GetTypeInfoOfGuid(IID_IPoint, point.put()), S_OK);
+    // Another file of the same contents, or this one rewritten, is another library.
+    Ref<ITypeLib> original = loadLibrary();
+    EXPECT_NE(original.get(), again.get());
+    {
+        std::ifstream in(ORVIK_TLB_PATH, std::ios::binary);
+        std::ofstream out(copy + ".new", std::ios::binary);
+        out << in.rdbuf() << '\0';
+    }
+    ASSERT_EQ(std::rename((copy + ".new").c_str(), copy.c_str()), 0);
+    Ref<ITypeLib> rewritten = loadLibrary(copy);
+    EXPECT_NE(rewritten.get(), again.get());
+    rewritten.reset();
+    again.reset();
+    point.reset();
+    std::remove(copy.c_str());
+    rmdir(dir);
 }
 
 TEST(TypeLibrary, NamesResolveWithoutRegardToCase) {

@@ -21,6 +21,7 @@
 #include <map>
 #include <set>
 #include <mutex>
+#include <tuple>
 
 namespace orvik::tlb {
 
@@ -145,11 +146,17 @@ public:
         return n;
     }
 
-private:
+protected:
     std::atomic<ULONG> m_refs{1};
 };
 
 class CTypeLib;
+
+// Libraries loaded from files, while something holds them. A library's count goes
+// to zero only under this lock, which takes it out of the map; a library found in
+// the map therefore still has a reference to add to.
+std::mutex g_loadedLock;
+std::map<LoadedFile, CTypeLib*> g_loaded;
 
 class CTypeInfo final : public SharedObject<ITypeInfo2, ITypeInfo> {
 public:
@@ -625,6 +632,28 @@ private:
 class CTypeLib final : public SharedObject<ITypeLib2, ITypeLib> {
 public:
     explicit CTypeLib(std::shared_ptr<const Library> lib) : m_lib(std::move(lib)) {}
+    CTypeLib(std::shared_ptr<const Library> lib, const LoadedFile& file)
+        : m_lib(std::move(lib)), m_file(file), m_loadedFromFile(true) {}
+
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        if (!m_loadedFromFile)
+            return SharedObject::Release();
+        ULONG n;
+        {
+            std::lock_guard lock(g_loadedLock);
+            n = --m_refs;
+            if (n == 0) {
+                auto at = g_loaded.find(m_file);
+                if (at != g_loaded.end() && at->second == this)
+                    g_loaded.erase(at);
+            }
+        }
+        if (n == 0)
+            delete this;
+        return n;
+    }
+    /// A new reference, taken under the loaded-library lock.
+    void addLoadedReference() { ++m_refs; }
 
     UINT STDMETHODCALLTYPE GetTypeInfoCount() noexcept override {
         return UINT(m_lib->types.size());
@@ -855,6 +884,8 @@ public:
 
 private:
     std::shared_ptr<const Library> m_lib;
+    LoadedFile m_file;
+    bool m_loadedFromFile = false;
     std::mutex m_mutex;
     std::map<TLIBATTR*, std::unique_ptr<TLIBATTR>> m_attrs;
 };
@@ -913,7 +944,7 @@ bool addBaseMembers(Ref<ITypeInfo> base, NameIndex& index, HRESULT& hr) {
             for (UINT i = 1; i < got; ++i)
                 member.params.push_back(NameIndex::folded(texts[i]));
             if (got > 0)
-                index.byName.emplace(NameIndex::folded(texts[0]), std::move(member));
+                index.add(texts[0], std::move(member));
             for (BSTR text : texts)
                 SysFreeString(text);
             return true;
@@ -982,7 +1013,7 @@ HRESULT STDMETHODCALLTYPE CTypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNa
         HRESULT hr = S_OK;
         for (UINT n = 1; n < cNames; ++n) {
             for (size_t p = 0; p < member.params.size() && rgszNames[n]; ++p)
-                if (NameIndex::FoldedEqual::same(rgszNames[n], member.params[p])) {
+                if (NameIndex::same(rgszNames[n], member.params[p])) {
                     pMemId[n] = MEMBERID(p);
                     break;
                 }
@@ -1003,10 +1034,10 @@ std::unique_ptr<NameIndex> CTypeInfo::makeNameIndex(HRESULT& hr) const {
         NameIndex::Member member{f.memid, false, {}};
         for (const Param& p : f.params)
             member.params.push_back(NameIndex::folded(p.name));
-        index->byName.emplace(NameIndex::folded(f.name), std::move(member));
+        index->add(f.name, std::move(member));
     }
     for (const Var& v : type().vars)
-        index->byName.emplace(NameIndex::folded(v.name), NameIndex::Member{v.memid, true, {}});
+        index->add(v.name, NameIndex::Member{v.memid, true, {}});
     hr = S_OK;
     if ((type().kind == TKIND_INTERFACE || type().kind == TKIND_DISPATCH) &&
         !type().implTypes.empty()) {
@@ -1027,6 +1058,48 @@ HRESULT createTypeLib(std::shared_ptr<const Library> lib, ITypeLib** out) {
         return E_INVALIDARG;
     *out = new (std::nothrow) CTypeLib(std::move(lib));
     return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+bool LoadedFile::operator<(const LoadedFile& o) const {
+    return std::tie(device, inode, size, modifiedSeconds, modifiedNanoseconds) <
+           std::tie(o.device, o.inode, o.size, o.modifiedSeconds, o.modifiedNanoseconds);
+}
+
+ITypeLib* findLoadedTypeLib(const LoadedFile& file) {
+    std::lock_guard lock(g_loadedLock);
+    auto at = g_loaded.find(file);
+    if (at == g_loaded.end())
+        return nullptr;
+    at->second->addLoadedReference();
+    return at->second;
+}
+
+HRESULT createLoadedTypeLib(std::shared_ptr<const Library> lib, const LoadedFile& file,
+                            ITypeLib** out) {
+    if (!out)
+        return E_INVALIDARG;
+    *out = nullptr;
+    auto* made = new (std::nothrow) CTypeLib(std::move(lib), file);
+    if (!made)
+        return E_OUTOFMEMORY;
+    CTypeLib* first = nullptr; // another thread's, made from the same file meanwhile
+    try {
+        std::lock_guard lock(g_loadedLock);
+        auto [at, inserted] = g_loaded.emplace(file, made);
+        if (!inserted) {
+            first = at->second;
+            first->addLoadedReference();
+        }
+    } catch (const std::bad_alloc&) {
+        delete made; // never shared
+        return E_OUTOFMEMORY;
+    }
+    if (first) {
+        made->Release(); // not the one in the map, which its release leaves alone
+        made = first;
+    }
+    *out = made;
+    return S_OK;
 }
 
 HRESULT standardTypeLib(ITypeLib** out) {

@@ -18,9 +18,13 @@
 #include "orvik/platform/text.h"
 #include "orvik/platform/utf.h"
 
+#include <cerrno>
 #include <cstring>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -80,22 +84,36 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) noexcept {
         if (!szFile)
             return E_INVALIDARG;
         std::string path = orvik::utf8Or(szFile);
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
             if (baseNameIs(path, "stdole2.tlb"))
                 return orvik::tlb::standardTypeLib(pptlib);
             return TYPE_E_CANTLOADLIBRARY;
         }
-        in.seekg(0, std::ios::end);
-        std::streamoff size = in.tellg();
-        if (size < 0)
+        struct Closer {
+            int fd;
+            ~Closer() { close(fd); }
+        } closer{fd};
+        struct stat status;
+        if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0)
             return TYPE_E_CANTLOADLIBRARY;
-        if (size_t(size) > kMaxLibrarySize)
+        // A library this process holds already is given again, as it is.
+        const orvik::tlb::LoadedFile file{uint64_t(status.st_dev), uint64_t(status.st_ino),
+                                          uint64_t(status.st_size), int64_t(status.st_mtim.tv_sec),
+                                          int64_t(status.st_mtim.tv_nsec)};
+        if ((*pptlib = orvik::tlb::findLoadedTypeLib(file)))
+            return S_OK;
+        if (size_t(status.st_size) > kMaxLibrarySize)
             return TYPE_E_SIZETOOBIG;
-        in.seekg(0);
-        std::vector<uint8_t> bytes(static_cast<size_t>(size));
-        if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
-            return TYPE_E_IOERROR;
+        std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return TYPE_E_IOERROR;
+            done += size_t(got);
+        }
         // A module file carries its library as resource TYPELIB 1.
         static constexpr uint8_t kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
         if (bytes.size() >= 4 && std::memcmp(bytes.data(), kElfMagic, 4) == 0 &&
@@ -106,7 +124,7 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) noexcept {
         HRESULT hr = orvik::tlb::readLibrary(bytes.data(), bytes.size(), *lib);
         if (FAILED(hr))
             return hr;
-        return orvik::tlb::createTypeLib(std::move(lib), pptlib);
+        return orvik::tlb::createLoadedTypeLib(std::move(lib), file, pptlib);
     });
 }
 
