@@ -16,13 +16,20 @@ std::vector<std::pair<std::string, std::string>>& comparisons() {
     return list;
 }
 
+std::vector<std::pair<std::string, std::string>>& scalings() {
+    static std::vector<std::pair<std::string, std::string>> list;
+    return list;
+}
+
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+                m_cpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
@@ -34,16 +41,36 @@ public:
             std::printf("  %-40s / %-40s = %6.2f\n", name.c_str(), baseline.c_str(),
                         a->second / b->second);
         }
+        for (const auto& [two, one] : scalings()) {
+            auto a = m_times.find(two), b = m_times.find(one), cpu = m_cpuTimes.find(two);
+            if (a == m_times.end() || b == m_times.end() || a->second <= 0)
+                continue;
+            // A run with threads counts the iterations of all of them: its wall time per
+            // iteration halves when two threads really run at once, and its CPU time per
+            // iteration is then twice its wall time.
+            const double cores = cpu->second / a->second;
+            if (cores < 1.6) {
+                std::printf("  %-40s : not measured, two cores were not free (%.2f in use)\n",
+                            two.c_str(), cores);
+                continue;
+            }
+            std::printf("  %-40s / %-40s = %6.2f times the work per second (higher is better)\n",
+                        two.c_str(), one.c_str(), b->second / a->second);
+        }
     }
 
 private:
-    std::map<std::string, double> m_times;
+    std::map<std::string, double> m_times, m_cpuTimes;
 };
 
 } // namespace
 
 void compareTo(const std::string& name, const std::string& baseline) {
     comparisons().emplace_back(name, baseline);
+}
+
+void compareScaling(const std::string& twoThreads, const std::string& oneThread) {
+    scalings().emplace_back(twoThreads, oneThread);
 }
 
 int runWithRatios(int argc, char** argv) {

@@ -16,6 +16,11 @@ namespace orvik::bench {
 /// After the run, print the time of `name` divided by the time of `baseline`.
 void compareTo(const std::string& name, const std::string& baseline);
 
+/// After the run, print how many times the work per second of `twoThreads` (a run
+/// with two threads) is that of `oneThread`: only when the two-thread run really had
+/// two cores (CPU time at least 1.6 times wall time); otherwise say it was not measured.
+void compareScaling(const std::string& twoThreads, const std::string& oneThread);
+
 /// Runs every registered benchmark and prints the ratios; the benchmark main.
 int runWithRatios(int argc, char** argv);
 

@@ -99,13 +99,15 @@ public:
     HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 };
 
-class CComModule : public CComModuleT<CComModule> {
+// Final, so that calls through _pModule go to their functions directly instead of
+// reading the object's table pointer, which shares a cache line with the lock count.
+class CComModule final : public CComModuleT<CComModule> {
 public:
     CComModule();
 };
 
 /// The process-wide module, published by its constructor.
-extern CComModule* _pModule;
+extern CComModule* _pModule; // aligned to a cache line of its own where defined
 
 /// Unloading is safe exactly when no object, held factory or server lock remains.
 HRESULT canUnloadNow();
