@@ -11,6 +11,7 @@
 #include "geometry/vector.h"
 #include "geometry/value_transfer.h"
 
+#include <atomic>
 #include <limits>
 
 namespace orvik {
@@ -61,10 +62,45 @@ template <class Combine> HRESULT CMatrix::combineWith(IMatrix* other, Combine co
     return S_OK;
 }
 
+namespace {
+
+// The IMatrix table of this module's standalone matrices, learnt from the first
+// result made (null until then: matrices are then read through their interface).
+std::atomic<const void*> g_ownMatrixTable{nullptr};
+
+const void* tableOf(IMatrix* matrix) {
+    return *reinterpret_cast<const void* const*>(matrix);
+}
+
+CMatrix* ownMatrix(IMatrix* matrix) {
+    const void* own = g_ownMatrixTable.load(std::memory_order_relaxed);
+    return own && tableOf(matrix) == own ? static_cast<CMatrix*>(matrix) : nullptr;
+}
+
+} // namespace
+
+const MatrixValue* ownMatrixValue(IMatrix* matrix) {
+    const CMatrix* own = ownMatrix(matrix);
+    return own ? &own->value() : nullptr;
+}
+
+HRESULT assignOwnMatrixValue(IMatrix* matrix, const MatrixValue& value) {
+    CMatrix* own = ownMatrix(matrix);
+    return own ? own->assign(value) : S_FALSE;
+}
+
+HRESULT CMatrix::assign(const MatrixValue& value) {
+    if (!errorAccepted(value.error))
+        return E_INVALIDARG;
+    m_value = value;
+    return S_OK;
+}
+
 template <class Compute> HRESULT CMatrix::makeMatrix(IMatrix** out, Compute compute) {
     HRESULT hr = CreateResult<CMatrix>(out);
     if (FAILED(hr))
         return hr;
+    g_ownMatrixTable.store(tableOf(*out), std::memory_order_relaxed);
     return writeMatrixValue(*out, compute());
 }
 
@@ -282,7 +318,7 @@ HRESULT STDMETHODCALLTYPE CMatrix::get_Error(DOUBLE* pVal) {
 }
 
 HRESULT STDMETHODCALLTYPE CMatrix::put_Error(DOUBLE newVal) {
-    if (newVal <= 0)
+    if (!errorAccepted(newVal))
         return E_INVALIDARG;
     m_value.error = newVal;
     return S_OK;

@@ -55,6 +55,11 @@ public:
     HRESULT STDMETHODCALLTYPE get_Determinant(DOUBLE* pVal) override;
 
     const MatrixValue& value() const { return m_value; }
+    /// The value as put_Error and put_AsArray1D would leave it: E_INVALIDARG and
+    /// nothing changed for an error not above 0.
+    HRESULT assign(const MatrixValue& value);
+    /// Whether put_Error takes e: above 0 (a NaN is taken, as the comparison lets it).
+    static bool errorAccepted(double e) { return !(e <= 0); }
 
 private:
     template <class Combine> HRESULT combineWith(IMatrix* other, Combine combine);

@@ -97,6 +97,10 @@ HRESULT coordFromArray(SAFEARRAY* const* in, CoordValue& value) {
 HRESULT readMatrixValue(IMatrix* matrix, MatrixValue& value) {
     if (!matrix)
         return E_POINTER;
+    if (const MatrixValue* own = ownMatrixValue(matrix)) {
+        value = *own;
+        return S_OK;
+    }
     ArrayOwner entries;
     HRESULT hr = matrix->get_AsArray1D(&entries.array);
     if (FAILED(hr))
@@ -116,6 +120,8 @@ HRESULT readMatrixValue(IMatrix* matrix, MatrixValue& value) {
 }
 
 HRESULT writeMatrixValue(IMatrix* matrix, const MatrixValue& value) {
+    if (HRESULT hr = assignOwnMatrixValue(matrix, value); hr != S_FALSE)
+        return hr;
     ArrayOwner entries;
     HRESULT hr = doublesToArray(value.m, MatrixValue::kEntries, &entries.array);
     if (FAILED(hr))

@@ -43,13 +43,23 @@ template <class Interface> HRESULT readCoord(Interface* arg, CoordValue& value) 
     return hr;
 }
 
+/// The value of a matrix that is this module's own standalone object, read in place;
+/// null for any other implementer, which is asked through its interface. The check
+/// reads only the interface's table pointer, so no other object sees a call.
+const MatrixValue* ownMatrixValue(IMatrix* matrix);
+/// Sets the value of such a matrix as its Error and AsArray1D puts would: E_INVALIDARG
+/// and nothing changed for an error not above 0. S_FALSE for any other implementer.
+HRESULT assignOwnMatrixValue(IMatrix* matrix, const MatrixValue& value);
+
 /// Reads any IMatrix implementer: its AsArray1D (twelve doubles from the array's
-/// lower bound), then its Error. E_POINTER for a null matrix; a failing property read
-/// is returned; E_INVALIDARG when the array is missing or not one-dimensional with
-/// twelve elements; a failing fetch is returned. On failure *value is unchanged.
+/// lower bound), then its Error (one of this module's own is read in place). E_POINTER for a null
+/// matrix; a failing property read is returned; E_INVALIDARG when the array is missing or not
+/// one-dimensional with twelve elements; a failing fetch is returned. On failure *value is
+/// unchanged.
 HRESULT readMatrixValue(IMatrix* matrix, MatrixValue& value);
 
-/// Writes a value into any IMatrix implementer: its Error first, then AsArray1D.
+/// Writes a value into any IMatrix implementer: its Error first, then AsArray1D (one
+/// of this module's own gets the value in place, with the same outcome).
 /// E_OUTOFMEMORY when the array cannot be made; a failing store or put is returned.
 HRESULT writeMatrixValue(IMatrix* matrix, const MatrixValue& value);
 

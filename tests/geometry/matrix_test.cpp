@@ -285,6 +285,38 @@ TEST_F(Matrix, ResultsAreWrittenThroughTheirErrorThenTheirArray) {
     EXPECT_EQ(errorOf(sum.get()), 0.25);
 }
 
+TEST_F(Matrix, OwnMatricesCombineInPlaceAndOthersAreStillAsked) {
+    // The same products, whether this module's matrices are read through their
+    // interfaces (the first result teaches the module which are its own) or in place;
+    // a foreign matrix afterwards still sees exactly its two calls.
+    Ref<IMatrix> a = quarterTurnAboutZ(), b = translation(1, 2, 3);
+    ASSERT_EQ(a->put_Error(0.5), S_OK);
+    std::vector<Ref<IMatrix>> products(3);
+    for (Ref<IMatrix>& p : products)
+        ASSERT_EQ(a->Mul(b.get(), p.put()), S_OK);
+    const std::vector<double> first = entries(products[0].get());
+    const std::vector<double> expected{0, 1, 0, -1, 0, 0, 0, 0, 1, -2, 1, 3};
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(first[i], expected[i], 1e-15) << i;
+    for (const Ref<IMatrix>& p : products) {
+        EXPECT_EQ(entries(p.get()), first) << "bit for bit on either path";
+        EXPECT_EQ(errorOf(p.get()), 0.5);
+    }
+    ASSERT_EQ(b->SetMul(a.get()), S_OK); // b then a, in place
+    EXPECT_EQ(entries(b.get()), entries(products[0].get()));
+    double nan = std::nan("");
+    ASSERT_EQ(a->put_Error(nan), S_OK); // a NaN error is taken, and carried along
+    Ref<IMatrix> carried;
+    ASSERT_EQ(a->Add(a.get(), carried.put()), S_OK);
+    EXPECT_TRUE(std::isnan(errorOf(carried.get())));
+
+    RecordingMatrix other;
+    other.error = 0.25;
+    Ref<IMatrix> sum;
+    ASSERT_EQ(a->Add(&other, sum.put()), S_OK);
+    EXPECT_EQ(other.calls, (CallLog{"AsArray1D", "Error"}));
+}
+
 TEST_F(Matrix, PointsAndVectorsTransformByRealMatrices) {
     Ref<IMatrix> m = quarterTurnAboutZ();
     ASSERT_EQ(m->SetMove(10, 0, 0), S_OK);

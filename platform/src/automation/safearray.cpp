@@ -247,7 +247,10 @@ STDAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) noexcept {
         return E_INVALIDARG;
     if (psa->fFeatures & FADF_VARIANT)
         return VariantCopy(static_cast<VARIANT*>(cell), static_cast<VARIANT*>(pv));
-    std::memcpy(cell, pv, psa->cbElements);
+    if (psa->cbElements == 8) // doubles and 64-bit integers: one fixed-size copy
+        std::memcpy(cell, pv, 8);
+    else
+        std::memcpy(cell, pv, psa->cbElements);
     return S_OK;
 }
 
@@ -277,7 +280,10 @@ STDAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) noexcept {
         VariantInit(static_cast<VARIANT*>(pv));
         return VariantCopy(static_cast<VARIANT*>(pv), static_cast<VARIANT*>(cell));
     }
-    std::memcpy(pv, cell, psa->cbElements);
+    if (psa->cbElements == 8)
+        std::memcpy(pv, cell, 8);
+    else
+        std::memcpy(pv, cell, psa->cbElements);
     return S_OK;
 }
 
