@@ -2,6 +2,7 @@
 
 #include "ratio_reporter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -18,6 +19,15 @@ std::vector<std::pair<std::string, std::string>>& comparisons() {
 
 std::vector<std::pair<std::string, std::string>>& scalings() {
     static std::vector<std::pair<std::string, std::string>> list;
+    return list;
+}
+
+struct Figure {
+    std::string title, target, name, baseline, value;
+};
+
+std::vector<Figure>& figures() {
+    static std::vector<Figure> list;
     return list;
 }
 
@@ -57,6 +67,36 @@ public:
             std::printf("  %-40s / %-40s = %6.2f times the work per second (higher is better)\n",
                         two.c_str(), one.c_str(), b->second / a->second);
         }
+        printFigures();
+    }
+
+    // The README's table: each figure, its target and what this run measured.
+    void printFigures() {
+        if (figures().empty())
+            return;
+        std::printf("\n| Figure | Target | Measured |\n|---|---|---|\n");
+        for (const Figure& f : figures()) {
+            std::string measured = f.value.empty() ? "not run" : f.value;
+            auto a = m_times.find(f.name);
+            if (f.value.empty() && a != m_times.end()) {
+                char text[64];
+                if (f.baseline.empty()) { // a scaling: the one-thread run is the baseline
+                    auto one = std::find_if(scalings().begin(), scalings().end(),
+                                            [&](const auto& s) { return s.first == f.name; });
+                    auto b = one == scalings().end() ? m_times.end() : m_times.find(one->second);
+                    auto cpu = m_cpuTimes.find(f.name);
+                    if (b != m_times.end() && cpu->second / a->second >= 1.6)
+                        std::snprintf(text, sizeof text, "%.2fx", b->second / a->second);
+                    else
+                        std::snprintf(text, sizeof text, "not measured: two cores not free");
+                    measured = text;
+                } else if (auto b = m_times.find(f.baseline); b != m_times.end() && b->second > 0) {
+                    std::snprintf(text, sizeof text, "%.2fx", a->second / b->second);
+                    measured = text;
+                }
+            }
+            std::printf("| %s | %s | %s |\n", f.title.c_str(), f.target.c_str(), measured.c_str());
+        }
     }
 
 private:
@@ -71,6 +111,15 @@ void compareTo(const std::string& name, const std::string& baseline) {
 
 void compareScaling(const std::string& twoThreads, const std::string& oneThread) {
     scalings().emplace_back(twoThreads, oneThread);
+}
+
+void figure(const std::string& title, const std::string& target, const std::string& name,
+            const std::string& baseline) {
+    figures().push_back({title, target, name, baseline, ""});
+}
+
+void figureValue(const std::string& title, const std::string& value) {
+    figures().push_back({title, "report", "", "", value});
 }
 
 int runWithRatios(int argc, char** argv) {

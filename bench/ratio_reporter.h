@@ -21,6 +21,15 @@ void compareTo(const std::string& name, const std::string& baseline);
 /// two cores (CPU time at least 1.6 times wall time); otherwise say it was not measured.
 void compareScaling(const std::string& twoThreads, const std::string& oneThread);
 
+/// A row of the figures table printed at the end (the README's table): the ratio of
+/// name to baseline against a target ("<= 1.1", ">= 1.6" or "report"). A baseline
+/// of "" makes name a scaling registered with compareScaling.
+void figure(const std::string& title, const std::string& target, const std::string& name,
+            const std::string& baseline);
+
+/// A row of the figures table with a value measured by hand (bytes, say).
+void figureValue(const std::string& title, const std::string& value);
+
 /// Runs every registered benchmark and prints the ratios; the benchmark main.
 int runWithRatios(int argc, char** argv);
 
