@@ -935,18 +935,24 @@ bool addBaseMembers(Ref<ITypeInfo> base, NameIndex& index, HRESULT& hr) {
         const UINT funcs = attr->cFuncs, vars = attr->cVars, impls = attr->cImplTypes;
         base->ReleaseTypeAttr(attr);
         auto add = [&](MEMBERID memid, bool isVariable, UINT names) -> bool {
-            std::vector<BSTR> texts(names + 1, nullptr);
+            // Freed however this ends, a failed or thrown allocation included (a
+            // failing GetNames may have filled some of them).
+            struct Texts {
+                std::vector<BSTR> all;
+                ~Texts() {
+                    for (BSTR text : all)
+                        SysFreeString(text);
+                }
+            } texts{std::vector<BSTR>(names + 1, nullptr)};
             UINT got = 0;
-            hr = base->GetNames(memid, texts.data(), names + 1, &got);
+            hr = base->GetNames(memid, texts.all.data(), names + 1, &got);
             if (FAILED(hr))
                 return false;
             NameIndex::Member member{memid, isVariable, {}};
             for (UINT i = 1; i < got; ++i)
-                member.params.push_back(NameIndex::folded(texts[i]));
+                member.params.push_back(NameIndex::folded(texts.all[i]));
             if (got > 0)
-                index.add(texts[0], std::move(member));
-            for (BSTR text : texts)
-                SysFreeString(text);
+                index.add(texts.all[0], std::move(member));
             return true;
         };
         for (UINT i = 0; i < funcs; ++i) {
