@@ -52,20 +52,16 @@ public:
                         a->second / b->second);
         }
         for (const auto& [two, one] : scalings()) {
-            auto a = m_times.find(two), b = m_times.find(one), cpu = m_cpuTimes.find(two);
-            if (a == m_times.end() || b == m_times.end() || a->second <= 0)
+            const Scaling found = scaling(two, one);
+            if (!found.measured)
                 continue;
-            // A run with threads counts the iterations of all of them: its wall time per
-            // iteration halves when two threads really run at once, and its CPU time per
-            // iteration is then twice its wall time.
-            const double cores = cpu->second / a->second;
-            if (cores < 1.6) {
+            if (found.cores < 1.6)
                 std::printf("  %-40s : not measured, two cores were not free (%.2f in use)\n",
-                            two.c_str(), cores);
-                continue;
-            }
-            std::printf("  %-40s / %-40s = %6.2f times the work per second (higher is better)\n",
-                        two.c_str(), one.c_str(), b->second / a->second);
+                            two.c_str(), found.cores);
+            else
+                std::printf("  %-40s / %-40s = %6.2f times the work per second (higher is "
+                            "better)\n",
+                            two.c_str(), one.c_str(), found.ratio);
         }
         printFigures();
     }
@@ -83,10 +79,10 @@ public:
                 if (f.baseline.empty()) { // a scaling: the one-thread run is the baseline
                     auto one = std::find_if(scalings().begin(), scalings().end(),
                                             [&](const auto& s) { return s.first == f.name; });
-                    auto b = one == scalings().end() ? m_times.end() : m_times.find(one->second);
-                    auto cpu = m_cpuTimes.find(f.name);
-                    if (b != m_times.end() && cpu->second / a->second >= 1.6)
-                        std::snprintf(text, sizeof text, "%.2fx", b->second / a->second);
+                    const Scaling found =
+                        one == scalings().end() ? Scaling{} : scaling(f.name, one->second);
+                    if (found.measured && found.cores >= 1.6)
+                        std::snprintf(text, sizeof text, "%.2fx", found.ratio);
                     else
                         std::snprintf(text, sizeof text, "not measured: two cores not free");
                     measured = text;
@@ -100,6 +96,22 @@ public:
     }
 
 private:
+    struct Scaling {
+        bool measured = false;
+        double cores = 0; // cores the two-thread run kept busy
+        double ratio = 0; // its work per second over the one-thread run's
+    };
+
+    // A run with threads counts the iterations of all of them: its wall time per
+    // iteration halves when two threads really run at once, and its CPU time per
+    // iteration is then twice its wall time.
+    Scaling scaling(const std::string& two, const std::string& one) const {
+        auto a = m_times.find(two), b = m_times.find(one), cpu = m_cpuTimes.find(two);
+        if (a == m_times.end() || b == m_times.end() || cpu == m_cpuTimes.end() || a->second <= 0)
+            return {};
+        return {true, cpu->second / a->second, b->second / a->second};
+    }
+
     std::map<std::string, double> m_times, m_cpuTimes;
 };
 

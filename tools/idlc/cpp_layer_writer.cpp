@@ -325,22 +325,10 @@ void writeDefinition(std::ostringstream& out, const Interface& itf, const std::s
     out << "}\n\n";
 }
 
-std::vector<const Operation*> allOperations(const Definition& def, const Interface& itf) {
-    std::vector<const Interface*> chain;
-    for (const Interface* at = &itf; at && chain.size() <= def.interfaces.size();
-         at = def.findInterface(at->base))
-        chain.push_back(at);
-    std::vector<const Operation*> ops;
-    for (auto at = chain.rbegin(); at != chain.rend(); ++at)
-        for (const Operation& op : (*at)->operations)
-            ops.push_back(&op);
-    return ops;
-}
-
 std::vector<Member> membersOf(const Definition& def, const Interface& itf) {
     std::vector<Member> members;
     std::set<std::string> taken;
-    for (const Operation* op : allOperations(def, itf)) {
+    for (const Operation* op : tableOperations(def, itf)) {
         Member m;
         if (!describe(itf, *op, m))
             continue;

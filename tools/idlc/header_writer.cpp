@@ -117,17 +117,6 @@ std::string guidText(const GUID& g) {
     return out;
 }
 
-// All operations a C table of itf holds, base interfaces' first.
-void collectTable(const Definition& def, const Interface& itf, std::vector<const Operation*>& ops) {
-    std::vector<const Interface*> chain; // itf, its base, ..., walked without recursion
-    for (const Interface* at = &itf; at && chain.size() <= def.interfaces.size();
-         at = def.findInterface(at->base))
-        chain.push_back(at);
-    for (auto at = chain.rbegin(); at != chain.rend(); ++at)
-        for (const Operation& op : (*at)->operations)
-            ops.push_back(&op);
-}
-
 void writeCTable(std::ostringstream& out, const Definition& def, const Interface& itf) {
     const std::string& n = itf.name;
     out << "typedef struct " << n << "Vtbl {\n";
@@ -151,9 +140,7 @@ void writeCTable(std::ostringstream& out, const Definition& def, const Interface
                "DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo, "
                "UINT* puArgErr);\n";
     }
-    std::vector<const Operation*> ops;
-    collectTable(def, itf, ops);
-    for (const Operation* op : ops) {
+    for (const Operation* op : tableOperations(def, itf)) {
         std::string params = parameterList(*op);
         out << "    HRESULT(STDMETHODCALLTYPE* " << tableMemberName(*op) << ")(" << n << "* This"
             << (params.empty() ? "" : ", " + params) << ");\n";

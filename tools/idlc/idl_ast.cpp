@@ -50,6 +50,18 @@ int firstOwnSlot(const Definition& def, const Interface& itf) {
     }
 }
 
+std::vector<const Operation*> tableOperations(const Definition& def, const Interface& itf) {
+    std::vector<const Interface*> chain; // itf, its base, ..., walked without recursion
+    for (const Interface* at = &itf; at && chain.size() <= def.interfaces.size();
+         at = def.findInterface(at->base))
+        chain.push_back(at);
+    std::vector<const Operation*> ops;
+    for (auto at = chain.rbegin(); at != chain.rend(); ++at)
+        for (const Operation& op : (*at)->operations)
+            ops.push_back(&op);
+    return ops;
+}
+
 std::vector<TypeEntry> libraryTypeOrder(const Definition& def) {
     std::vector<TypeEntry> order;
     if (!def.library)

@@ -149,6 +149,10 @@ private:
 /// IDispatch's four (or IUnknown's alone for an interface derived from IUnknown).
 int firstOwnSlot(const Definition& def, const Interface& itf);
 
+/// Every operation in the table of itf that the definition declares, its bases' first
+/// (IUnknown's and IDispatch's own are not among them).
+std::vector<const Operation*> tableOperations(const Definition& def, const Interface& itf);
+
 /// The type descriptions of the library in index order: each library item in turn,
 /// a coclass followed by its interfaces, an interface followed by the interfaces
 /// its operations refer to that are not yet listed (depth first, in parameter order).

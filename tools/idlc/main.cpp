@@ -52,12 +52,18 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The definition's name without its extension: "orvik" for orvik.idl.
+std::string stemOf(const std::string& input) {
+    const std::string name = baseName(input);
+    return name.substr(0, name.find('.'));
+}
+
 // ORVIK_<NAME>_H from the output's file name (for standard output, the name the
 // file would have beside the definition: orvik_i.h, orvik.hpp).
 std::string guardFor(const std::string& path, const std::string& input, const char* suffix) {
     std::string name = baseName(path);
     if (path == "-")
-        name = baseName(input).substr(0, baseName(input).find('.')) + suffix;
+        name = stemOf(input) + suffix;
     std::string guard = "ORVIK_";
     for (char c : name)
         guard += std::isalnum(static_cast<unsigned char>(c)) ? char(std::toupper(c)) : '_';
@@ -122,9 +128,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s:%d: expected \"Key: words\"\n", notesPath.c_str(), badLine);
             return tool::kFailure;
         }
-        const std::string stem = baseName(input).substr(0, baseName(input).find('.'));
         const std::string included =
-            "orvik/" + (header.empty() || header == "-" ? stem + "_i.h" : baseName(header));
+            "orvik/" +
+            (header.empty() || header == "-" ? stemOf(input) + "_i.h" : baseName(header));
         if (!tool::writeOutput(
                 cppLayer, orvik::idl::writeCppLayer(def, notes, guardFor(cppLayer, input, ".hpp"),
                                                     baseName(input), included)))
