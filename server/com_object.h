@@ -15,17 +15,30 @@
 
 #include "orvik/platform/ref.h"
 
+#include <cstdlib>
 #include <new>
 
 namespace orvik {
 
-template <class Base> class CComObject final : public Base {
+/// Where the two object forms live: the C allocator called directly, without the
+/// C++ layers around it that a nothrow new and a sized delete go through.
+struct ObjectStorage {
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+        return std::malloc(size);
+    }
+    static void operator delete(void* block) noexcept { std::free(block); }
+    static void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+};
+
+template <class Base> class CComObject final : public Base, public ObjectStorage {
 public:
-    CComObject() { _pModule->Lock(); }
+    using ObjectStorage::operator new;
+    using ObjectStorage::operator delete;
+    CComObject() { _pModule->lockForObject(); }
     /// The destroying operation.
     virtual ~CComObject() {
         this->m_dwRef = kDestroyedCount;
-        _pModule->Unlock();
+        _pModule->unlockForObject();
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
@@ -77,12 +90,12 @@ public:
 };
 
 /// The aggregate: its own, non-delegating IUnknown for the outer object.
-template <class Base> class CComAggObject final : public IUnknown {
+template <class Base> class CComAggObject final : public IUnknown, public ObjectStorage {
 public:
-    explicit CComAggObject(IUnknown* outer) : m_contained(outer) { _pModule->Lock(); }
+    explicit CComAggObject(IUnknown* outer) : m_contained(outer) { _pModule->lockForObject(); }
     virtual ~CComAggObject() {
         m_dwRef = kDestroyedCount;
-        _pModule->Unlock();
+        _pModule->unlockForObject();
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {

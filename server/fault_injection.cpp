@@ -5,15 +5,10 @@
 namespace orvik::fault {
 
 namespace {
-// Apartment-threaded objects are made on their creator's thread; the countdown is
-// only armed by single-threaded tests.
-int g_countdown = 0;
 bool g_fired = false;
 } // namespace
 
-bool acquireResource() {
-    if (g_countdown == 0)
-        return true;
+bool countDown() {
     if (--g_countdown > 0)
         return true;
     g_fired = true;

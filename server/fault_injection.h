@@ -9,8 +9,18 @@
 
 namespace orvik::fault {
 
-/// False when the armed countdown reaches this acquisition.
-bool acquireResource();
+// Apartment-threaded objects are made on their creator's thread; the countdown is
+// only armed by single-threaded tests.
+inline int g_countdown = 0;
+
+/// Counts an armed countdown down: false when it reaches this acquisition.
+bool countDown();
+
+/// False when the armed countdown reaches this acquisition. Inline, since every
+/// object's creation asks.
+inline bool acquireResource() {
+    return g_countdown == 0 || countDown();
+}
 /// The n-th acquisition from now fails (n >= 1); 0 disarms.
 void failAcquisition(int n);
 /// True once an armed countdown has fired since the last failAcquisition call.

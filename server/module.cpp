@@ -36,8 +36,8 @@ struct ClassTableLock {
 
 ModuleInstance g_instance __attribute__((init_priority(1001)));
 ClassTableLock g_classTableLock __attribute__((init_priority(1002)));
-// On cache lines of its own: every object's creation and release writes its lock
-// count, and nothing else that a creation reads or writes may share the line.
+// On cache lines of its own, so that the lines its counts are written on hold nothing
+// else that a creation reads or writes.
 alignas(64) CComModule g_module __attribute__((init_priority(1003)));
 
 } // namespace
@@ -62,14 +62,21 @@ CComModuleBase::~CComModuleBase() {
     TermFuncsAndLocks();
 }
 
+namespace {
+// Both parts wrap as one 32-bit count would.
+LONG addCounts(LONG record, int32_t objects) {
+    return LONG(uint32_t(record) + uint32_t(objects));
+}
+} // namespace
+
 LONG CComModuleBase::Lock() {
-    return InterlockedIncrement(&m_nLockCnt);
+    return addCounts(InterlockedIncrement(&m_nLockCnt), m_objectLocks.total());
 }
 LONG CComModuleBase::Unlock() {
-    return InterlockedDecrement(&m_nLockCnt);
+    return addCounts(InterlockedDecrement(&m_nLockCnt), m_objectLocks.total());
 }
 LONG CComModuleBase::GetLockCount() {
-    return __atomic_load_n(&m_nLockCnt, __ATOMIC_SEQ_CST);
+    return addCounts(__atomic_load_n(&m_nLockCnt, __ATOMIC_SEQ_CST), m_objectLocks.total());
 }
 HRESULT CComModuleBase::GetGITPtr(void** ppGIT) {
     if (ppGIT)

@@ -4,9 +4,13 @@
 // termination list run at process detach, the type-information lock, and the class
 // table through which DllGetClassObject finds a class's factory. Everything that
 // locks the module (live objects, factories held by clients, LockServer) reaches it
-// through the process-wide pointer _pModule.
+// through the process-wide pointer _pModule. The count is kept in two parts: the
+// record's word, for factories and LockServer, and a count spread over the cores,
+// for the objects that every thread makes and releases; the lock count is their sum.
 #ifndef ORVIK_SERVER_MODULE_H
 #define ORVIK_SERVER_MODULE_H
+
+#include "server/spread_count.h"
 
 #include "orvik/platform.h"
 
@@ -58,6 +62,8 @@ public:
     CComModuleBase();
     /// Runs the second half of termination (a no-op once terminated).
     virtual ~CComModuleBase();
+    /// Atomic increment and decrement of the record's word; both return the new lock
+    /// count, which adds the objects' locks.
     virtual LONG Lock();
     virtual LONG Unlock();
     virtual LONG GetLockCount();
@@ -82,10 +88,19 @@ public:
     /// be had. Takes the type-information lock (re-entrant for its holder).
     HRESULT AddTermFunc(TermFunc func, DWORD_PTR arg);
 
+    /// The lock a live object holds from construction to destruction: part of the same
+    /// count as Lock and Unlock, but changed on the calling core's own cache line and
+    /// without reading the total back.
+    void lockForObject() noexcept { m_objectLocks.increment(); }
+    void unlockForObject() noexcept { m_objectLocks.decrement(); }
+
 protected:
     /// Runs the termination list newest first, frees it, deletes the type-information
     /// lock and clears the size word; does nothing when the size word is already 0.
     void TermFuncsAndLocks();
+
+private:
+    SpreadCount m_objectLocks;
 };
 
 template <class T> class CComModuleT : public CComModuleBase {
@@ -100,7 +115,7 @@ public:
 };
 
 // Final, so that calls through _pModule go to their functions directly instead of
-// reading the object's table pointer, which shares a cache line with the lock count.
+// reading the object's table pointer.
 class CComModule final : public CComModuleT<CComModule> {
 public:
     CComModule();
