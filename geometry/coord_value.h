@@ -9,6 +9,9 @@
 #define ORVIK_GEOMETRY_COORD_VALUE_H
 
 #include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <type_traits>
 
 namespace orvik {
 
@@ -42,14 +45,51 @@ constexpr double largerError(double a, double b) {
 // tests on factors and divisors are three-way on purpose: a NaN is neither positive
 // nor negative and takes the "otherwise" branch of each rule.
 
+namespace detail {
+
+#if defined(__GNUC__)
+using CoordPair = double __attribute__((vector_size(2 * sizeof(double)), aligned(sizeof(double))));
+#endif
+
+/// {op(a.x, b.x), op(a.y, b.y), op(a.z, b.z), error}. Outside constant evaluation x
+/// and y go through op as one two-lane value and z alone: a loop over records of
+/// scalar coordinates is otherwise vectorized by the compiler across records, with
+/// shuffles that cost more than the arithmetic. Each lane is the same IEEE
+/// operation, so the results are those of the scalar form.
+template <class Op>
+constexpr CoordValue coordwise(const CoordValue& a, const CoordValue& b, Op op, double error) {
+#if defined(__GNUC__)
+    if (!std::is_constant_evaluated()) {
+        CoordPair pa, pb;
+        std::memcpy(&pa, &a.x, sizeof pa);
+        std::memcpy(&pb, &b.x, sizeof pb);
+        CoordPair xy = op(pa, pb);
+        CoordValue r;
+        std::memcpy(&r.x, &xy, sizeof xy);
+        r.z = op(a.z, b.z);
+        r.error = error;
+        return r;
+    }
+#endif
+    return {op(a.x, b.x), op(a.y, b.y), op(a.z, b.z), error};
+}
+
+inline constexpr auto kAdd = [](auto p, auto q) { return p + q; };
+inline constexpr auto kSubtract = [](auto p, auto q) { return p - q; };
+
+} // namespace detail
+
+static_assert(offsetof(CoordValue, y) == offsetof(CoordValue, x) + sizeof(double),
+              "x and y are read as one pair");
+
 /// Coordinates added; the larger error.
 constexpr CoordValue sum(const CoordValue& a, const CoordValue& b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z, largerError(a.error, b.error)};
+    return detail::coordwise(a, b, detail::kAdd, largerError(a.error, b.error));
 }
 
 /// Coordinates subtracted (a - b); the larger error.
 constexpr CoordValue difference(const CoordValue& a, const CoordValue& b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z, largerError(a.error, b.error)};
+    return detail::coordwise(a, b, detail::kSubtract, largerError(a.error, b.error));
 }
 
 /// a - b as a new displacement: error DefaultError, both errors ignored.

@@ -21,13 +21,60 @@ struct MatrixValue {
     double error = DefaultError;
 };
 
+namespace detail {
+
+/// What a column combination adds last: nothing (a direction, or an axis column of a
+/// product) or M's origin (a point, or the origin column of a product).
+enum class ColumnTail { None, Origin };
+
+/// ((rows(0) b0 + rows(3) b1) + rows(6) b2) [+ rows(9)], rounded in that order, where
+/// rows(k) gives M's entries at the wanted rows of the column starting at entry k: a
+/// double for one row, a pair for two.
+template <class Rows>
+constexpr auto combineRows(Rows rows, double b0, double b1, double b2, ColumnTail tail) {
+    auto sum = rows(0) * b0 + rows(3) * b1 + rows(6) * b2;
+    return tail == ColumnTail::Origin ? sum + rows(9) : sum;
+}
+
+/// M's axis columns combined with weights b0, b1, b2, then the tail: all three rows,
+/// written to out[0], out[1] and out[2].
+constexpr void combineColumns(const MatrixValue& M, double b0, double b1, double b2,
+                              ColumnTail tail, double* out) {
+#if defined(__GNUC__)
+    // Rows 0 and 1 as one two-lane value, as coordinate sums do; each lane is the
+    // same sequence of IEEE operations as the scalar form below.
+    if (!std::is_constant_evaluated()) {
+        auto pairAt = [&](int k) {
+            CoordPair p;
+            std::memcpy(&p, &M.m[k], sizeof p);
+            return p;
+        };
+        CoordPair top = combineRows(pairAt, b0, b1, b2, tail);
+        std::memcpy(out, &top, sizeof top);
+        out[2] = combineRows([&](int k) { return M.m[k + 2]; }, b0, b1, b2, tail);
+        return;
+    }
+#endif
+    for (int r = 0; r < 3; ++r)
+        out[r] = combineRows([&](int k) { return M.m[k + r]; }, b0, b1, b2, tail);
+}
+
+constexpr CoordValue combineToCoord(const MatrixValue& M, const CoordValue& v, ColumnTail tail,
+                                    double error) {
+    double rows[3] = {};
+    combineColumns(M, v.x, v.y, v.z, tail, rows);
+    return {rows[0], rows[1], rows[2], error};
+}
+
+} // namespace detail
+
 /// A.B: applying it applies B first, then A. The larger error.
 constexpr MatrixValue product(const MatrixValue& A, const MatrixValue& B) {
     MatrixValue P;
     for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 3; ++r)
-            P.m[3 * c + r] = A.m[r] * B.m[3 * c] + A.m[3 + r] * B.m[3 * c + 1] +
-                             A.m[6 + r] * B.m[3 * c + 2] + (c == 3 ? A.m[9 + r] : 0.0);
+        detail::combineColumns(A, B.m[3 * c], B.m[3 * c + 1], B.m[3 * c + 2],
+                               c == 3 ? detail::ColumnTail::Origin : detail::ColumnTail::None,
+                               &P.m[3 * c]);
     P.error = largerError(A.error, B.error);
     return P;
 }
@@ -54,18 +101,12 @@ bool nearlyEqual(const MatrixValue& A, const MatrixValue& B);
 
 /// x.X + y.Y + z.Z, the translation ignored; the larger of M's and v's errors.
 constexpr CoordValue applyToDirection(const MatrixValue& M, const CoordValue& v) {
-    const double* m = M.m;
-    return {m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
-            m[2] * v.x + m[5] * v.y + m[8] * v.z, largerError(M.error, v.error)};
+    return detail::combineToCoord(M, v, detail::ColumnTail::None, largerError(M.error, v.error));
 }
 
 /// x.X + y.Y + z.Z + origin; the larger of M's and p's errors.
 constexpr CoordValue applyToPoint(const MatrixValue& M, const CoordValue& p) {
-    CoordValue r = applyToDirection(M, p);
-    r.x += M.m[9];
-    r.y += M.m[10];
-    r.z += M.m[11];
-    return r;
+    return detail::combineToCoord(M, p, detail::ColumnTail::Origin, largerError(M.error, p.error));
 }
 
 /// M := diag(sx, sy, sz).M: the scaling acts after M, translation included. Error kept.

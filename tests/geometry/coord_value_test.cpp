@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 namespace orvik {
@@ -30,6 +32,27 @@ TEST(CoordValue, SumsAndDifferencesKeepTheLargerErrorButAPointDifferenceStartsAf
     expectCoord(difference(a, b), 0, 1, 2, 0.5);
     expectCoord(pointDifference(a, b), 0, 1, 2, 0.001);
     EXPECT_EQ(largerError(kNaN, 0.5), 0.5);
+}
+
+// Each coordinate is one IEEE-754 double operation, however the compiler groups them:
+// the bit patterns below are those of 0.1 + 0.2 and 2^-1074 - 2^-1073.
+TEST(CoordValue, SumsAndDifferencesRoundEachCoordinateOnItsOwn) {
+    constexpr CoordValue folded =
+        sum(CoordValue{0.1, 1, -0.0, 0.25}, CoordValue{0.2, 2, -0.0, 0.5});
+    static_assert(folded.x == 0.30000000000000004 && folded.y == 3 && folded.error == 0.5);
+    CoordValue a{0.1, 1e308, -0.0, 0.25}, b{0.2, 1e308, -0.0, 0.5};
+    CoordValue s = sum(a, b);
+    EXPECT_EQ(std::bit_cast<uint64_t>(s.x), 0x3FD3333333333334u);
+    EXPECT_EQ(std::bit_cast<uint64_t>(s.x), std::bit_cast<uint64_t>(folded.x));
+    EXPECT_EQ(s.y, HUGE_VAL);
+    EXPECT_TRUE(std::signbit(s.z)) << "-0 + -0 is -0";
+
+    CoordValue tiny{0x1p-1074, kNaN, 1, kNaN}, twice{0x1p-1073, 1, 1, 0.5};
+    CoordValue d = difference(tiny, twice);
+    EXPECT_EQ(std::bit_cast<uint64_t>(d.x), 0x8000000000000001u) << "-2^-1074, not flushed";
+    EXPECT_TRUE(std::isnan(d.y));
+    EXPECT_FALSE(std::signbit(d.z)) << "1 - 1 is +0";
+    EXPECT_EQ(d.error, 0.5);
 }
 
 TEST(CoordValue, ScalingByZeroResetsTheErrorOnlyInTheCopyingRule) {

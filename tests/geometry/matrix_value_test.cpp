@@ -53,6 +53,52 @@ TEST(MatrixValue, ProductAppliesTheRightOperandFirst) {
     EXPECT_NEAR(viaProduct.z, stepwise.z, 1e-15);
 }
 
+// Each entry of a product is ((a0 b0 + a1 b1) + a2 b2), plus A's origin in the origin
+// column, rounded step by step; so is each coordinate of an applied point. 2^53 + 1 rounds to 2^53,
+// so only that order of the three terms gives 0 rather than 1.
+TEST(MatrixValue, ProductEntriesAreSummedInTheirOrderWithNothingAddedToTheAxes) {
+    constexpr double big = 0x1p53;
+    MatrixValue A, B;
+    for (int r = 0; r < 3; ++r) {
+        A.m[r] = big;
+        A.m[3 + r] = 1;
+        A.m[6 + r] = -big;
+        A.m[9 + r] = 5;
+    }
+    for (double& b : B.m)
+        b = 1;
+    MatrixValue P = product(A, B);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(P.m[i], 0.0) << i;
+    for (int i = 9; i < 12; ++i)
+        EXPECT_EQ(P.m[i], 5.0) << i;
+    // Applying A to a point or a direction sums each row the same way.
+    CoordValue point = applyToPoint(A, {1, 1, 1, 0.5}), direction = applyToDirection(A, {1, 1, 1});
+    EXPECT_EQ(point.x, 5.0);
+    EXPECT_EQ(point.y, 5.0);
+    EXPECT_EQ(point.z, 5.0);
+    EXPECT_EQ(point.error, 0.5);
+    EXPECT_EQ(direction.x, 0.0);
+    EXPECT_EQ(direction.y, 0.0);
+    EXPECT_EQ(direction.z, 0.0);
+
+    // Products -1 * 0 are -0.0, and so are their sums: the axis columns keep the
+    // -0.0 (no zero of an implicit fourth row is added), and the origin column is
+    // -0.0 + A's origin.
+    for (int r = 0; r < 3; ++r) {
+        A.m[r] = A.m[3 + r] = A.m[6 + r] = -1;
+        A.m[9 + r] = r == 0 ? 0.0 : -0.0;
+    }
+    for (double& b : B.m)
+        b = 0;
+    P = product(A, B);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_TRUE(std::signbit(P.m[i])) << i;
+    EXPECT_FALSE(std::signbit(P.m[9])) << "-0.0 + 0.0";
+    EXPECT_TRUE(std::signbit(P.m[10])) << "-0.0 + -0.0";
+    EXPECT_TRUE(std::signbit(P.m[11]));
+}
+
 TEST(MatrixValue, CombinationsKeepTheLargerErrorAndOperandsMayAlias) {
     MatrixValue A = translation(1, 2, 3), B = translation(4, 5, 6);
     A.error = 0.5;
