@@ -49,6 +49,16 @@ namespace detail {
 
 #if defined(__GNUC__)
 using CoordPair = double __attribute__((vector_size(2 * sizeof(double)), aligned(sizeof(double))));
+
+/// from[0] and from[1] as one two-lane value, and back.
+inline CoordPair loadPair(const double* from) {
+    CoordPair p;
+    std::memcpy(&p, from, sizeof p);
+    return p;
+}
+inline void storePair(double* to, CoordPair p) {
+    std::memcpy(to, &p, sizeof p);
+}
 #endif
 
 /// {op(a.x, b.x), op(a.y, b.y), op(a.z, b.z), error}. Outside constant evaluation x
@@ -60,12 +70,8 @@ template <class Op>
 constexpr CoordValue coordwise(const CoordValue& a, const CoordValue& b, Op op, double error) {
 #if defined(__GNUC__)
     if (!std::is_constant_evaluated()) {
-        CoordPair pa, pb;
-        std::memcpy(&pa, &a.x, sizeof pa);
-        std::memcpy(&pb, &b.x, sizeof pb);
-        CoordPair xy = op(pa, pb);
         CoordValue r;
-        std::memcpy(&r.x, &xy, sizeof xy);
+        storePair(&r.x, op(loadPair(&a.x), loadPair(&b.x)));
         r.z = op(a.z, b.z);
         r.error = error;
         return r;

@@ -44,13 +44,7 @@ constexpr void combineColumns(const MatrixValue& M, double b0, double b1, double
     // Rows 0 and 1 as one two-lane value, as coordinate sums do; each lane is the
     // same sequence of IEEE operations as the scalar form below.
     if (!std::is_constant_evaluated()) {
-        auto pairAt = [&](int k) {
-            CoordPair p;
-            std::memcpy(&p, &M.m[k], sizeof p);
-            return p;
-        };
-        CoordPair top = combineRows(pairAt, b0, b1, b2, tail);
-        std::memcpy(out, &top, sizeof top);
+        storePair(out, combineRows([&](int k) { return loadPair(&M.m[k]); }, b0, b1, b2, tail));
         out[2] = combineRows([&](int k) { return M.m[k + 2]; }, b0, b1, b2, tail);
         return;
     }

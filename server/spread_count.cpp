@@ -3,6 +3,8 @@
 #include "server/spread_count.h"
 
 #include <sched.h>
+
+#include <cstddef>
 #if defined(__x86_64__) && defined(__GLIBC__) && __has_include(<sys/rseq.h>)
 #include <sys/rseq.h>
 #endif

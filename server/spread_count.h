@@ -20,7 +20,6 @@
 #define ORVIK_SERVER_SPREAD_COUNT_H
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 
 namespace orvik {
@@ -46,7 +45,7 @@ private:
     struct alignas(64) Slot {
         std::atomic<uint32_t> value{0};
     };
-    static_assert(sizeof(Slot) == 64 && (kCores & (kCores - 1)) == 0);
+    static_assert(sizeof(Slot) == 64, "the add finds a core's slot by a shift of 6");
 
     // Out of line: a sequence's descriptor names addresses in the function that
     // holds it, which must therefore exist exactly once in the program.
