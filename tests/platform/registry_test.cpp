@@ -363,6 +363,80 @@ TEST_F(Registry, StoreIsCreatedPrivateToItsOwner) {
     EXPECT_EQ(dir.st_mode & 0777, 0700u);
 }
 
+// A lookup in a store that does not exist, in a folder that does not exist, finds
+// an empty registry and leaves nothing on disk; the first write makes the store,
+// also through a root handle opened before it, and a store another process made
+// since is seen.
+TEST_F(Registry, ReadingAStoreThatDoesNotExistCreatesNothingUntilTheFirstWrite) {
+    const std::string folder = storeDir() + "/not/yet";
+    const std::string path = folder + "/registry.db";
+    setenv("ORVIK_REGISTRY", path.c_str(), 1);
+    auto nothingOnDisk = [&] {
+        struct stat st {};
+        return stat((storeDir() + "/not").c_str(), &st) != 0;
+    };
+    RegKey root, k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, nullptr, 0, KEY_ALL_ACCESS, root.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{00000000-0000-0000-0000-000000000001}", 0,
+                            KEY_READ, k.put()),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(getString(HKEY_CLASSES_ROOT, "anything"), "<missing>");
+    char name[64];
+    DWORD nameSize = sizeof name, subkeys = 99, values = 99;
+    EXPECT_EQ(RegEnumKeyExA(root.get(), 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+    nameSize = sizeof name;
+    EXPECT_EQ(RegEnumValueA(root.get(), 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegQueryInfoKeyA(root.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                               &values, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subkeys, 0u);
+    EXPECT_EQ(values, 0u);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "Orvik.Point"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueA(root.get(), "v"), ERROR_FILE_NOT_FOUND);
+    CLSID clsid;
+    EXPECT_EQ(CLSIDFromProgID(u"Orvik.Point", &clsid), CO_E_CLASSSTRING);
+    IUnknown* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&object)),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_TRUE(nothingOnDisk()) << "a lookup made " << storeDir() << "/not";
+
+    // Another process makes the store; this one sees what it wrote.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RegKey made;
+        _exit(RegCreateKeyExA(HKEY_CURRENT_USER, "FromTheChild", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, made.put(), nullptr) == ERROR_SUCCESS
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "FromTheChild", 0, KEY_READ, k.put()),
+              ERROR_SUCCESS);
+
+    // The first write through a root handle of the absent store, in a fresh folder.
+    ASSERT_EQ(system(("rm -rf '" + storeDir() + "/not'").c_str()), 0);
+    setenv("ORVIK_REGISTRY", (storeDir() + "/elsewhere").c_str(), 1);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_ALL_ACCESS, root.put()), ERROR_SUCCESS);
+    setenv("ORVIK_REGISTRY", path.c_str(), 1);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "", 0, KEY_ALL_ACCESS, root.put()), ERROR_SUCCESS);
+    EXPECT_TRUE(nothingOnDisk());
+    ASSERT_EQ(setString(root.get(), "v", "made by the first write"), ERROR_SUCCESS);
+    EXPECT_EQ(getString(HKEY_CLASSES_ROOT, "v"), "made by the first write");
+    struct stat file {
+    }, dir{};
+    ASSERT_EQ(stat(path.c_str(), &file), 0);
+    ASSERT_EQ(stat(folder.c_str(), &dir), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(dir.st_mode & 0777, 0700u);
+}
+
 TEST_F(Registry, StoreThatCannotBeCreatedIsAnIoFailure) {
     std::string blocker = storeDir() + "/file";
     std::ofstream(blocker) << "a file where a folder should be";

@@ -1,8 +1,10 @@
 // platform/src/registry_store.cpp: registry keys kept in SQLite
 //
 // The store is one SQLite file per user: $ORVIK_REGISTRY, or else
-// $XDG_DATA_HOME/orvik/registry.db (~/.local/share/orvik/registry.db), created on
-// first use private to its owner (file 0600, folder 0700). Every mutating call is one
+// $XDG_DATA_HOME/orvik/registry.db (~/.local/share/orvik/registry.db), created by
+// the first write private to its owner (file 0600, folder 0700). Until then the
+// store reads as an empty registry and nothing is made on disk: a lookup must not
+// leave a folder, a file or a write-ahead log behind. Every mutating call is one
 // IMMEDIATE transaction in a write-ahead log, so a process killed at any point
 // leaves each key and value as it was or as the call meant it to be, and several
 // processes may share the store (a busy store is waited for, up to ten seconds).
@@ -61,6 +63,9 @@ struct Store {
     sqlite3* db = nullptr;
     std::string path;
     bool readOnly = false; // the file or its folder may not be written
+    // No file yet: an empty registry held in memory, replaced by the real file on
+    // the first write.
+    bool absent = false;
     ~Store() { sqlite3_close(db); }
 };
 
@@ -171,14 +176,33 @@ LSTATUS initializeStore(sqlite3* db) {
     return ERROR_SUCCESS;
 }
 
-// Opens the store at path, creating it when there is none. A file the process may
-// not write is opened for reading only; a file that is not a store is left exactly
-// as it is.
-LSTATUS tryOpenStore(const std::string& path, std::shared_ptr<Store>& out) {
+// An empty registry that lives in memory only: what a store that does not exist
+// yet reads as.
+LSTATUS openAbsentStore(const std::string& path, std::shared_ptr<Store>& out) {
+    auto store = std::make_shared<Store>();
+    store->path = path;
+    store->readOnly = true;
+    store->absent = true;
+    int rc = sqlite3_open_v2(":memory:", &store->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    if (rc != SQLITE_OK)
+        return storeError(rc);
+    if (LSTATUS e = initializeStore(store->db); e != ERROR_SUCCESS)
+        return e;
+    out = std::move(store);
+    return ERROR_SUCCESS;
+}
+
+// Opens the store at path. When there is none, "create" makes it; otherwise it
+// reads as empty and nothing is written. A file the process may not write is opened
+// for reading only; a file that is not a store is left exactly as it is.
+LSTATUS tryOpenStore(const std::string& path, bool create, std::shared_ptr<Store>& out) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
         if (errno == EACCES)
             return ERROR_ACCESS_DENIED;
+        if (!create)
+            return openAbsentStore(path, out);
         if (LSTATUS e = createStoreFile(path); e != ERROR_SUCCESS)
             return e;
         if (stat(path.c_str(), &st) != 0)
@@ -229,9 +253,9 @@ LSTATUS tryOpenStore(const std::string& path, std::shared_ptr<Store>& out) {
 // Opening a new store changes its journal mode, which needs the file to itself for a
 // moment; a process opening it at the same time is told "busy" without waiting, so
 // the open is tried again for as long as a busy write would be waited for.
-LSTATUS openStore(const std::string& path, std::shared_ptr<Store>& out) {
+LSTATUS openStore(const std::string& path, bool create, std::shared_ptr<Store>& out) {
     for (int waitedMs = 0;; waitedMs += 10) {
-        LSTATUS e = tryOpenStore(path, out);
+        LSTATUS e = tryOpenStore(path, create, out);
         if (e != ERROR_BUSY || waitedMs >= kBusyTimeoutMs)
             return e;
         usleep(10000);
@@ -324,11 +348,16 @@ struct Registry {
 
     LSTATUS lastOpenError = ERROR_SUCCESS; // why current could not be opened
 
-    LSTATUS currentStore(std::shared_ptr<Store>& out) {
+    /// The store ORVIK_REGISTRY (or the default) names now. "forWrite" creates it
+    /// when there is none yet; a store that is still absent is looked for again on
+    /// every call, as another process may have made it since.
+    LSTATUS currentStore(std::shared_ptr<Store>& out, bool forWrite = false) {
         std::string path = storePath();
-        if (!current || current->path != path) {
+        struct stat st {};
+        if (!current || current->path != path ||
+            (current->absent && (forWrite || stat(path.c_str(), &st) == 0))) {
             current.reset();
-            lastOpenError = openStore(path, current);
+            lastOpenError = openStore(path, forWrite, current);
             g_localChanges.fetch_add(1, std::memory_order_release);
         }
         out = current;
@@ -520,19 +549,32 @@ std::string valueName(LPCSTR name) {
     return name ? std::string(name) : std::string();
 }
 
+enum class Use { Read, Write };
+
 // Every call on a key: under the registry lock, resolve the handle and check that
 // it carries the rights the call needs (none for opening, creating and deleting
-// sub-keys by name), then run body with the key.
-template <class Body> LSTATUS withKey(HKEY hKey, REGSAM needed, Body body) {
+// sub-keys by name), then run body with the key. A call that writes to a store not
+// made yet makes it first; a store that is absent holds its roots only, and they
+// are the same keys in the file.
+template <class Body> LSTATUS withKey(HKEY hKey, REGSAM needed, Use use, Body body) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     OpenKey key;
     LSTATUS e = resolve(r, hKey, key);
     if (e != ERROR_SUCCESS)
         return e;
+    if (use == Use::Write && key.store->absent) {
+        std::shared_ptr<Store> made;
+        if ((e = r.currentStore(made, true)) != ERROR_SUCCESS)
+            return e;
+        if (made->path != key.store->path)
+            return ERROR_KEY_DELETED; // the handle's store is no longer the one in use
+        key.store = made;
+    }
     if ((key.access & needed) != needed)
         return ERROR_ACCESS_DENIED;
-    if ((needed & KEY_SET_VALUE) && key.store->readOnly)
+    // A store not made yet holds nothing to change: such calls find nothing.
+    if ((needed & KEY_SET_VALUE) && key.store->readOnly && !key.store->absent)
         return ERROR_ACCESS_DENIED;
     return body(r, key);
 }
@@ -544,7 +586,7 @@ WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSA
     return orvik::guardRegistry([&]() -> LSTATUS {
         if (!phkResult)
             return ERROR_INVALID_PARAMETER;
-        return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, 0, Use::Read, [&](Registry& r, OpenKey& key) -> LSTATUS {
             PendingHandle handle(r);
             LSTATUS e = findKey(*key.store, key.id, lpSubKey);
             if (e != ERROR_SUCCESS)
@@ -562,7 +604,7 @@ WINBASEAPI LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPS
     return orvik::guardRegistry([&]() -> LSTATUS {
         if (!phkResult)
             return ERROR_INVALID_PARAMETER;
-        return withKey(hKey, 0, [&](Registry& r, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, 0, Use::Write, [&](Registry& r, OpenKey& key) -> LSTATUS {
             PendingHandle handle(r);
             LSTATUS e = ERROR_SUCCESS;
             std::vector<std::string> parts;
@@ -626,7 +668,7 @@ WINBASEAPI LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, D
         std::string name = valueName(lpValueName);
         if (name.size() > kMaxValueNameLength)
             return ERROR_INVALID_PARAMETER;
-        return withKey(hKey, KEY_SET_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, KEY_SET_VALUE, Use::Write, [&](Registry&, OpenKey& key) -> LSTATUS {
             Transaction t(key.store->db);
             Statement upsert(
                 key.store->db,
@@ -646,7 +688,7 @@ WINBASEAPI LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
     return orvik::guardRegistry([&]() -> LSTATUS {
         if (lpData && !lpcbData)
             return ERROR_INVALID_PARAMETER;
-        return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, KEY_QUERY_VALUE, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
             Statement q(key.store->db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
             q.bind(1, key.id).bind(2, fold(valueName(lpValueName)));
             if (q.step() != SQLITE_ROW)
@@ -673,8 +715,8 @@ WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) noexcept {
     return orvik::guardRegistry([&]() -> LSTATUS {
         if (!lpSubKey || !*lpSubKey)
             return ERROR_INVALID_PARAMETER;
-        return withKey(hKey, 0, [&](Registry&, OpenKey& key) -> LSTATUS {
-            if (key.store->readOnly)
+        return withKey(hKey, 0, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
+            if (key.store->readOnly && !key.store->absent)
                 return ERROR_ACCESS_DENIED;
             Transaction t(key.store->db);
             if (!t.began())
@@ -698,7 +740,7 @@ WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) noexcept {
 
 WINBASEAPI LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) noexcept {
     return orvik::guardRegistry([&]() -> LSTATUS {
-        return withKey(hKey, KEY_SET_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, KEY_SET_VALUE, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
             Transaction t(key.store->db);
             Statement del(key.store->db, "DELETE FROM vals WHERE key=? AND fold=?");
             if (!t.began() ||
@@ -733,7 +775,7 @@ WINBASEAPI LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, 
                                         LPDWORD, LPSTR lpClass, LPDWORD lpcchClass,
                                         FILETIME* lpftLastWriteTime) noexcept {
     return orvik::guardRegistry([&]() -> LSTATUS {
-        return withKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](Registry&, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, KEY_ENUMERATE_SUB_KEYS, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
             Statement q(key.store->db,
                         "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
             q.bind(1, key.id).bind(2, int64_t(dwIndex));
@@ -756,7 +798,7 @@ WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueN
     return orvik::guardRegistry([&]() -> LSTATUS {
         if (lpData && !lpcbData)
             return ERROR_INVALID_PARAMETER;
-        return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, KEY_QUERY_VALUE, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
             LSTATUS e = ERROR_SUCCESS;
             Statement q(
                 key.store->db,
@@ -790,7 +832,7 @@ WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpc
                                            LPDWORD lpcbSecurityDescriptor,
                                            FILETIME* lpftLastWriteTime) noexcept {
     return orvik::guardRegistry([&]() -> LSTATUS {
-        return withKey(hKey, KEY_QUERY_VALUE, [&](Registry&, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, KEY_QUERY_VALUE, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
             Statement keys(key.store->db,
                            "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0)"
                            " FROM keys WHERE parent=?");
