@@ -456,20 +456,9 @@ std::string writeCppLayer(const Definition& def, const Notes& notes, const std::
         for (const Member& m : members[i])
             writeDefinition(out, def.interfaces[i], wrapperName(def.interfaces[i].name), m);
 
-    const std::string libraryName = def.library ? def.library->name : "Library";
-    out << "namespace detail {\ninline constexpr NamedClass k" << libraryName << "Classes[] = {\n";
-    for (const Coclass& cls : def.coclasses)
-        out << "    {\"" << cls.name << "\", &CLSID_" << cls.name << "},\n";
-    if (def.coclasses.empty())
-        out << "    {\"\", nullptr},\n";
-    out << "};\n} // namespace detail\n\n";
     for (const Interface& itf : def.interfaces)
-        out << "template <> struct WrapperOf<" << itf.name
-            << "> {\n    using type = " << wrapperName(itf.name)
-            << ";\n    static constexpr const detail::NamedClass* classes = "
-            << "detail::k" << libraryName
-            << "Classes;\n    static constexpr size_t classCount = " << def.coclasses.size()
-            << ";\n};\n";
+        out << "template <> struct WrapperOf<" << itf.name << "> {\n    using type = "
+            << wrapperName(itf.name) << ";\n};\n";
     out << "\n} // namespace orvik\n\n#endif /* " << guardName << " */\n";
     return out.str();
 }

@@ -34,6 +34,7 @@ const char kUsage[] =
     "                            run a registration script with the given variables\n"
     "                            (MODULE, the module file, is stored as an absolute path)\n"
     "  delete KEY                remove KEY and everything below it\n"
+    "  store                     the path of the store these commands work on\n"
     "  -h, --help                show this text\n"
     "  --version                 show the versions\n"
     "\n"
@@ -350,5 +351,11 @@ int main(int argc, char** argv) {
         return runScript(args);
     if (command == "delete")
         return runDelete(args);
+    if (command == "store") {
+        if (!args.empty())
+            return usage("store takes no arguments");
+        std::printf("%s\n", storePath().c_str());
+        return 0;
+    }
     return usage(("unknown command '" + command + "'").c_str());
 }

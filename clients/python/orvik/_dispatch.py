@@ -859,14 +859,18 @@ def _class_for(interface):
 
 
 def _create(name):
-    clsid = P.GUID()
-    text = P.utf16z(name)
-    if name.startswith("{"):
-        hr = P.CLSIDFromString(ctypes.cast(text, c_void_p), byref(clsid))
-    else:
-        hr = P.CLSIDFromProgID(ctypes.cast(text, c_void_p), byref(clsid))
-    _check(hr, name)
+    """A new object of the class `name` names, through the registry or, when the
+    registry does not know it, from the module file ORVIK_MODULE or the install
+    names; a failure says why in the platform's words."""
+    if "\0" in name:
+        raise ComError(P.CO_E_CLASSSTRING, name, "a class name cannot hold a NUL character")
     pointer = c_void_p()
-    _check(P.CoCreateInstance(byref(clsid), None, P.CLSCTX_INPROC_SERVER, byref(P.IID_IDispatch),
-                              byref(pointer)), name)
+    module = P.installed_module()
+    report = ctypes.create_string_buffer(2048)
+    hr = P.OrvikCreateInstanceByName(ctypes.cast(P.utf16z(name), c_void_p),
+                                     module.encode() if module else None,
+                                     byref(P.IID_IDispatch), byref(pointer), report,
+                                     len(report))
+    if hr < 0:
+        raise ComError(hr, name, report.value.decode("utf-8", "replace") or None)
     return pointer

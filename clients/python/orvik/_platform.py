@@ -101,10 +101,20 @@ TKIND_INTERFACE, TKIND_DISPATCH = 3, 4
 TYPEFLAG_FDUAL = 0x40
 CLSCTX_INPROC_SERVER = 0x1
 DISP_E_EXCEPTION = -2147352567  # 0x80020009
+CO_E_CLASSSTRING = -2147221005  # 0x800401F3
 DISP_E_PARAMNOTFOUND = -2147352572  # 0x80020004
 
 IID_IDispatch = GUID(0x00020400, 0, 0, (c_ubyte * 8)(0xC0, 0, 0, 0, 0, 0, 0, 0x46))
 IID_NULL = GUID()
+
+
+def installed_module():
+    """The module file the install recorded beside the package, or None."""
+    try:
+        from ._installed import MODULE
+        return MODULE
+    except ImportError:
+        return None
 
 
 def _candidates():
@@ -160,6 +170,9 @@ CLSIDFromString = _declare("CLSIDFromString", HRESULT, c_void_p, POINTER(GUID))
 CoCreateInstance = _declare("CoCreateInstance", HRESULT, POINTER(GUID), c_void_p, c_uint32,
                             POINTER(GUID), POINTER(c_void_p))
 CoInitializeEx = _declare("CoInitializeEx", HRESULT, c_void_p, c_uint32)
+OrvikCreateInstanceByName = _declare("OrvikCreateInstanceByName", HRESULT, c_void_p,
+                                     ctypes.c_char_p, POINTER(GUID), POINTER(c_void_p),
+                                     ctypes.c_char_p, c_uint32)
 OrvikResultCodeName = _declare("OrvikResultCodeName", ctypes.c_char_p, HRESULT)
 OrvikResultCodeText = _declare("OrvikResultCodeText", ctypes.c_char_p, HRESULT)
 

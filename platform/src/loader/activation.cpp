@@ -8,6 +8,7 @@
 // already served reads nothing from the store.
 
 #include "core/boundary.h"
+#include "loader/load_failure.h"
 #include "registry/registry_generation.h"
 
 #include "orvik/platform.h"
@@ -113,10 +114,13 @@ HRESULT loadServer(const std::string& path) {
     if (g_servers.count(path))
         return S_OK;
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
+    if (!handle) {
+        orvik::noteLoadFailure(dlerror());
         return CO_E_DLLNOTFOUND;
+    }
     auto getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
     if (!getClassObject) {
+        orvik::noteLoadFailure("the file has no DllGetClassObject");
         dlclose(handle);
         return CO_E_ERRORINDLL;
     }

@@ -8,6 +8,7 @@
 // is looked up before it is used.
 
 #include "core/boundary.h"
+#include "loader/load_failure.h"
 #include "loader/resource_file.h"
 
 #include <climits>
@@ -188,6 +189,7 @@ WINBASEAPI HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
         }
         void* loaded = dlopen(lpLibFileName, RTLD_NOW | RTLD_LOCAL);
         if (!loaded) {
+            orvik::noteLoadFailure(dlerror());
             SetLastError(std::strchr(lpLibFileName, '/') ? ERROR_BAD_EXE_FORMAT
                                                          : ERROR_MOD_NOT_FOUND);
             return nullptr;

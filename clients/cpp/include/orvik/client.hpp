@@ -4,7 +4,7 @@
 // objects are created by class or programmatic identifier through the platform's
 // activation, or straight from the module file when no registry entry names the class
 // (the file named by ORVIK_MODULE, else ORVIK_MODULE_PATH as the package records it).
-// C++17.
+// A creation that fails says why in the platform's words. C++17.
 #ifndef ORVIK_CLIENT_HPP
 #define ORVIK_CLIENT_HPP
 
@@ -37,9 +37,11 @@ inline std::string describeResult(HRESULT code) {
 /// A call that answered a failure code: the code, its symbolic name and the member.
 class ComError : public std::runtime_error {
 public:
-    ComError(HRESULT code, std::string member)
-        : std::runtime_error(member + " failed: " + describeResult(code)), m_code(code),
-          m_member(std::move(member)) {}
+    /// detail, when given, follows the code's words: what the failure was about.
+    ComError(HRESULT code, std::string member, const std::string& detail = std::string())
+        : std::runtime_error(member + " failed: " + describeResult(code) +
+                             (detail.empty() ? std::string() : ": " + detail)),
+          m_code(code), m_member(std::move(member)) {}
 
     HRESULT code() const noexcept { return m_code; }
     /// "E_INVALIDARG", or "" for a code the platform does not name.
@@ -92,45 +94,13 @@ private:
 
 namespace detail {
 
-/// A class of the library by name, for creation without a registry.
-struct NamedClass {
-    const char* name;
-    const CLSID* clsid;
-};
-
-typedef HRESULT(STDAPICALLTYPE* GetClassObjectEntry)(REFCLSID, REFIID, void**);
-
-// DllGetClassObject of the module file, loaded once for the process and kept.
-inline GetClassObjectEntry moduleEntry() {
-    static const GetClassObjectEntry entry = []() -> GetClassObjectEntry {
-        const char* path = std::getenv("ORVIK_MODULE");
+// The module file the package recorded, for creation without a registry entry.
+inline const char* installedModule() {
 #ifdef ORVIK_MODULE_PATH
-        if (path == nullptr || *path == '\0')
-            path = ORVIK_MODULE_PATH;
+    return ORVIK_MODULE_PATH;
+#else
+    return nullptr;
 #endif
-        if (path == nullptr || *path == '\0')
-            return nullptr;
-        HMODULE module = LoadLibraryExA(path, nullptr, 0);
-        if (module == nullptr)
-            return nullptr;
-        // Through a plain function type, as a symbol looked up by name must be.
-        return reinterpret_cast<GetClassObjectEntry>(
-            reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
-    }();
-    return entry;
-}
-
-// "Vendor.Class" or "Vendor.Class.1": the class name between the vendor and a version.
-inline std::string classNameOf(const char* progid) {
-    std::string name(progid);
-    const size_t dot = name.find('.');
-    if (dot == std::string::npos)
-        return std::string();
-    name.erase(0, dot + 1);
-    const size_t version = name.find('.');
-    if (version != std::string::npos)
-        name.erase(version);
-    return name;
 }
 
 inline std::vector<double> fromArray(SAFEARRAY* array, const char* member) {
@@ -178,61 +148,41 @@ private:
 
 } // namespace detail
 
-/// A new object of class clsid through interface I: by the registry, or from the
-/// module file when the registry does not know the class. A failure names the class
-/// by name, or by its identifier.
-template <class I> Ref<I> createInstance(REFCLSID clsid, const char* name = nullptr) {
+/// A new object of the class name names (a programmatic identifier, "Orvik.Point",
+/// or a class identifier in braces) through interface I: by the registry, or from
+/// the module file when the registry does not know the class. A failure throws
+/// ComError whose text says which store was searched, why the class could not be
+/// made and what to do.
+template <class I> Ref<I> createInstance(const char* name) {
+    std::vector<OLECHAR> wide(std::strlen(name) + 1);
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide.data(),
+                            static_cast<int>(wide.size())) == 0)
+        throw ComError(CO_E_CLASSSTRING, name, "the name is not UTF-8 text");
     Ref<I> object;
-    HRESULT hr =
-        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iidOf<I>(), object.putVoid());
-    if (hr == REGDB_E_CLASSNOTREG) {
-        if (detail::GetClassObjectEntry entry = detail::moduleEntry()) {
-            Ref<IClassFactory> factory;
-            hr = entry(clsid, IID_IClassFactory, factory.putVoid());
-            if (SUCCEEDED(hr))
-                hr = factory->CreateInstance(nullptr, iidOf<I>(), object.putVoid());
-            else if (hr == CLASS_E_CLASSNOTAVAILABLE)
-                hr = REGDB_E_CLASSNOTREG; // a class neither the registry nor the module knows
-        }
-    }
-    if (FAILED(hr)) {
-        if (name != nullptr)
-            throw ComError(hr, name);
-        OLECHAR text[CHARS_IN_GUID];
-        StringFromGUID2(clsid, text, CHARS_IN_GUID);
-        throw ComError(hr, std::string(text, text + CHARS_IN_GUID - 1));
-    }
+    char report[2048];
+    HRESULT hr = OrvikCreateInstanceByName(wide.data(), detail::installedModule(), iidOf<I>(),
+                                           object.putVoid(), report, sizeof report);
+    if (FAILED(hr))
+        throw ComError(hr, name, report);
     return object;
 }
 
-/// A new object named by a programmatic identifier ("Orvik.Point") through interface
-/// I. Without a registry entry the name's class part is looked up among classes.
-template <class I>
-Ref<I> createInstance(const char* progid, const detail::NamedClass* classes, size_t count) {
-    std::vector<OLECHAR> wide(std::strlen(progid) + 1);
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, progid, -1, wide.data(),
-                            static_cast<int>(wide.size())) == 0)
-        throw ComError(CO_E_CLASSSTRING, progid);
-    CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(wide.data(), &clsid);
-    if (hr == CO_E_CLASSSTRING) {
-        const std::string name = detail::classNameOf(progid);
-        for (size_t i = 0; i < count; ++i)
-            if (name == classes[i].name)
-                return createInstance<I>(*classes[i].clsid, progid);
-    }
-    check(hr, progid);
-    return createInstance<I>(clsid, progid);
+/// Likewise by class identifier.
+template <class I> Ref<I> createInstance(REFCLSID clsid) {
+    OLECHAR text[CHARS_IN_GUID];
+    StringFromGUID2(clsid, text, CHARS_IN_GUID);
+    char name[CHARS_IN_GUID];
+    for (int i = 0; i < CHARS_IN_GUID; ++i)
+        name[i] = static_cast<char>(text[i]);
+    return createInstance<I>(name);
 }
 
-/// The generated class that holds interface I (orvik::Point for IPoint), and the
-/// classes of its library.
+/// The generated class that holds interface I (orvik::Point for IPoint).
 template <class I> struct WrapperOf;
 
 /// orvik::create<IPoint>("Orvik.Point"): a new object held by I's class.
 template <class I> typename WrapperOf<I>::type create(const char* progid) {
-    return typename WrapperOf<I>::type(
-        createInstance<I>(progid, WrapperOf<I>::classes, WrapperOf<I>::classCount));
+    return typename WrapperOf<I>::type(createInstance<I>(progid));
 }
 
 /// orvik::create<IPoint>(CLSID_Point): likewise by class identifier.

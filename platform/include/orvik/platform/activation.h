@@ -53,6 +53,15 @@ STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, 
 /* A new object of rclsid (aggregated by pUnkOuter when given), as interface riid. */
 STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
                         LPVOID* ppv) ORVIK_NOEXCEPT;
+/* Orvik's own: a new object of the class "name" names (a programmatic identifier, or
+ * a class identifier in braces) as interface riid, through the registry; when the
+ * registry does not know the class, from the module file ORVIK_MODULE names, else
+ * installedModule (may be null), whose type library gives the class by its name.
+ * Answers the code of the step that failed. On failure, report (when not null)
+ * receives at most reportSize bytes of text, terminated: the class, the store
+ * searched, the cause, and what to do. */
+STDAPI OrvikCreateInstanceByName(LPCOLESTR name, LPCSTR installedModule, REFIID riid, LPVOID* ppv,
+                                 LPSTR report, DWORD reportSize) ORVIK_NOEXCEPT;
 /* Unloads every module loaded for creation whose DllCanUnloadNow answers S_OK. */
 STDAPI_(void) CoFreeUnusedLibraries(void) ORVIK_NOEXCEPT;
 
