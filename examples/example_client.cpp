@@ -24,20 +24,25 @@ using orvik::Ref;
 
 namespace {
 
-// A new object of the class progId names, as interface I; a failure ends the
-// example with the code.
+// A new object of the class progId names, as interface I (aggregated by outer when
+// given); a failure ends the example with the platform's account of why.
 template <class I> Ref<I> create(const char16_t* progId, IUnknown* outer = nullptr) {
-    CLSID clsid{};
     Ref<I> object;
-    HRESULT hr = CLSIDFromProgID(progId, &clsid);
-    if (SUCCEEDED(hr))
-        hr = CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER,
-                              outer ? IID_IUnknown : orvik::iidOf<I>(), object.putVoid());
+    char report[2048] = "";
+    HRESULT hr;
+    if (outer) {
+        CLSID clsid{};
+        hr = CLSIDFromProgID(progId, &clsid);
+        if (SUCCEEDED(hr))
+            hr = CoCreateInstance(clsid, outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  object.putVoid());
+    } else {
+        hr = OrvikCreateInstanceByName(progId, nullptr, orvik::iidOf<I>(), object.putVoid(), report,
+                                       sizeof report);
+    }
     if (FAILED(hr)) {
-        std::fprintf(
-            stderr, "orvik-example: cannot create %s: 0x%08X%s\n", orvik::utf8Or(progId).c_str(),
-            unsigned(hr),
-            hr == CO_E_CLASSSTRING ? " (is the module registered? orvik-regsvr liborvik.so)" : "");
+        std::fprintf(stderr, "orvik-example: cannot create %s (0x%08X): %s\n",
+                     orvik::utf8Or(progId).c_str(), unsigned(hr), report);
         std::exit(1);
     }
     return object;
