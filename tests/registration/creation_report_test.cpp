@@ -28,8 +28,8 @@ protected:
     HRESULT create(const char16_t* name, const char* installed = nullptr) {
         IUnknown* object = nullptr;
         char text[2048];
-        HRESULT hr = OrvikCreateInstanceByName(name, installed, IID_IUnknown,
-                                               reinterpret_cast<void**>(&object), text, sizeof text);
+        HRESULT hr = OrvikCreateInstanceByName(
+            name, installed, IID_IUnknown, reinterpret_cast<void**>(&object), text, sizeof text);
         EXPECT_EQ(object, nullptr);
         m_report = text;
         return hr;
@@ -45,11 +45,12 @@ protected:
                                  reinterpret_cast<const BYTE*>(clsid), sizeof clsid),
                   ERROR_SUCCESS);
         ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                                  "CLSID\\{283075AE-B177-11D3-BE8E-0060B0EB1D67}\\InprocServer32", 0,
-                                  nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
+                                  "CLSID\\{283075AE-B177-11D3-BE8E-0060B0EB1D67}\\InprocServer32",
+                                  0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExA(key.get(), nullptr, 0, REG_SZ,
-                                 reinterpret_cast<const BYTE*>(path.c_str()), DWORD(path.size() + 1)),
+                                 reinterpret_cast<const BYTE*>(path.c_str()),
+                                 DWORD(path.size() + 1)),
                   ERROR_SUCCESS);
     }
     void expectReport(std::initializer_list<std::string> parts) {
@@ -102,8 +103,8 @@ TEST_F(CreationReport, ARegisteredModuleThatIsGoneOrIsNotAModuleIsNamed) {
 TEST_F(CreationReport, AFallbackModuleThatFailsSaysWhy) {
     setenv("ORVIK_MODULE", (storeDir() + "/missing.so").c_str(), 1);
     EXPECT_EQ(create(u"Orvik.Point"), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
-    expectReport({"there is no registry store", "ORVIK_MODULE names " + storeDir() +
-                                                    "/missing.so, which does not exist",
+    expectReport({"there is no registry store",
+                  "ORVIK_MODULE names " + storeDir() + "/missing.so, which does not exist",
                   "or set ORVIK_MODULE to the module file"});
 
     unsetenv("ORVIK_MODULE");

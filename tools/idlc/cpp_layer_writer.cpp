@@ -457,8 +457,8 @@ std::string writeCppLayer(const Definition& def, const Notes& notes, const std::
             writeDefinition(out, def.interfaces[i], wrapperName(def.interfaces[i].name), m);
 
     for (const Interface& itf : def.interfaces)
-        out << "template <> struct WrapperOf<" << itf.name << "> {\n    using type = "
-            << wrapperName(itf.name) << ";\n};\n";
+        out << "template <> struct WrapperOf<" << itf.name
+            << "> {\n    using type = " << wrapperName(itf.name) << ";\n};\n";
     out << "\n} // namespace orvik\n\n#endif /* " << guardName << " */\n";
     return out.str();
 }

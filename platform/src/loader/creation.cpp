@@ -72,8 +72,8 @@ std::string classPart(const std::string& progId) {
 
 // One attempt at creation, with what is known for the report.
 struct Creation {
-    std::string name;        // as the caller gave it
-    std::string display;     // the class as the report names it
+    std::string name;    // as the caller gave it
+    std::string display; // the class as the report names it
     CLSID clsid{};
     bool haveClsid = false;
     std::string registryCause; // why the registry could not serve the class
@@ -87,8 +87,7 @@ std::string notRegisteredCause() {
     orvik::RegKey root;
     LSTATUS e = RegOpenKeyExA(HKEY_CLASSES_ROOT, nullptr, 0, KEY_READ, root.put());
     if (e != ERROR_SUCCESS)
-        return "the registry store " + store + " cannot be read: " +
-               words(HRESULT_FROM_WIN32(e)) +
+        return "the registry store " + store + " cannot be read: " + words(HRESULT_FROM_WIN32(e)) +
                "; move it aside or set ORVIK_REGISTRY to another store, then register the module";
     if (!fileExists(store))
         return "it is not registered: there is no registry store at " + store + " yet";
@@ -99,7 +98,8 @@ std::string notRegisteredCause() {
 std::string moduleCause(REFCLSID clsid, HRESULT hr) {
     std::string path;
     orvik::regQueryString(HKEY_CLASSES_ROOT,
-                          ("CLSID\\" + guidText(clsid) + "\\InprocServer32").c_str(), nullptr, path);
+                          ("CLSID\\" + guidText(clsid) + "\\InprocServer32").c_str(), nullptr,
+                          path);
     std::string where = "it is registered in " + storePath() + " to the module " + path;
     if (hr == CO_E_DLLNOTFOUND && !fileExists(path))
         return where + ", which does not exist; register the module again from where it is now";
@@ -151,7 +151,8 @@ HRESULT createFromModule(Creation& c, REFIID riid, void** ppv) {
     }
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, 0);
     if (!module) {
-        c.fallbackCause = source + " names " + path + ", which is not a module that can be loaded (" +
+        c.fallbackCause = source + " names " + path +
+                          ", which is not a module that can be loaded (" +
                           orvik::lastLoadFailure() + ")";
         return HRESULT_FROM_WIN32(GetLastError());
     }

@@ -775,20 +775,21 @@ WINBASEAPI LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, 
                                         LPDWORD, LPSTR lpClass, LPDWORD lpcchClass,
                                         FILETIME* lpftLastWriteTime) noexcept {
     return orvik::guardRegistry([&]() -> LSTATUS {
-        return withKey(hKey, KEY_ENUMERATE_SUB_KEYS, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
-            Statement q(key.store->db,
-                        "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
-            q.bind(1, key.id).bind(2, int64_t(dwIndex));
-            if (q.step() != SQLITE_ROW)
-                return ERROR_NO_MORE_ITEMS;
-            if (lpClass && lpcchClass && *lpcchClass)
-                lpClass[0] = 0;
-            if (lpcchClass)
-                *lpcchClass = 0;
-            if (lpftLastWriteTime)
-                *lpftLastWriteTime = {0, 0};
-            return copyName(q.text(0), lpName, lpcchName);
-        });
+        return withKey(
+            hKey, KEY_ENUMERATE_SUB_KEYS, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
+                Statement q(key.store->db,
+                            "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
+                q.bind(1, key.id).bind(2, int64_t(dwIndex));
+                if (q.step() != SQLITE_ROW)
+                    return ERROR_NO_MORE_ITEMS;
+                if (lpClass && lpcchClass && *lpcchClass)
+                    lpClass[0] = 0;
+                if (lpcchClass)
+                    *lpcchClass = 0;
+                if (lpftLastWriteTime)
+                    *lpftLastWriteTime = {0, 0};
+                return copyName(q.text(0), lpName, lpcchName);
+            });
     });
 }
 
