@@ -477,12 +477,21 @@ TEST_F(Registry, FilesThatAreNotStoresAreNamedAndLeftAlone) {
         SQLITE_OK);
     sqlite3_close(db);
     std::string other = readFile(storeDir() + "/other.db");
+    // Another schema that happens to have a table of the store's name.
+    ASSERT_EQ(sqlite3_open((storeDir() + "/keys.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE keys(x); INSERT INTO keys VALUES(1);", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    std::string keys = readFile(storeDir() + "/keys.db");
 
     EXPECT_EQ(openWith(storeDir() + "/folder.db"), ERROR_BADDB);
     EXPECT_EQ(openWith("/dev/null"), ERROR_BADDB);
     EXPECT_EQ(openWith(storeDir() + "/other.db"), ERROR_BADDB);
+    EXPECT_EQ(openWith(storeDir() + "/keys.db"), ERROR_BADDB);
     EXPECT_EQ(openWith(storeDir() + "/truncated.db"), ERROR_REGISTRY_CORRUPT);
     EXPECT_EQ(readFile(storeDir() + "/other.db"), other) << "another database was changed";
+    EXPECT_EQ(readFile(storeDir() + "/keys.db"), keys) << "a table named keys was taken for ours";
     EXPECT_EQ(readFile(storeDir() + "/text.db"), "this is text, not a database\n");
 
     char path[4096];

@@ -112,10 +112,17 @@ const char kSchema[] =
     " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold));"
     "CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL);";
 
-// The store's own tables; a database with any other table is not a store.
-bool isStoreTable(const std::string& name) {
-    return name == "keys" || name == "vals" || name == "counters";
-}
+// The store's own tables with their columns in order; a database with any other
+// table, or with one of these laid out otherwise, is not a store.
+struct StoreTable {
+    const char* name;
+    const char* columns;
+};
+constexpr StoreTable kStoreTables[] = {
+    {"keys", "id,parent,name,fold"},
+    {"vals", "key,name,fold,type,data"},
+    {"counters", "name,value"},
+};
 
 // A failed SQLite call as a registry error: the file is busy, damaged, not a
 // database at all, or cannot be read or written.
@@ -147,6 +154,25 @@ LSTATUS readTables(sqlite3* db, std::vector<std::string>& tables) {
     if (rc == SQLITE_OK)
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
             tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : storeError(rc);
+}
+
+// The columns of a table, in order, joined by commas.
+LSTATUS readColumns(sqlite3* db, const std::string& table, std::string& columns) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?) ORDER BY cid", -1, &stmt,
+                                nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        rc = sqlite3_step(stmt);
+        if (rc != SQLITE_ROW)
+            break;
+        if (!columns.empty())
+            columns += ',';
+        columns += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    }
     sqlite3_finalize(stmt);
     return rc == SQLITE_DONE ? ERROR_SUCCESS : storeError(rc);
 }
@@ -232,8 +258,17 @@ LSTATUS tryOpenStore(const std::string& path, bool create, std::shared_ptr<Store
     if (LSTATUS e = readTables(store->db, tables); e != ERROR_SUCCESS)
         return e;
     bool ours = std::find(tables.begin(), tables.end(), "keys") != tables.end();
-    for (const std::string& table : tables)
-        ours = ours && (isStoreTable(table) || table.rfind("sqlite_", 0) == 0);
+    for (const std::string& table : tables) {
+        if (table.rfind("sqlite_", 0) == 0)
+            continue;
+        std::string columns;
+        if (LSTATUS e = readColumns(store->db, table, columns); e != ERROR_SUCCESS)
+            return e;
+        ours = ours && std::any_of(std::begin(kStoreTables), std::end(kStoreTables),
+                                   [&](const StoreTable& t) {
+                                       return table == t.name && columns == t.columns;
+                                   });
+    }
     if (!tables.empty() && !ours)
         return ERROR_BADDB;
     if (tables.empty() && !writable)
