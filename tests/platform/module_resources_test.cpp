@@ -13,6 +13,8 @@
 #include <cstring>
 #include <elf.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -245,3 +247,37 @@ TEST(ModuleFileNames, PathsAndExtensionsAreAsTheCallerExpects) {
 }
 
 } // namespace
+
+namespace orvik::testing {
+namespace {
+
+// A FIFO named as a library or a module file is refused at once: opening it for
+// reading would wait for a writer that never comes. The calls run in a child with
+// an alarm, so that a hang fails the test instead of stopping the suite.
+TEST(FilesThatAreNotRegular, AFifoIsRefusedWithoutWaiting) {
+    char dir[] = "/tmp/orvik-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/library.tlb";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(5);
+        std::u16string wide(fifo.begin(), fifo.end());
+        ITypeLib* library = nullptr;
+        bool refused = LoadTypeLib(wide.c_str(), &library) == TYPE_E_CANTLOADLIBRARY && !library &&
+                       !LoadLibraryExA(fifo.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE) &&
+                       GetLastError() == ERROR_BAD_EXE_FORMAT;
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status))
+        << "the child hung on the FIFO (signal " << WTERMSIG(status) << ")";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the FIFO was not refused with the expected code";
+    unlink(fifo.c_str());
+    rmdir(dir);
+}
+
+} // namespace
+} // namespace orvik::testing

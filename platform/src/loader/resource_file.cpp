@@ -120,7 +120,8 @@ bool parseResourceFile(const uint8_t* bytes, size_t size, std::vector<Resource>&
 }
 
 DWORD readResourceSection(const std::string& path, std::vector<uint8_t>& out) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO or a device is refused below instead of waited on.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
                : errno == EACCES                   ? ERROR_ACCESS_DENIED

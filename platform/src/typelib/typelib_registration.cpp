@@ -84,7 +84,8 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) noexcept {
         if (!szFile)
             return E_INVALIDARG;
         std::string path = orvik::utf8Or(szFile);
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Not blocking: a FIFO or a device is refused below instead of waited on.
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) {
             if (baseNameIs(path, "stdole2.tlb"))
                 return orvik::tlb::standardTypeLib(pptlib);
