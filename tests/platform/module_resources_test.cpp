@@ -169,6 +169,14 @@ TEST_F(ModuleResources, ResourcesAreFoundByNumberNameAndLanguage) {
     EXPECT_EQ(GetLastError(), DWORD(ERROR_RESOURCE_TYPE_NOT_FOUND));
     EXPECT_EQ(FindResourceA(module, "#", "REGISTRY"), nullptr);
     EXPECT_EQ(FindResourceA(module, "#99999", "REGISTRY"), nullptr);
+    // A handle inside the one FindResourceA gave is no handle.
+    for (size_t offset : {size_t(1), size_t(8)}) {
+        auto inside = reinterpret_cast<HRSRC>(reinterpret_cast<char*>(script) + offset);
+        SetLastError(0);
+        EXPECT_EQ(SizeofResource(module, inside), 0u) << offset;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(LoadResource(module, inside), nullptr) << offset;
+    }
 
     char name[512];
     DWORD length = GetModuleFileNameA(module, name, sizeof name);

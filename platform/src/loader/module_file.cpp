@@ -125,13 +125,16 @@ const Resource* resourceOf(HMODULE module, HRSRC hResInfo) {
     const LoadedResources* record = resourcesOf(module);
     if (!record)
         return nullptr;
-    const Resource* r = static_cast<const Resource*>(hResInfo);
+    // Only what findResource gave: the address of an element, not one inside it.
+    const auto at = reinterpret_cast<uintptr_t>(hResInfo);
     const std::vector<Resource>& all = record->resources;
-    if (all.empty() || r < all.data() || r >= all.data() + all.size()) {
+    const auto first = reinterpret_cast<uintptr_t>(all.data());
+    if (all.empty() || at < first || at >= first + all.size() * sizeof(Resource) ||
+        (at - first) % sizeof(Resource) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return r;
+    return &all[(at - first) / sizeof(Resource)];
 }
 
 HRSRC findResource(HMODULE module, LPCSTR type, LPCSTR name, const WORD* language) {
