@@ -544,7 +544,7 @@ class Dispatch:
         for key, value in kwargs.items():
             for i, p in enumerate(inputs):
                 if p.name.lower() == key.lower():
-                    if i < len(args):
+                    if i < len(args) or values[i] is not _OMITTED:
                         raise TypeError("%s got two values for %s" % (name, p.name))
                     values[i] = value
                     break

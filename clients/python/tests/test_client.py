@@ -240,6 +240,18 @@ class Failures(unittest.TestCase):
         with self.assertRaises(orvik.ComError) as caught:
             orvik.Dispatch("{12345678-1234-1234-1234-123456789ABC}")
         self.assertEqual(caught.exception.name, "REGDB_E_CLASSNOTREG")
+        with self.assertRaises(orvik.ComError) as caught:
+            orvik.Dispatch("Orvik.Point\0junk")  # not "Orvik.Point" cut short
+        self.assertEqual(caught.exception.name, "CO_E_CLASSSTRING")
+
+    def test_a_parameter_named_twice_in_two_cases_is_refused(self):
+        p = orvik.Dispatch("Orvik.Point")
+        with self.assertRaises(TypeError):
+            p.Set(X=1, x=2)
+        with self.assertRaises(TypeError):
+            p.Set(1, x=2)
+        p.Set(x=1, y=2, Z=3)
+        self.assertEqual(p.Get()[:3], (1.0, 2.0, 3.0))
 
 
 if __name__ == "__main__":
