@@ -104,3 +104,36 @@ class BuildBackend(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class CreationFailures(unittest.TestCase):
+    """A failed creation tells the store searched and the cause, in a process of its
+    own so that no module is loaded here."""
+
+    def create(self, **env):
+        environment = {k: v for k, v in os.environ.items() if k != "ORVIK_MODULE"}
+        environment.update(env, PYTHONPATH=PACKAGE_ROOT)
+        return subprocess.run(
+            [sys.executable, "-c", "import orvik\ntry:\n orvik.Dispatch('Orvik.Point')\n"
+             "except orvik.ComError as e:\n print(e.name)\n print(e.description)"],
+            env=environment, capture_output=True, text=True).stdout
+
+    def test_each_cause_is_told(self):
+        with tempfile.TemporaryDirectory() as work:
+            store = os.path.join(work, "none", "registry.db")
+            out = self.create(ORVIK_REGISTRY=store)
+            self.assertIn("CO_E_CLASSSTRING", out)
+            self.assertIn("there is no registry store at " + store, out)
+            self.assertIn("python3 -m orvik register", out)
+            self.assertFalse(os.path.exists(os.path.join(work, "none")))
+
+            text = os.path.join(work, "notes.txt")
+            with open(text, "w") as f:
+                f.write("not a store\n")
+            out = self.create(ORVIK_REGISTRY=text)
+            self.assertIn("the registry store %s cannot be read" % text, out)
+
+            missing = os.path.join(work, "gone.so")
+            out = self.create(ORVIK_REGISTRY=store, ORVIK_MODULE=missing)
+            self.assertIn("ERROR_MOD_NOT_FOUND", out)
+            self.assertIn("ORVIK_MODULE names %s, which does not exist" % missing, out)
