@@ -42,9 +42,11 @@ HRESULT withModuleVariables(CComModuleBase& module, const RegistryVariable* extr
     char path[MAX_PATH];
     if (FAILED(hr = modulePath(static_cast<HINSTANCE>(moduleInstanceHandle()), path)))
         return hr;
+    // A path that is not text in the conversion code page cannot be written to the
+    // registry, which holds text: that is the cause to report, not the memory.
     std::u16string wide;
     if (!ToWide(path, wide))
-        return E_OUTOFMEMORY;
+        return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     std::u16string doubled;
     doubled.reserve(2 * MAX_PATH);
     for (char16_t c : wide) {
@@ -99,7 +101,7 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library) 
     size_t extension = size_t(PathFindExtensionA(file) - file);
     std::u16string wide;
     if (!ToWide(file, wide))
-        return E_OUTOFMEMORY;
+        return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     hr = LoadTypeLib(wide.c_str(), library);
     if (FAILED(hr)) {
         // The library beside the module file, under its name with ".tlb".
@@ -107,7 +109,7 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library) 
             return E_FAIL;
         std::memcpy(file + extension, ".tlb", 5);
         if (!ToWide(file, wide))
-            return E_OUTOFMEMORY;
+            return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
         if (FAILED(hr = LoadTypeLib(wide.c_str(), library)))
             return hr;
     }

@@ -46,4 +46,12 @@ expect "the absolute path" "$out" "@=\"$(cd "$dir/work" && pwd -P)/liborvik.so\"
 expect "unregister exits 0" $rc 0
 "$reg" query "$point" >/dev/null 2>&1; expect "the class is gone" $? 1
 
+# A folder whose name is not UTF-8 cannot be written to the registry as text: the
+# message names that cause, not memory.
+odd=$(printf '%s/odd\377name' "$dir")
+mkdir "$odd" && cp "$module" "$odd/liborvik.so"
+err=$("$regsvr" "$odd/liborvik.so" 2>&1); rc=$?
+expect "a path that is not text fails" $rc 5
+expect "the cause is the text" "$(grep -c 'ERROR_NO_UNICODE_TRANSLATION' <<<"$err")" 1
+
 finish
