@@ -404,7 +404,11 @@ TEST_F(Registry, ReadingAStoreThatDoesNotExistCreatesNothingUntilTheFirstWrite) 
               REGDB_E_CLASSNOTREG);
     EXPECT_TRUE(nothingOnDisk()) << "a lookup made " << storeDir() << "/not";
 
-    // Another process makes the store; this one sees what it wrote.
+    // Another process makes the store; this one sees what it wrote, also through a
+    // root handle opened before.
+    RegKey userRoot;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, userRoot.put()),
+              ERROR_SUCCESS);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -419,6 +423,7 @@ TEST_F(Registry, ReadingAStoreThatDoesNotExistCreatesNothingUntilTheFirstWrite) 
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "FromTheChild", 0, KEY_READ, k.put()),
               ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExA(userRoot.get(), "FromTheChild", 0, KEY_READ, k.put()), ERROR_SUCCESS);
 
     // The first write through a root handle of the absent store, in a fresh folder.
     ASSERT_EQ(system(("rm -rf '" + storeDir() + "/not'").c_str()), 0);

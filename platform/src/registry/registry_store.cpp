@@ -475,6 +475,12 @@ LSTATUS resolve(Registry& r, HKEY h, OpenKey& out) {
     if (it == r.handles.end())
         return ERROR_INVALID_HANDLE;
     out = it->second;
+    // A root opened before its store existed reads the store made since.
+    if (out.store->absent) {
+        std::shared_ptr<Store> now;
+        if (r.currentStore(now) == ERROR_SUCCESS && !now->absent && now->path == out.store->path)
+            it->second.store = out.store = now;
+    }
     if (!keyExists(*out.store, out.id))
         return ERROR_KEY_DELETED;
     return ERROR_SUCCESS;
