@@ -55,12 +55,6 @@ std::string storePath() {
     return path;
 }
 
-bool equalFolded(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return (x | 0x20) == (y | 0x20) || x == y;
-           });
-}
-
 // "Vendor.Class" or "Vendor.Class.1": the class part.
 std::string classPart(const std::string& progId) {
     size_t dot = progId.find('.');
@@ -130,7 +124,8 @@ HRESULT classInModule(const std::string& modulePath, Creation& c) {
             continue;
         CLSID guid = attr->guid;
         info->ReleaseTypeAttr(attr);
-        if (c.haveClsid ? IsEqualGUID(guid, c.clsid) != 0 : equalFolded(className, wanted)) {
+        if (c.haveClsid ? IsEqualGUID(guid, c.clsid) != 0
+                        : lstrcmpiA(className.c_str(), wanted.c_str()) == 0) {
             c.clsid = guid;
             c.haveClsid = true;
             c.display = c.name + " (class " + className + ", " + guidText(guid) + ")";
