@@ -45,7 +45,7 @@ alignas(64) CComModule g_module __attribute__((init_priority(1003)));
 // Read on every creation and release, written once: kept off the lines that change.
 alignas(64) CComModule* _pModule = nullptr;
 
-CComModuleBase::CComModuleBase() {
+CComModuleBase::CComModuleBase() : m_objectLocks(m_nLockCnt) {
     cbSize = sizeof(ModuleRecord);
     m_nLockCnt = 0;
     m_pTermFuncs = nullptr;
@@ -62,21 +62,17 @@ CComModuleBase::~CComModuleBase() {
     TermFuncsAndLocks();
 }
 
-namespace {
-// Both parts wrap as one 32-bit count would.
-LONG addCounts(LONG record, int32_t objects) {
-    return LONG(uint32_t(record) + uint32_t(objects));
-}
-} // namespace
-
+// The record's word is the spread count's shared word: the count is one sum.
 LONG CComModuleBase::Lock() {
-    return addCounts(InterlockedIncrement(&m_nLockCnt), m_objectLocks.total());
+    InterlockedIncrement(&m_nLockCnt);
+    return m_objectLocks.total();
 }
 LONG CComModuleBase::Unlock() {
-    return addCounts(InterlockedDecrement(&m_nLockCnt), m_objectLocks.total());
+    InterlockedDecrement(&m_nLockCnt);
+    return m_objectLocks.total();
 }
 LONG CComModuleBase::GetLockCount() {
-    return addCounts(__atomic_load_n(&m_nLockCnt, __ATOMIC_SEQ_CST), m_objectLocks.total());
+    return m_objectLocks.total();
 }
 HRESULT CComModuleBase::GetGITPtr(void** ppGIT) {
     if (ppGIT)

@@ -5,8 +5,9 @@
 // table through which DllGetClassObject finds a class's factory. Everything that
 // locks the module (live objects, factories held by clients, LockServer) reaches it
 // through the process-wide pointer _pModule. The count is kept in two parts: the
-// record's word, for factories and LockServer, and a count spread over the cores,
-// for the objects that every thread makes and releases; the lock count is their sum.
+// record's word, which factories and LockServer change, and slots spread over the
+// cores, which the objects that every thread makes and releases change; the slots'
+// count takes the record's word as its shared word, and the lock count is the sum.
 #ifndef ORVIK_SERVER_MODULE_H
 #define ORVIK_SERVER_MODULE_H
 

@@ -109,6 +109,39 @@ TEST(SpreadCount, WrapsAsAThirtyTwoBitCount) {
     EXPECT_EQ(count->total(), 0);
 }
 
+// The reader stops after the first slot while another thread makes an object on core
+// 0 (a slot already read) and releases an older one on core 1 (a slot not yet read).
+// Added slot by slot, the count of one object reads as zero.
+SpreadCount* g_movedCount = nullptr;
+
+void moveAnObjectAcrossCores(unsigned slotJustRead) {
+    if (slotJustRead != 0)
+        return;
+    std::thread([] {
+        pinTo(0);
+        g_movedCount->increment();
+        pinTo(1);
+        g_movedCount->decrement();
+    }).join();
+}
+
+TEST(SpreadCount, ReadsZeroOnlyWhenAtOneInstantNothingWasCounted) {
+    if (coreCount() < 2)
+        GTEST_SKIP() << "needs two cores";
+    int32_t shared = 0;
+    auto count = std::make_unique<SpreadCount>(shared);
+    std::thread([&] {
+        pinTo(1);
+        count->increment();
+    }).join();
+    g_movedCount = count.get();
+    EXPECT_EQ(count->total(moveAnObjectAcrossCores), 1);
+    EXPECT_EQ(count->total(), 1);
+    count->decrement();
+    EXPECT_EQ(count->total(), 0);
+    EXPECT_EQ(shared, 0) << "the shared word holds only what went to it";
+}
+
 // Objects made on one core and released on another: the module's count (and so its
 // answer to whether it may unload) is the sum, whichever slots the changes landed in.
 TEST(SpreadCount, ObjectsMadeOnOneCoreAndReleasedOnAnotherLeaveTheModuleFree) {
