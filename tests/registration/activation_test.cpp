@@ -13,6 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -20,11 +24,31 @@
 namespace orvik::testing {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 bool moduleLoaded() {
     void* handle = dlopen(ORVIK_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
     if (handle)
         dlclose(handle);
     return handle != nullptr;
+}
+
+// Asks for the module to go with the shortest delay until it has gone: threads that
+// have just ended may still be listed for a moment.
+bool unloadsWithin(Clock::duration limit) {
+    for (Clock::time_point end = Clock::now() + limit; Clock::now() < end;) {
+        CoFreeUnusedLibrariesEx(0, 0);
+        if (!moduleLoaded())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// How long the unloading stress runs: ORVIK_STRESS_SECONDS, else briefly.
+Clock::duration stressTime() {
+    const char* text = std::getenv("ORVIK_STRESS_SECONDS");
+    return std::chrono::seconds(text && std::atoi(text) > 0 ? std::atoi(text) : 2);
 }
 
 class Activation : public RegistryTest {
@@ -39,8 +63,7 @@ protected:
         ASSERT_FALSE(moduleLoaded());
     }
     void TearDown() override {
-        CoFreeUnusedLibraries();
-        EXPECT_FALSE(moduleLoaded()) << "the module stayed loaded";
+        EXPECT_TRUE(unloadsWithin(std::chrono::seconds(10))) << "the module stayed loaded";
         RegistryTest::TearDown();
     }
     // A class registered to be served by the file at path.
@@ -89,7 +112,8 @@ TEST_F(Activation, ObjectsAreCreatedByIdentifierFromOneLoadAcrossThreads) {
         double x = 0;
         EXPECT_EQ(p->get_X(&x), S_OK);
         EXPECT_EQ(x, 1.0);
-        CoFreeUnusedLibraries();
+        CoFreeUnusedLibrariesEx(0, 0);
+        CoFreeUnusedLibrariesEx(0, 0);
         EXPECT_TRUE(moduleLoaded()) << "unloaded under a live object";
     }
     std::vector<std::thread> threads;
@@ -110,6 +134,97 @@ TEST_F(Activation, ObjectsAreCreatedByIdentifierFromOneLoadAcrossThreads) {
         EXPECT_EQ(hr, S_OK);
     // One load served every creation: a single unload lets the module go (checked by
     // TearDown).
+}
+
+// The module answers that it may go while one thread's release is still running its
+// last instructions in it; unloading it then crashes that thread. Only a module that
+// has been unused for the delay, with every thread moved on, is unloaded.
+TEST_F(Activation, ReleasesInFlightOutliveNoModule) {
+    std::atomic<bool> stop{false};
+    std::atomic<HRESULT> failure{S_OK};
+    auto release = [&] {
+        for (unsigned i = 1; !stop.load(std::memory_order_relaxed); ++i) {
+            Ref<IPoint> point;
+            HRESULT hr = CoCreateInstance(CLSID_Point, nullptr, CLSCTX_INPROC_SERVER, IID_IPoint,
+                                          point.putVoid());
+            if (FAILED(hr))
+                failure = hr;
+            point.reset();
+            // Now and then quiet for long enough that the module may really go.
+            if (i % 4096 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+    };
+    std::vector<std::thread> releasers;
+    for (int t = 0; t < 3; ++t)
+        releasers.emplace_back(release);
+    int unloads = 0;
+    for (Clock::time_point end = Clock::now() + stressTime(); Clock::now() < end;) {
+        for (int i = 0; i < 64; ++i)
+            CoFreeUnusedLibrariesEx(0, 0);
+        if (!moduleLoaded())
+            ++unloads;
+    }
+    stop = true;
+    for (std::thread& releaser : releasers)
+        releaser.join();
+    EXPECT_EQ(failure.load(), S_OK);
+    EXPECT_GT(unloads, 0) << "the module never went in the quiet moments";
+}
+
+TEST_F(Activation, ModulesGoOnlyAfterTheirDelayUnused) {
+    constexpr auto kDelay = std::chrono::milliseconds(300);
+    std::atomic<Clock::rep> lastRelease{Clock::now().time_since_epoch().count()};
+    std::atomic<bool> stop{false}, started{false};
+    std::thread releaser([&] {
+        // Bursts of objects with pauses shorter than the delay: the module stays.
+        for (int burst = 0; burst < 4; ++burst) {
+            for (int i = 0; i < 20000; ++i) {
+                Ref<IVector> vector;
+                CoCreateInstance(CLSID_Vector, nullptr, CLSCTX_INPROC_SERVER, IID_IVector,
+                                 vector.putVoid());
+                vector.reset();
+                lastRelease = Clock::now().time_since_epoch().count();
+                started = true;
+            }
+            std::this_thread::sleep_for(kDelay / 3);
+        }
+        stop = true;
+    });
+    while (!started)
+        std::this_thread::yield();
+    std::vector<Clock::duration> unusedFor;
+    for (Clock::time_point end = Clock::now() + std::chrono::seconds(20);
+         Clock::now() < end && unusedFor.empty();) {
+        CoFreeUnusedLibrariesEx(DWORD(kDelay.count()), 0);
+        if (!moduleLoaded())
+            unusedFor.push_back(Clock::now().time_since_epoch() -
+                                Clock::duration(lastRelease.load()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    releaser.join();
+    ASSERT_EQ(unusedFor.size(), 1u) << "the module went once it was left alone";
+    EXPECT_TRUE(stop.load()) << "the module went between bursts";
+    EXPECT_GE(unusedFor[0], kDelay);
+}
+
+TEST_F(Activation, TheDefaultDelayKeepsAModuleForItsTime) {
+    {
+        Ref<IPoint> point;
+        ASSERT_EQ(CoCreateInstance(CLSID_Point, nullptr, CLSCTX_INPROC_SERVER, IID_IPoint,
+                                   point.putVoid()),
+                  S_OK);
+    }
+    CoFreeUnusedLibraries();
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(moduleLoaded()) << "ten minutes have not passed";
+    setenv("ORVIK_UNLOAD_DELAY_MS", "50", 1);
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(moduleLoaded());
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    CoFreeUnusedLibraries();
+    unsetenv("ORVIK_UNLOAD_DELAY_MS");
+    EXPECT_FALSE(moduleLoaded());
 }
 
 // What creation learned from the registry is not kept past a change to it.

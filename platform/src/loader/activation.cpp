@@ -6,15 +6,24 @@
 // never unloaded under a call into it. What the registry says of identifiers and
 // classes is kept until the registry changes, so creating objects of a class
 // already served reads nothing from the store.
+//
+// A module that says it may be unloaded is not unloaded at once: a thread that has
+// just released its last object is still running the end of that release in the
+// module. It becomes a candidate, and goes at a later call once the delay has
+// passed, as long as it said so each time it was asked, no class object was asked
+// of it meanwhile, and every other thread has moved on (threads_since.h).
 
 #include "core/boundary.h"
 #include "loader/load_failure.h"
+#include "loader/threads_since.h"
 #include "registry/registry_generation.h"
 
 #include "orvik/platform.h"
 #include "orvik/platform/registry_helpers.h"
 #include "orvik/platform/utf.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <map>
@@ -31,10 +40,28 @@ namespace {
 using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
 using CanUnloadNowFn = HRESULT (*)();
 
+using Clock = orvik::ThreadsSince::Clock;
+
+// Since when a module has said it may be unloaded.
+struct UnloadCandidate {
+    uint64_t requestsAtStart;
+    Clock::time_point since;
+    orvik::ThreadsSince threads;
+};
+
 struct LoadedServer {
-    void* handle;
-    GetClassObjectFn getClassObject;
-    CanUnloadNowFn canUnloadNow; // may be absent: such a module stays
+    void* handle = nullptr;
+    GetClassObjectFn getClassObject = nullptr;
+    CanUnloadNowFn canUnloadNow = nullptr; // may be absent: such a module stays
+    // Class objects asked of it: counted under the table's shared lock, read under
+    // its exclusive one.
+    std::atomic<uint64_t> requests{0};
+    std::optional<UnloadCandidate> candidate; // under the exclusive lock
+
+    HRESULT classObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
+        requests.fetch_add(1, std::memory_order_relaxed);
+        return getClassObject(clsid, riid, ppv);
+    }
 };
 
 // Programmatic identifiers compare without regard to ASCII case.
@@ -124,8 +151,10 @@ HRESULT loadServer(const std::string& path) {
         dlclose(handle);
         return CO_E_ERRORINDLL;
     }
-    auto canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
-    g_servers.emplace(path, LoadedServer{handle, getClassObject, canUnloadNow});
+    LoadedServer& server = g_servers[path];
+    server.handle = handle;
+    server.getClassObject = getClassObject;
+    server.canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
     return S_OK;
 }
 
@@ -228,25 +257,31 @@ STDAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, 
             std::shared_lock lock(g_serversLock);
             if (g_cachedGeneration == generation)
                 if (auto known = g_classServers.find(rclsid); known != g_classServers.end())
-                    return known->second->getClassObject(rclsid, riid, ppv);
+                    return known->second->classObject(rclsid, riid, ppv);
         }
         std::string path;
         HRESULT hr = serverPath(rclsid, path);
-        if (FAILED(hr) || FAILED(hr = loadServer(path)))
+        if (FAILED(hr))
             return hr;
-        {
-            std::unique_lock lock(g_serversLock);
+        // Loaded, then asked under the shared lock: a module unloaded in between (by
+        // another thread freeing unused modules) is loaded again.
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            if (FAILED(hr = loadServer(path)))
+                return hr;
+            {
+                std::unique_lock lock(g_serversLock);
+                auto server = g_servers.find(path);
+                if (server == g_servers.end())
+                    continue;
+                keepOnlyGeneration(generation);
+                g_classServers[rclsid] = &server->second;
+            }
+            std::shared_lock lock(g_serversLock);
             auto server = g_servers.find(path);
-            if (server == g_servers.end()) // unloaded since: it is loaded again next time
-                return CO_E_DLLNOTFOUND;
-            keepOnlyGeneration(generation);
-            g_classServers[rclsid] = &server->second;
+            if (server != g_servers.end())
+                return server->second.classObject(rclsid, riid, ppv);
         }
-        std::shared_lock lock(g_serversLock);
-        auto server = g_servers.find(path);
-        if (server == g_servers.end())
-            return CO_E_DLLNOTFOUND;
-        return server->second.getClassObject(rclsid, riid, ppv);
+        return CO_E_DLLNOTFOUND;
     });
 }
 
@@ -265,17 +300,56 @@ STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext
     return hr;
 }
 
-STDAPI_(void) CoFreeUnusedLibraries(void) noexcept {
-    // Unloaded while the table is held, so that no creation is inside a module as it
-    // goes; a module's own clean-up must not create objects.
-    std::unique_lock lock(g_serversLock);
-    g_classServers.clear(); // it may point at a module about to go
-    for (auto it = g_servers.begin(); it != g_servers.end();) {
-        if (it->second.canUnloadNow && it->second.canUnloadNow() == S_OK) {
-            dlclose(it->second.handle);
-            it = g_servers.erase(it);
-        } else {
-            ++it;
-        }
+namespace {
+
+// What CoFreeUnusedLibraries waits: ORVIK_UNLOAD_DELAY_MS when it is a number of
+// milliseconds, else the platform's ten minutes.
+Clock::duration defaultUnloadDelay() {
+    if (const char* text = std::getenv("ORVIK_UNLOAD_DELAY_MS"); text && *text) {
+        char* end = nullptr;
+        unsigned long long ms = std::strtoull(text, &end, 10);
+        if (!*end && *text != '-' && ms <= 24ull * 3600 * 1000)
+            return std::chrono::milliseconds(ms);
     }
+    return std::chrono::minutes(10);
+}
+
+// Whether the module at server may go now; g_serversLock held exclusively.
+bool unloadable(LoadedServer& server, Clock::duration delay, Clock::time_point now) {
+    if (!server.canUnloadNow || server.canUnloadNow() != S_OK) {
+        server.candidate.reset();
+        return false;
+    }
+    uint64_t requests = server.requests.load(std::memory_order_relaxed);
+    if (!server.candidate || server.candidate->requestsAtStart != requests)
+        server.candidate.emplace(UnloadCandidate{requests, now, orvik::ThreadsSince(now)});
+    return now - server.candidate->since >= delay && server.candidate->threads.allMovedOn(now);
+}
+
+} // namespace
+
+STDAPI_(void) CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD) noexcept {
+    orvik::guardResult([&]() -> HRESULT {
+        Clock::duration delay = dwUnloadDelay == INFINITE
+                                    ? defaultUnloadDelay()
+                                    : Clock::duration(std::chrono::milliseconds(dwUnloadDelay));
+        // Unloaded while the table is held, so that no creation is inside a module as
+        // it goes; a module's own clean-up must not create objects.
+        std::unique_lock lock(g_serversLock);
+        Clock::time_point now = Clock::now();
+        for (auto it = g_servers.begin(); it != g_servers.end();) {
+            if (unloadable(it->second, delay, now)) {
+                g_classServers.clear(); // it may point at the module about to go
+                dlclose(it->second.handle);
+                it = g_servers.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return S_OK;
+    });
+}
+
+STDAPI_(void) CoFreeUnusedLibraries(void) noexcept {
+    CoFreeUnusedLibrariesEx(INFINITE, 0);
 }

@@ -5,7 +5,7 @@
  * "Vendor.Class.1" names it through HKEY_CLASSES_ROOT\<identifier>\CLSID. Creation
  * loads the module file once per process, asks its DllGetClassObject for the class
  * factory and the factory for the object. CoFreeUnusedLibraries unloads the modules
- * whose DllCanUnloadNow answers S_OK.
+ * whose DllCanUnloadNow answers S_OK, once they have said so for a while (below).
  *
  * CoInitializeEx is counted per thread and answered as the platform does (S_OK
  * first, S_FALSE after, RPC_E_CHANGED_MODE for another model); creation does not
@@ -62,7 +62,21 @@ STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext
  * searched, the cause, and what to do. */
 STDAPI OrvikCreateInstanceByName(LPCOLESTR name, LPCSTR installedModule, REFIID riid, LPVOID* ppv,
                                  LPSTR report, DWORD reportSize) ORVIK_NOEXCEPT;
-/* Unloads every module loaded for creation whose DllCanUnloadNow answers S_OK. */
+#ifndef INFINITE
+#define INFINITE 0xFFFFFFFFu
+#endif
+
+/* Unloads the modules loaded for creation that are no longer in use. A module whose
+ * DllCanUnloadNow answers S_OK becomes a candidate; a later call unloads it once
+ * dwUnloadDelay milliseconds have passed, if it has answered S_OK at every call since,
+ * no class object was asked of it meanwhile, and every other thread of the process
+ * has since moved on from what it was running then (so that no thread is still
+ * finishing a release inside the module). A delay of 0 waits only for that last
+ * condition, so a process with one thread unloads at once; INFINITE means the default
+ * delay: ORVIK_UNLOAD_DELAY_MS in the environment, else ten minutes. dwReserved must
+ * be 0. */
+STDAPI_(void) CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD dwReserved) ORVIK_NOEXCEPT;
+/* CoFreeUnusedLibrariesEx(INFINITE, 0). */
 STDAPI_(void) CoFreeUnusedLibraries(void) ORVIK_NOEXCEPT;
 
 #endif /* ORVIK_PLATFORM_ACTIVATION_H */
