@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 namespace orvik {
@@ -37,6 +38,14 @@ struct AxisValue {
 /// a when a > b, otherwise b (so a NaN first operand yields b).
 constexpr double largerError(double a, double b) {
     return a > b ? a : b;
+}
+
+/// error * factor for a factor >= 0, rounded up to the least positive double where
+/// the product would be 0 (a factor that underflows it, or the 1/d of an infinite
+/// divisor): an error of 0 would claim an exact value, and no error put accepts it.
+constexpr double scaledError(double error, double factor) {
+    double scaled = error * factor;
+    return scaled == 0 && error > 0 ? std::numeric_limits<double>::denorm_min() : scaled;
 }
 
 // The arithmetic is defined here so that callers inline it and keep results in
@@ -107,9 +116,9 @@ constexpr CoordValue pointDifference(const CoordValue& a, const CoordValue& b) {
 constexpr CoordValue scaled(const CoordValue& a, double k) {
     CoordValue r{a.x * k, a.y * k, a.z * k, DefaultError};
     if (k > 0)
-        r.error = a.error * k;
+        r.error = scaledError(a.error, k);
     else if (k < 0)
-        r.error = -(a.error * k);
+        r.error = scaledError(a.error, -k);
     return r;
 }
 
@@ -119,9 +128,9 @@ constexpr void scale(CoordValue& a, double k) {
     a.y *= k;
     a.z *= k;
     if (k > 0)
-        a.error *= k;
+        a.error = scaledError(a.error, k);
     else if (k < 0)
-        a.error = -(a.error * k);
+        a.error = scaledError(a.error, -k);
 }
 
 /// a unchanged when |d| < CoordTolerance; otherwise coordinates times 1/d, error
@@ -132,9 +141,9 @@ inline CoordValue divided(const CoordValue& a, double d) {
     double r = 1.0 / d;
     CoordValue q{a.x * r, a.y * r, a.z * r, DefaultError};
     if (d > 0)
-        q.error = a.error * r;
+        q.error = scaledError(a.error, r);
     else if (d < 0)
-        q.error = -(a.error * r);
+        q.error = scaledError(a.error, -r);
     return q;
 }
 
@@ -147,7 +156,7 @@ inline void divide(CoordValue& a, double d) {
     a.x *= r;
     a.y *= r;
     a.z *= r;
-    a.error = d > 0 ? a.error * r : -(a.error * r);
+    a.error = scaledError(a.error, d > 0 ? r : -r);
 }
 
 /// Coordinates negated, error kept.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace orvik::testing {
@@ -69,6 +70,34 @@ TEST_F(Vector, NormalisingDividesTheErrorTooAndLeavesTinyVectors) {
     Ref<IVector> tiny = makeVector(0, 0, 1e-7);
     EXPECT_EQ(tiny->SetNormalize(), S_OK);
     EXPECT_COORDS(tiny, 0, 0, 1e-7, 0.001);
+}
+
+// An error scaled so far down that it would round to 0 keeps the least error there
+// is: no vector holds an error of 0, which no Error put accepts, and what is made
+// from it (a translation, its transpose) stays valid.
+TEST_F(Vector, ErrorsScaledTowardZeroStayPositive) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double least = std::numeric_limits<double>::denorm_min();
+    Ref<IVector> endless = makeVector(inf, 0, 0, 0.5);
+    ASSERT_EQ(endless->SetNormalize(), S_OK);
+    double e = 0;
+    endless->get_Error(&e);
+    EXPECT_EQ(e, least);
+    Ref<IVector> divided;
+    ASSERT_EQ(makeVector(1, 2, 3)->Div(inf, divided.put()), S_OK);
+    EXPECT_COORDS(divided, 0, 0, 0, least);
+    Ref<IVector> tiny = makeVector(1, 0, 0, 0.001);
+    ASSERT_EQ(tiny->SetMul(-1e-323), S_OK);
+    tiny->get_Error(&e);
+    EXPECT_EQ(e, least);
+
+    Ref<IMatrix> m = create<IMatrix>(CLSID_Matrix);
+    ASSERT_EQ(m->SetTranslation(endless.get(), 0), S_OK);
+    m->get_Error(&e);
+    EXPECT_EQ(e, least);
+    Ref<IMatrix> transposed;
+    EXPECT_EQ(m->Transpose(transposed.put()), S_OK);
+    EXPECT_TRUE(transposed);
 }
 
 TEST_F(Vector, CrossProductDependsOnOperandOrder) {
