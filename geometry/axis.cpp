@@ -19,10 +19,8 @@ namespace {
 
 template <class ResultClass, class Interface>
 HRESULT newPart(const CoordValue& value, Interface** out) {
-    HRESULT hr = CreateResult<ResultClass>(out);
-    if (FAILED(hr))
-        return hr;
-    return storeCoord(*out, value);
+    return CreateResultWith<ResultClass>(
+        out, [&](Interface* result) { return storeCoord(result, value); });
 }
 
 // Gives value to target through a new point and a new vector; the results of their
@@ -43,10 +41,7 @@ HRESULT handOver(const AxisValue& value, IAxis* target) {
 template <class Compute> HRESULT newAxis(IAxis** out, Compute compute) {
     if (!out)
         return E_POINTER;
-    HRESULT hr = CreateResult<CAxis>(out);
-    if (FAILED(hr))
-        return hr;
-    return handOver(compute(), *out);
+    return CreateResultWith<CAxis>(out, [&](IAxis* result) { return handOver(compute(), result); });
 }
 
 } // namespace
@@ -85,10 +80,8 @@ HRESULT STDMETHODCALLTYPE CAxis::Clone(IAxis** result) {
     hr = static_cast<IAxis*>(this)->get_Origin(origin.put());
     if (FAILED(hr) && !origin)
         return hr;
-    hr = CreateResult<CAxis>(result);
-    if (FAILED(hr))
-        return hr;
-    return (*result)->Set(origin.get(), vector.get());
+    return CreateResultWith<CAxis>(
+        result, [&](IAxis* copy) { return copy->Set(origin.get(), vector.get()); });
 }
 
 // Both arguments are read before either part changes, so a failing read leaves the

@@ -29,19 +29,18 @@ template <class Interface> HRESULT storeCoord(Interface* target, const CoordValu
 }
 
 /// The shape of every operation that returns a new point or vector: the result is
-/// made and handed to the caller in *out at once; compute then reads the arguments
-/// and forms the value (a failure there is returned, the result staying with the
-/// caller with its fresh value), and the result's Set gives the final code.
+/// made first; compute then reads the arguments and forms the value, and the
+/// result's Set gives the final code. A failure at either step takes the result
+/// back.
 template <class ResultClass, class ResultInterface, class Compute>
 HRESULT makeCoordResult(ResultInterface** out, Compute compute) {
-    HRESULT hr = CreateResult<ResultClass>(out);
-    if (FAILED(hr))
-        return hr;
-    CoordValue value;
-    hr = compute(value);
-    if (FAILED(hr))
-        return hr;
-    return storeCoord(*out, value);
+    return CreateResultWith<ResultClass>(out, [&](ResultInterface* result) {
+        CoordValue value;
+        HRESULT hr = compute(value);
+        if (FAILED(hr))
+            return hr;
+        return storeCoord(result, value);
+    });
 }
 
 template <class T, class Interface> class CoordObject : public CComCoClassImpl<T, Interface> {
@@ -151,10 +150,7 @@ protected:
     HRESULT cloneInto(Interface** out) {
         if (!out)
             return E_POINTER;
-        HRESULT hr = CreateResult<T>(out);
-        if (FAILED(hr))
-            return hr;
-        return (*out)->CopyFrom(this);
+        return CreateResultWith<T>(out, [&](Interface* copy) { return copy->CopyFrom(this); });
     }
 
     CoordValue m_value;

@@ -97,11 +97,10 @@ HRESULT CMatrix::assign(const MatrixValue& value) {
 }
 
 template <class Compute> HRESULT CMatrix::makeMatrix(IMatrix** out, Compute compute) {
-    HRESULT hr = CreateResult<CMatrix>(out);
-    if (FAILED(hr))
-        return hr;
-    g_ownMatrixTable.store(tableOf(*out), std::memory_order_relaxed);
-    return writeMatrixValue(*out, compute());
+    return CreateResultWith<CMatrix>(out, [&](IMatrix* result) {
+        g_ownMatrixTable.store(tableOf(result), std::memory_order_relaxed);
+        return writeMatrixValue(result, compute());
+    });
 }
 
 template <class Compute>
@@ -122,11 +121,9 @@ template <class ResultClass, class Interface>
 HRESULT CMatrix::columnOut(int column, Interface** out) {
     if (!out)
         return E_POINTER;
-    HRESULT hr = CreateResult<ResultClass>(out);
-    if (FAILED(hr))
-        return hr;
     const double* c = &m_value.m[3 * column];
-    return (*out)->Set(c[0], c[1], c[2], m_value.error);
+    return CreateResultWith<ResultClass>(
+        out, [&](Interface* result) { return result->Set(c[0], c[1], c[2], m_value.error); });
 }
 
 template <class Interface> HRESULT CMatrix::columnIn(int column, Interface* in) {

@@ -108,25 +108,26 @@ HRESULT STDMETHODCALLTYPE CVector::SetNormalize() {
     return S_OK;
 }
 
-// Both vectors are made and handed out before either gets its value; when the
-// second cannot be made the first is taken back, so the caller gets both or none.
+// Both vectors are made before either gets its value; when the second cannot be
+// made, or either cannot take its value, both are taken back, so the caller gets
+// both or none.
 HRESULT STDMETHODCALLTYPE CVector::Axes(IVector** pY, IVector** pZ) {
     if (!pY || !pZ)
         return E_POINTER;
-    HRESULT hr = CreateResult<CVector>(pY);
+    *pZ = nullptr;
+    ReferenceAxes axes = referenceAxes(m_value);
+    Ref<IVector> z;
+    HRESULT hr = CreateResultWith<CVector>(pY, [&](IVector* y) {
+        HRESULT made = CreateResult<CVector>(z.put());
+        if (FAILED(made))
+            return made;
+        made = storeCoord(y, axes.y);
+        return made != S_OK ? made : storeCoord(z.get(), axes.z);
+    });
     if (FAILED(hr))
         return hr;
-    hr = CreateResult<CVector>(pZ);
-    if (FAILED(hr)) {
-        Ref<IVector>::adopt(*pY).reset();
-        *pY = nullptr;
-        return hr;
-    }
-    ReferenceAxes axes = referenceAxes(m_value);
-    hr = storeCoord(*pY, axes.y);
-    if (hr != S_OK)
-        return hr;
-    return storeCoord(*pZ, axes.z);
+    *pZ = z.detach();
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CVector::Equals(IVector* pOther, VARIANT_BOOL* pResult) {

@@ -9,10 +9,8 @@ namespace orvik {
 HRESULT barycenterOut(const CoordValue& barycenter, IPoint** out) {
     if (!out)
         return E_POINTER;
-    HRESULT hr = CreateResult<CPoint>(out);
-    if (FAILED(hr))
-        return hr;
-    return storeCoord(*out, barycenter);
+    return CreateResultWith<CPoint>(out,
+                                    [&](IPoint* result) { return storeCoord(result, barycenter); });
 }
 
 HRESULT barycenterIn(IPoint* point, CoordValue& barycenter) {

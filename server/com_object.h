@@ -180,6 +180,22 @@ template <class Base, class Interface> HRESULT CreateResult(Interface** out) {
     return hr;
 }
 
+/// The shape of every operation that returns a new object: a Base is made into *out
+/// and fill(*out) gives it its value. When fill fails the object is released and
+/// *out cleared, so a caller that gets a failure has nothing to release.
+template <class Base, class Interface, class Fill>
+HRESULT CreateResultWith(Interface** out, Fill fill) {
+    HRESULT hr = CreateResult<Base>(out);
+    if (FAILED(hr))
+        return hr;
+    hr = fill(*out);
+    if (FAILED(hr)) {
+        Ref<Interface>::adopt(*out).reset();
+        *out = nullptr;
+    }
+    return hr;
+}
+
 } // namespace orvik
 
 #endif // ORVIK_SERVER_COM_OBJECT_H

@@ -225,12 +225,10 @@ TEST_F(Matrix, ErrorThatNoObjectAcceptsIsReportedByEveryResult) {
     EXPECT_EQ(errorOf(m.get()), -5);
     Ref<IMatrix> c;
     EXPECT_EQ(m->Clone(c.put()), E_INVALIDARG);
-    ASSERT_TRUE(c) << "the new matrix was handed out before its value";
-    EXPECT_EQ(entries(c.get()), (std::vector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}));
+    EXPECT_FALSE(c) << "a failing operation hands out nothing";
     Ref<IPoint> origin;
     EXPECT_EQ(m->get_Origin(origin.put()), E_INVALIDARG);
-    ASSERT_TRUE(origin);
-    EXPECT_COORDS(origin, 1, 0, 0, 0.001);
+    EXPECT_FALSE(origin);
 }
 
 TEST_F(Matrix, FailingCallsOnOtherObjectsStopTheOperationAndChangeNothing) {

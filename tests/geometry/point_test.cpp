@@ -142,8 +142,7 @@ TEST_F(Point, MatrixThatCannotBeReadWholeChangesNothing) {
         EXPECT_COORDS(p, 1, 2, 3, 0.01);
         Ref<IPoint> applied;
         EXPECT_EQ(p->Apply(&m, applied.put()), f.expected) << f.what;
-        ASSERT_TRUE(applied) << "the result was handed out before the read";
-        EXPECT_COORDS(applied, 0, 0, 0, 0.001);
+        EXPECT_FALSE(applied) << "a failing operation hands out nothing";
     }
 }
 
@@ -167,8 +166,7 @@ TEST_F(Point, ArgumentWhoseGetFailsPassesItsCodeOnAndChangesNothing) {
     EXPECT_COORDS(p, 1, 2, 3, 0.5);
     Ref<IPoint> sum;
     EXPECT_EQ(p->Add(&v, sum.put()), E_ACCESSDENIED);
-    ASSERT_TRUE(sum) << "the result was handed out before the argument was read";
-    EXPECT_COORDS(sum, 0, 0, 0, 0.001);
+    EXPECT_FALSE(sum) << "a failing operation hands out nothing";
 }
 
 TEST_F(Point, CopyFromGoesThroughSetSoItsErrorRulesApply) {
@@ -203,7 +201,7 @@ TEST_F(Point, AbsentArgumentsAndOutputsChangeAndCreateNothing) {
     EXPECT_COORDS(p, 1, 2, 3, 0.5);
 }
 
-TEST_F(Point, ResultWhoseSetRefusesTheErrorIsStillHandedOut) {
+TEST_F(Point, ResultWhoseSetRefusesTheErrorIsTakenBack) {
     // A NaN error never wins "the larger error", so the argument's -1 reaches the
     // result's Set, which stores the coordinates and refuses the error.
     Ref<IPoint> p = makePoint(1, 2, 3);
@@ -213,8 +211,7 @@ TEST_F(Point, ResultWhoseSetRefusesTheErrorIsStillHandedOut) {
     v.value[3] = -1;
     Ref<IPoint> sum;
     EXPECT_EQ(p->Add(&v, sum.put()), E_INVALIDARG);
-    ASSERT_TRUE(sum);
-    EXPECT_COORDS(sum, 2, 2, 3, 0.001);
+    EXPECT_FALSE(sum);
 }
 
 TEST_F(Point, ArrayOutIsThreeDoublesFromZeroAndInTakesAnyLowerBound) {
