@@ -364,6 +364,46 @@ TEST(TypeLibrary, AFileLoadedAndHeldIsTheSameObjectWhileHeld) {
     rmdir(dir);
 }
 
+// A member that fails with an object still in its out-pointer: the caller of Invoke
+// gets the failure and nothing to release, on the getter's route (no arguments) and
+// the one that passes arguments.
+TEST(TypeLibrary, InvokeReleasesWhatAFailingMemberLeftBehind) {
+    struct Leaving : RecordingVector {
+        RecordingVector left;
+        HRESULT leave(IVector** out) {
+            left.AddRef();
+            *out = &left;
+            return E_FAIL;
+        }
+        HRESULT STDMETHODCALLTYPE Clone(IVector** out) override { return leave(out); }
+        HRESULT STDMETHODCALLTYPE Mul(DOUBLE, IVector** out) override { return leave(out); }
+    } vector;
+    Ref<ITypeLib> lib = loadLibrary();
+    Ref<ITypeInfo> info;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IVector, info.put()), S_OK);
+    VARIANT factor;
+    VariantInit(&factor);
+    factor.vt = VT_R8;
+    factor.dblVal = 2;
+    DISPPARAMS none = {nullptr, nullptr, 0, 0}, one = {&factor, nullptr, 1, 0};
+    for (auto [name, params] : {std::pair{u"Clone", &none}, std::pair{u"Mul", &one}}) {
+        MEMBERID id = 0;
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        ASSERT_EQ(info->GetIDsOfNames(&n, 1, &id), S_OK);
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO excep{};
+        EXPECT_EQ(info->Invoke(static_cast<IVector*>(&vector), id, DISPATCH_METHOD, params, &result,
+                               &excep, nullptr),
+                  DISP_E_EXCEPTION);
+        EXPECT_EQ(result.vt, VT_EMPTY);
+        EXPECT_EQ(vector.left.refs, 1u) << "the object left behind is released";
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+    }
+}
+
 TEST(TypeLibrary, NamesResolveWithoutRegardToCase) {
     Ref<ITypeLib> lib = loadLibrary();
     Ref<ITypeInfo> vector;

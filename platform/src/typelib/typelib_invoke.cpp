@@ -456,6 +456,12 @@ void deliverRetvalElsewhere(const CallPlan& plan, const uint64_t* cell, VARIANT*
         VariantClear(&discarded);
 }
 
+// What a failing operation left in its retval cell (an object it made, a string)
+// released: the caller gets a failure, and nothing to free.
+void discardRetval(const CallPlan& plan, const uint64_t* cell) {
+    deliverRetvalElsewhere(plan, cell, nullptr);
+}
+
 // Whether the quick route can pass an omitted argument of parameter p, and how: an
 // object's default is null, a number's the stored default where it has the declared
 // type, an optional number's without one zero. Anything else is converted by the
@@ -603,9 +609,11 @@ bool quickSteps(const Func& f, CallPlan& plan) {
     }
     void* entry = (*static_cast<void***>(instance))[f.slot];
     HRESULT called = callInRegisters(entry, instance, ints, reals);
-    if (FAILED(called))
+    if (FAILED(called)) {
+        if (hasRetval)
+            discardRetval(plan, retvalCell);
         hr = operationFailed(type, f, called, excepInfo);
-    else {
+    } else {
         if (hasRetval)
             deliverRetval(plan, retvalCell, result);
         hr = S_OK;
@@ -627,6 +635,7 @@ inline bool callGetter(const CallPlan& plan, const Type& type, const Func& f, PV
     void* entry = (*static_cast<void***>(instance))[f.slot];
     HRESULT called = reinterpret_cast<Getter>(entry)(instance, retvalCell);
     if (FAILED(called)) {
+        discardRetval(plan, retvalCell);
         hr = operationFailed(type, f, called, excepInfo);
         return true;
     }
@@ -1061,8 +1070,11 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
         break;
     }
     HRESULT called = returned.vt == VT_HRESULT ? HRESULT(int32_t(answer)) : S_OK;
-    if (FAILED(called))
+    if (FAILED(called)) {
+        if (bound.size() < f.params.size())
+            discardRetval(*plan, retvalCell);
         return operationFailed(m_type, f, called, excepInfo);
+    }
     if (bound.size() < f.params.size())
         deliverRetval(*plan, retvalCell, result);
     else if (result && returned.vt != VT_HRESULT && returned.vt != VT_VOID) {
