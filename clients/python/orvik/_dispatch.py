@@ -317,8 +317,9 @@ def _to_variant(value, v, param, member, position):
         if value is None:
             v.vt = P.VT_EMPTY
         elif isinstance(value, Dispatch):
-            v.vt, v.value.ptr = P.VT_DISPATCH, value._reference()
-            P.add_ref(v.value.ptr)
+            pointer = value._reference()  # held while the variant takes its own
+            P.add_ref(pointer)
+            v.vt, v.value.ptr = P.VT_DISPATCH, pointer.value
         else:
             refuse("an Orvik object or None")
     elif param.is_array:
@@ -372,7 +373,7 @@ def _from_variant(v):
         if not v.value.ptr:
             return None
         P.add_ref(v.value.ptr)  # the wrapper's own; the variant's goes with it
-        return Dispatch(c_void_p(v.value.ptr), _owned=True)
+        return _adopt(_Reference(v.value.ptr))
     if vt == P.VT_ARRAY | P.VT_R8:
         return _array_values(v.value.ptr)
     return v.value.llVal
@@ -392,10 +393,38 @@ def _array_values(array):
 
 def _from_storage(param, storage):
     if param.is_object:
-        return Dispatch(c_void_p(storage.value), _owned=True) if storage.value else None
+        return _adopt(_Reference(storage.value)) if storage.value else None
     if param.vt == P.VT_BOOL:
         return storage.value != 0
     return storage.value
+
+
+class _Reference(c_void_p):
+    """One reference to an interface, given back when the last holder drops it. A
+    call holds the reference it calls through for as long as it runs, so a
+    release() on another thread lets go only once that call is done: no call ever
+    runs through a freed object."""
+
+    __slots__ = ()
+
+    def __del__(self):
+        if self.value and P is not None:  # None only while the interpreter ends
+            P.release(self.value)
+
+
+def _adopt(pointer):
+    """The wrapper of the IDispatch reference `pointer` (a _Reference, whose
+    reference the wrapper takes over)."""
+    interface = _interface_of(pointer)
+    # An instance of the interface's own class, whose members help() and editors see.
+    self = object.__new__(_class_for(interface))
+    object.__setattr__(self, "_ptr", pointer)
+    object.__setattr__(self, "_table", None)  # table calls, bound on first use
+    return self
+
+
+def _released():
+    return ValueError("orvik: this object was released")
 
 
 class Dispatch:
@@ -411,41 +440,34 @@ class Dispatch:
     __slots__ = ("_ptr", "_table", "__weakref__")
     _members = None  # each interface's class holds its members here
 
-    def __new__(cls, target, _owned=False):
+    def __new__(cls, target):
         if isinstance(target, str):
-            pointer = _create(target)
-        else:
-            raw = target.value if isinstance(target, c_void_p) else int(target)
-            if not raw:
-                raise ValueError("orvik.Dispatch: a null interface pointer")
-            pointer = c_void_p(raw)
-            if not _owned:
-                hr, pointer = P.query_interface(pointer, P.IID_IDispatch)
-                _check(hr, "QueryInterface")
-        try:
-            interface = _interface_of(pointer)
-        except BaseException:
-            P.release(pointer)
-            raise
-        # An instance of the interface's own class, whose members help() and
-        # editors see.
-        self = object.__new__(_class_for(interface))
-        object.__setattr__(self, "_ptr", pointer)
-        object.__setattr__(self, "_table", None)  # table calls, bound on first use
-        return self
+            return _adopt(_Reference(_create(target).value))
+        if type(target) is not int and not isinstance(target, c_void_p):
+            raise TypeError("orvik.Dispatch takes a class name or an interface pointer (an int "
+                            "or c_void_p), not %s" % type(target).__name__)
+        raw = target.value if isinstance(target, c_void_p) else target
+        if not raw:
+            raise ValueError("orvik.Dispatch: a null interface pointer")
+        if not P.plausible_interface(raw):
+            raise ValueError("orvik.Dispatch: 0x%X is not an interface pointer of a loaded "
+                             "component" % (raw & (2**64 - 1)))
+        hr, pointer = P.query_interface(raw, P.IID_IDispatch)
+        _check(hr, "QueryInterface")
+        return _adopt(_Reference(pointer.value))
 
-    def __init__(self, target, _owned=False):
+    def __init__(self, target):
         pass  # made whole by __new__
 
-    # References.
+    # References. Every call reads self._ptr once and calls through what it read.
     def _reference(self):
-        if not self._ptr:
-            raise ValueError("orvik: this object was released")
-        return self._ptr.value
+        pointer = self._ptr
+        if pointer is None:
+            raise _released()
+        return pointer
 
-    def _table_call(self, slot, prototype):
+    def _table_call(self, slot, prototype, pointer):
         """Slot `slot` of this object's table as a call, bound once per object."""
-        pointer = self._reference()
         calls = self._table
         if calls is None:
             calls = {}
@@ -455,24 +477,20 @@ class Dispatch:
 
     def _call(self, *args):
         """IDispatch::Invoke on this object."""
+        pointer = self._ptr
+        if pointer is None:
+            raise _released()
         calls = self._table
         call = None if calls is None else calls.get(6)
         if call is None:
-            call = self._table_call(6, _INVOKE)
-        return call(self._ptr, *args)
+            call = self._table_call(6, _INVOKE, pointer)
+        return call(pointer, *args)
 
     def release(self):
-        """Lets go of the object now; the wrapper cannot be used afterwards."""
-        pointer = self._ptr
+        """Lets go of the object now (once a call on another thread, if one is under
+        way, is done); the wrapper cannot be used afterwards."""
         object.__setattr__(self, "_table", None)  # no table call outlives the reference
         object.__setattr__(self, "_ptr", None)
-        if pointer:
-            P.release(pointer)
-
-    def __del__(self):
-        pointer = self._ptr  # nothing else needs undoing in a wrapper that is going
-        if pointer:
-            P.release(pointer)
 
     def __enter__(self):
         return self
@@ -658,7 +676,7 @@ def _table_route(function):
         plain_number = p.vt == P.VT_R8 and not p.is_array and not p.is_object
         if p.retval:
             if p.is_object and p.dual:
-                result = c_void_p
+                result = _Reference
             elif plain_number:
                 result = c_double
             else:
@@ -683,12 +701,15 @@ def call(self, *args, **kwargs):
     {unpack}
     if not ({checks}):
         return by_name(self, args, kwargs)
-    calls = self._table  # None until bound, and again once released
+    pointer = self._ptr
+    if pointer is None:
+        raise _released()
+    calls = self._table
     bound = None if calls is None else calls.get(slot)
     if bound is None:
-        bound = self._table_call(slot, prototype)
+        bound = self._table_call(slot, prototype, pointer)
     {out}
-    hr = bound(self._ptr, {passed})
+    hr = bound(pointer, {passed})
     if hr < 0:
         raise _table_error(self, name, hr)
     {finish}
@@ -724,10 +745,11 @@ def _table_method(name, function):
         if iid is None:
             checks.append("type(%s) in _NUMBERS" % argument)
             passed.append(argument)
-        else:  # a dual wrapper's pointer is its table's
-            checks.append("isinstance(%s, Dispatch) and %s._ptr and %s._members.iid == %r" % (
-                argument, argument, argument, iid))
-            passed.append(argument + "._ptr")
+        else:  # a dual wrapper's pointer is its table's, read once and held
+            held = "p" + argument
+            checks.append("isinstance(%s, Dispatch) and (%s := %s._ptr) is not None and "
+                          "%s._members.iid == %r" % (argument, held, argument, argument, iid))
+            passed.append(held)
     if result is not None:
         passed.append("out")  # ctypes passes the cell's address
     source = _TABLE_CALL.format(
@@ -763,10 +785,9 @@ def _wrap_result(function, declared, pointer):
     """The wrapper of the first object a table call gives back, taking over its
     reference. Its class is learnt through the object's own IDispatch; when that is
     the declared interface itself, later results take that class at once."""
-    try:
-        wrapper = Dispatch(pointer)  # the query for IDispatch takes a reference of its own
-    finally:
-        P.release(pointer)
+    hr, dispatch = P.query_interface(pointer, P.IID_IDispatch)  # a reference of its own
+    _check(hr, "QueryInterface")
+    wrapper = _adopt(_Reference(dispatch.value))
     if wrapper._ptr.value == pointer.value and wrapper._members.iid == declared:
         function.result_class = type(wrapper)
     return wrapper
@@ -814,12 +835,15 @@ def _property(member):
         slot = get.slot
 
         def fget(self):  # noqa: F811 (the same get, one call into the table)
-            calls = self._table  # None until bound, and again once released
+            pointer = self._ptr
+            if pointer is None:
+                raise _released()
+            calls = self._table
             call = None if calls is None else calls.get(slot)
             if call is None:
-                call = self._table_call(slot, prototype)
+                call = self._table_call(slot, prototype, pointer)
             value = storage()
-            hr = call(self._ptr, value)  # ctypes passes its address
+            hr = call(pointer, value)  # ctypes passes its address
             if hr < 0:
                 raise _table_error(self, member.name, hr)
             return value.value != 0 if is_bool else value.value

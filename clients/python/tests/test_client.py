@@ -7,7 +7,10 @@ import gc
 import os
 import shutil
 import struct
+import subprocess
+import sys
 import tempfile
+import textwrap
 import unittest
 
 _store = tempfile.mkdtemp(prefix="orvik-python-")
@@ -252,6 +255,100 @@ class Failures(unittest.TestCase):
             p.Set(1, x=2)
         p.Set(x=1, y=2, Z=3)
         self.assertEqual(p.Get()[:3], (1.0, 2.0, 3.0))
+
+
+# Run in a child process of its own: a fault there is a failed test, not the end of
+# the suite.
+def run_child(body):
+    source = textwrap.dedent("""
+        import ctypes, os, sys, threading
+        os.environ["ORVIK_REGISTRY"] = %r
+        import orvik
+        """ % os.environ["ORVIK_REGISTRY"]) + textwrap.dedent(body)
+    return subprocess.run([sys.executable, "-c", source], capture_output=True, text=True,
+                          timeout=120)
+
+
+class Hostile(unittest.TestCase):
+    def test_release_on_one_thread_while_another_calls_never_faults(self):
+        child = run_child("""
+            def reader(p, outcome):
+                try:
+                    while True:
+                        p.X  # straight from the table
+                        p.Get()  # through Invoke
+                        p.Add(v)  # through the table, an object argument
+                except ValueError:
+                    outcome.append("released")
+
+            v = orvik.Dispatch("Orvik.Vector")
+            for round in range(300):
+                p, outcome = orvik.Dispatch("Orvik.Point"), []
+                thread = threading.Thread(target=reader, args=(p, outcome))
+                thread.start()
+                for spin in range(round % 50):
+                    pass
+                p.release()
+                thread.join()
+                assert outcome == ["released"], outcome
+                if round % 3 == 0:  # the argument released under the call instead
+                    v.release()
+                    v = orvik.Dispatch("Orvik.Vector")
+            print("done")
+            """)
+        self.assertEqual(child.returncode, 0, child.stderr[-2000:])
+        self.assertEqual(child.stdout.strip(), "done")
+
+    def test_hostile_arguments_raise_and_never_fault(self):
+        child = run_child("""
+            p = orvik.Dispatch("Orvik.Point")
+            m = orvik.Dispatch("Orvik.Matrix")
+            gone = orvik.Dispatch("Orvik.Vector")
+            gone.release()
+            libc_table = (ctypes.c_void_p * 3)(*[ctypes.cast(f, ctypes.c_void_p).value
+                                                  for f in (ctypes.CDLL(None).abs,) * 3])
+            libc_object = ctypes.c_void_p(ctypes.addressof(libc_table))
+            calls = [
+                lambda: orvik.Dispatch(123),
+                lambda: orvik.Dispatch(-1),
+                lambda: orvik.Dispatch(2**64 + 5),
+                lambda: orvik.Dispatch(1.5),
+                lambda: orvik.Dispatch(True),
+                lambda: orvik.Dispatch(None),
+                lambda: orvik.Dispatch(b"Orvik.Point"),
+                lambda: orvik.Dispatch(object()),
+                lambda: orvik.Dispatch(id(object())),
+                lambda: orvik.Dispatch(ctypes.c_void_p(8)),
+                lambda: orvik.Dispatch(ctypes.addressof(libc_object)),
+                lambda: orvik.Dispatch(""),
+                lambda: orvik.Dispatch("x" * 100000),
+                lambda: orvik.Dispatch(p),
+                lambda: p.Add(123),
+                lambda: p.Add(m),
+                lambda: p.Add(gone),
+                lambda: p.Set(*range(20)),
+                lambda: setattr(p, "X", "abc"),
+                lambda: setattr(p, "X", 10**400),
+                lambda: setattr(p, "AsArray", [object()]),
+                lambda: setattr(p, "AsArray", "abc"),
+                lambda: setattr(p, "AsArray", None),
+                lambda: m.Element(2**80, 0),
+                lambda: m.Element("a", 0),
+                lambda: getattr(p, "\\0"),
+                lambda: gone.X,
+                lambda: gone.Set(1, 2, 3),
+                lambda: setattr(gone, "X", 1),
+            ]
+            for i, call in enumerate(calls):
+                try:
+                    call()
+                except Exception:
+                    continue
+                print("call %d raised nothing" % i)
+            print("done")
+            """)
+        self.assertEqual(child.returncode, 0, child.stderr[-2000:])
+        self.assertEqual(child.stdout.strip(), "done")
 
 
 if __name__ == "__main__":
