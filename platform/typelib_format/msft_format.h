@@ -251,6 +251,11 @@ constexpr int32_t kFkccicEntryIsOrdinal = 1 << 13; // a module function's entry 
 // in bits 26-30 and its value, unsigned, in bits 0-25; otherwise an offset into the
 // custom-data segment, where the VARTYPE (16 bits) precedes the value.
 constexpr uint32_t kDefaultInRecord = 0x80000000u;
+// Every bit set: the parameter has a default, but no value is stored for it.
+constexpr uint32_t kDefaultWithoutValue = 0xFFFFFFFFu;
+// A GUID offset of -1: the type has no GUID (records, aliases and modules often
+// have none), which reads as the null GUID.
+constexpr int32_t kNoGuid = -1;
 constexpr int kDefaultTypeShift = 26;
 constexpr uint32_t kDefaultTypeMask = 0x1F;
 constexpr uint32_t kDefaultValueMask = (1u << kDefaultTypeShift) - 1;

@@ -607,5 +607,77 @@ TEST_F(ForeignLibrary, TheDumpPrintsEveryKind) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
 }
 
+// Libraries laid out as another compiler lays them out: types with no GUID at all
+// (the GUID offset is -1), and defaults that say only that there is one.
+TEST(ForeignLayout, RecordsAliasesAndModulesWithoutAGuidReadAsTheNullGuid) {
+    LibraryBuilder b;
+    // The alias comes first and names the record after it.
+    auto& alias = b.type(TKIND_ALIAS, GUID{}, 0, "Position", "");
+    auto& record = b.type(TKIND_RECORD, GUID{}, 0, "tagPosition", "");
+    alias.set(0x54, b.typeDesc(VT_USERDEFINED, b.hrefOf(record)));
+    record.set(0x50, 16);
+    b.variable(record, 0x40000000, "x", base(VT_R8), 0, VAR_PERINSTANCE, 0);
+    b.variable(record, 0x40000001, "y", base(VT_R8), 0, VAR_PERINSTANCE, 8);
+    b.closeMembers(record, 0, 2);
+    auto& module = b.type(TKIND_MODULE, GUID{}, 0, "Api", "");
+    module.set(0x54, b.string("api.dll"));
+    b.variable(module, 0x60000000, "Limit", base(VT_I4), 0, VAR_CONST, int32_t(0x8C000000u | 3));
+    b.closeMembers(module, 0, 1);
+    for (LibraryBuilder::Type* t : {&alias, &record, &module})
+        t->set(0x2C, -1);
+    Ref<ITypeLib> lib = load(b.build("NoGuids", "", -1));
+    ASSERT_TRUE(lib);
+
+    for (UINT i = 0; i < 3; ++i) {
+        Ref<ITypeInfo> info;
+        ASSERT_EQ(lib->GetTypeInfo(i, info.put()), S_OK);
+        EXPECT_TRUE(IsEqualGUID(attributesOf(info.get()).guid, GUID{})) << i;
+    }
+    Ref<ITypeInfo> position;
+    ASSERT_EQ(lib->GetTypeInfo(0, position.put()), S_OK);
+    TYPEATTR a = attributesOf(position.get());
+    ASSERT_EQ(a.tdescAlias.vt, VT_USERDEFINED);
+    Ref<ITypeInfo> named;
+    ASSERT_EQ(position->GetRefTypeInfo(a.tdescAlias.hreftype, named.put()), S_OK);
+    std::u16string name;
+    docOf(named.get(), MEMBERID_NIL, &name);
+    EXPECT_EQ(name, u"tagPosition");
+    EXPECT_EQ(attributesOf(named.get()).cbSizeInstance, 16u);
+}
+
+TEST(ForeignLayout, DefaultsWithoutAValueAndOfEveryIntegerLikeTypeRead) {
+    LibraryBuilder b;
+    int32_t dispatch = b.importDispatch();
+    auto& events = b.type(TKIND_DISPATCH, kEventsIid, 0x1000, "_DEvents", "");
+    events.set16(0x4C, 1);
+    events.set16(0x4E, 0x18);
+    constexpr int32_t kOptional = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
+    b.function(events, 1, "Go", fkccic(FUNC_DISPATCH, INVOKE_FUNC, true), 0, base(VT_VOID), {},
+               {{base(VT_VARIANT), "anything", kOptional, int32_t(0xFFFFFFFFu)},
+                {base(VT_BOOL), "flag", kOptional, int32_t(0x80000000u | VT_BOOL << 26 | 0xFFFF)},
+                {base(VT_ERROR), "code", kOptional, int32_t(0x80000000u | VT_ERROR << 26 | 5)}});
+    b.closeMembers(events, 1, 0);
+    Ref<ITypeLib> lib = load(b.build("Defaults", "", dispatch));
+    ASSERT_TRUE(lib);
+    Ref<ITypeInfo> info;
+    ASSERT_EQ(lib->GetTypeInfo(0, info.put()), S_OK);
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(info->GetFuncDesc(0, &f), S_OK);
+    ASSERT_EQ(f->cParams, 3);
+    const VARIANT* defaults[3];
+    for (int i = 0; i < 3; ++i) {
+        const PARAMDESC& p = f->lprgelemdescParam[i].paramdesc;
+        ASSERT_TRUE(p.wParamFlags & PARAMFLAG_FHASDEFAULT) << i;
+        ASSERT_NE(p.pparamdescex, nullptr) << i;
+        defaults[i] = &p.pparamdescex->varDefaultValue;
+    }
+    EXPECT_EQ(defaults[0]->vt, VT_EMPTY) << "a default with no value stored";
+    EXPECT_EQ(defaults[1]->vt, VT_BOOL);
+    EXPECT_EQ(defaults[1]->boolVal, VARIANT_TRUE);
+    EXPECT_EQ(defaults[2]->vt, VT_ERROR);
+    EXPECT_EQ(defaults[2]->scode, 5);
+    info->ReleaseFuncDesc(f);
+}
+
 } // namespace
 } // namespace orvik::testing

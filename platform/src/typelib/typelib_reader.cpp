@@ -131,6 +131,8 @@ private:
     }
 
     GUID guidAt(int32_t offset) const {
+        if (offset == kNoGuid)
+            return GUID{};
         GuidEntry e = inSegment<GuidEntry>(kGuidTable, offset);
         GUID g;
         std::memcpy(&g, e.guid, 16);
@@ -274,6 +276,8 @@ private:
     // A default kept in the record, or in the custom-data segment behind its type.
     DefaultValue defaultAt(int32_t word) const {
         DefaultValue d;
+        if (uint32_t(word) == kDefaultWithoutValue)
+            return d; // empty
         if (uint32_t(word) & kDefaultInRecord) {
             d.vt = VARTYPE((uint32_t(word) >> kDefaultTypeShift) & kDefaultTypeMask);
             if (!isIntegerType(d.vt))
