@@ -181,45 +181,52 @@ TEST_F(AllocationFailure, RegistryCallsAnswerOutOfMemoryAndWriteNothingHalf) {
         [](long answer) { EXPECT_EQ(answer, ERROR_OUTOFMEMORY); });
 }
 
+// Each function is called twice in a run: fresh, then again while the library and
+// its type information are held, so that the paths that find them cached meet the
+// failure too.
 TEST(AllocationFailureOfLibraries, LoadingAndEveryTypeInformationMethodAnswerACode) {
-    failEachAllocation(
-        [] {
-            Ref<ITypeLib> lib;
-            HRESULT hr = LoadTypeLib(u"" ORVIK_TLB_PATH, lib.put());
+    auto useLibrary = [](Ref<ITypeLib>& lib) -> long {
+        HRESULT hr = LoadTypeLib(u"" ORVIK_TLB_PATH, lib.put());
+        if (FAILED(hr))
+            return long(hr);
+        Ref<ITypeInfo> info;
+        if (FAILED(hr = lib->GetTypeInfoOfGuid(IID_IPoint, info.put())))
+            return long(hr);
+        TYPEATTR* attr = nullptr;
+        if (FAILED(hr = info->GetTypeAttr(&attr)))
+            return long(hr);
+        UINT functions = attr->cFuncs;
+        info->ReleaseTypeAttr(attr);
+        for (UINT i = 0; i < functions; ++i) {
+            FUNCDESC* desc = nullptr;
+            if (FAILED(hr = info->GetFuncDesc(i, &desc)))
+                return long(hr);
+            BSTR names[8] = {};
+            UINT count = 0;
+            hr = info->GetNames(desc->memid, names, 8, &count);
+            for (UINT n = 0; n < count; ++n)
+                SysFreeString(names[n]);
+            BSTR doc = nullptr;
+            if (SUCCEEDED(hr))
+                hr = info->GetDocumentation(desc->memid, nullptr, &doc, nullptr, nullptr);
+            SysFreeString(doc);
+            info->ReleaseFuncDesc(desc);
             if (FAILED(hr))
                 return long(hr);
-            Ref<ITypeInfo> info;
-            if (FAILED(hr = lib->GetTypeInfoOfGuid(IID_IPoint, info.put())))
-                return long(hr);
-            TYPEATTR* attr = nullptr;
-            if (FAILED(hr = info->GetTypeAttr(&attr)))
-                return long(hr);
-            UINT functions = attr->cFuncs;
-            info->ReleaseTypeAttr(attr);
-            for (UINT i = 0; i < functions; ++i) {
-                FUNCDESC* desc = nullptr;
-                if (FAILED(hr = info->GetFuncDesc(i, &desc)))
-                    return long(hr);
-                BSTR names[8] = {};
-                UINT count = 0;
-                hr = info->GetNames(desc->memid, names, 8, &count);
-                for (UINT n = 0; n < count; ++n)
-                    SysFreeString(names[n]);
-                BSTR doc = nullptr;
-                if (SUCCEEDED(hr))
-                    hr = info->GetDocumentation(desc->memid, nullptr, &doc, nullptr, nullptr);
-                SysFreeString(doc);
-                info->ReleaseFuncDesc(desc);
-                if (FAILED(hr))
-                    return long(hr);
-            }
-            LPOLESTR name = const_cast<LPOLESTR>(u"invoke"); // found in the base interface
-            MEMBERID id = 0;
-            if (FAILED(hr = info->GetIDsOfNames(&name, 1, &id)))
-                return long(hr);
-            BOOL found = FALSE;
-            OLECHAR search[] = u"IVECTOR";
-            return long(lib->IsName(search, 0, &found));
+        }
+        LPOLESTR name = const_cast<LPOLESTR>(u"invoke"); // found in the base interface
+        MEMBERID id = 0;
+        if (FAILED(hr = info->GetIDsOfNames(&name, 1, &id)))
+            return long(hr);
+        BOOL found = FALSE;
+        OLECHAR search[] = u"IVECTOR";
+        return long(lib->IsName(search, 0, &found));
+    };
+    failEachAllocation(
+        [&] {
+            Ref<ITypeLib> fresh, cached;
+            long answer = useLibrary(fresh);
+            return FAILED(answer) ? answer : useLibrary(cached);
         },
         [](long answer) { EXPECT_EQ(answer, E_OUTOFMEMORY); });
 }
