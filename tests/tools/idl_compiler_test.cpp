@@ -1,6 +1,7 @@
 // tests/tools/idl_compiler_test.cpp: the interface compiler on the real definition and
 // on broken input
 
+#include "cpp_layer_writer.h"
 #include "header_writer.h"
 #include "idl_parser.h"
 #include "tlb_writer.h"
@@ -314,6 +315,84 @@ TEST(TypeLibraryWriter, RefusesWhatTheFormatOrTheReaderCannotHold) {
     }
 }
 
+// What a compiler sees of generated code: comments gone, lines spliced where a
+// backslash (or the trigraph ??/) ends them, string literals kept whole.
+std::string codeOutsideComments(const std::string& text) {
+    std::string spliced;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool backslash = text[i] == '\\' || text.compare(i, 3,
+                                                         "?"
+                                                         "?/") == 0;
+        size_t after = i + (text[i] == '\\' ? 1 : 3);
+        if (backslash && after <= text.size() && text[after] == '\n') {
+            i = after;
+            continue;
+        }
+        spliced += text[i];
+    }
+    std::string code;
+    for (size_t i = 0; i < spliced.size();) {
+        if (spliced.compare(i, 2, "//") == 0) {
+            i = spliced.find('\n', i);
+            if (i == std::string::npos)
+                break;
+        } else if (spliced.compare(i, 2, "/*") == 0) {
+            size_t end = spliced.find("*/", i + 2);
+            i = end == std::string::npos ? spliced.size() : end + 2;
+            code += ' ';
+        } else if (spliced[i] == '"') {
+            size_t end = i + 1;
+            while (end < spliced.size() && spliced[end] != '"' && spliced[end] != '\n')
+                end += spliced[end] == '\\' ? 2 : 1;
+            code += spliced.substr(i, end + 1 - i);
+            i = end + 1;
+        } else {
+            code += spliced[i++];
+        }
+    }
+    return code;
+}
+
+// Help strings and notes that would end a comment, or carry it onto the next line,
+// stay inside their comments in every generated file: what follows them is neither
+// swallowed nor turned into declarations.
+TEST(IdlWriters, TextThatWouldEndACommentStaysInside) {
+    ParseResult r =
+        parseDefinition("[uuid(11111111-2222-3333-4444-555555555550), version(1.0)]\n"
+                        "library L {\n"
+                        "[object, uuid(11111111-2222-3333-4444-555555555555), dual,\n"
+                        " helpstring(\"ends */ HRESULT Injected(); /* here\")]\n"
+                        "interface IThing : IDispatch {\n"
+                        "  [id(1), helpstring(\"one\\nHRESULT Injected();\")] HRESULT First();\n"
+                        "  [id(2), helpstring(\"a backslash \\\\\")] HRESULT Second();\n"
+                        "  [id(3), helpstring(\"a trigraph ?"
+                        "?/\")] HRESULT Third();\n"
+                        "  [id(4), helpstring(\"*/ int Injected; /*\")] HRESULT Fourth();\n"
+                        "};\n"
+                        "[uuid(11111111-2222-3333-4444-555555555556), helpstring(\"a \\\\\")]\n"
+                        "coclass Thing { [default] interface IThing; };\n"
+                        "};\n");
+    ASSERT_TRUE(std::holds_alternative<Definition>(r)) << std::get<Diagnostic>(r).message;
+    const Definition& def = std::get<Definition>(r);
+    Notes notes;
+    int badLine = 0;
+    ASSERT_TRUE(parseNotes("IThing: a note */ int Injected; /*\n"
+                           "IThing.Second: ends in \\\n"
+                           ": the library's */ int Injected;\n",
+                           notes, badLine));
+    std::string header = writeHeader(def, "THING_I_H", "thing*/int Injected;.idl");
+    std::string layer = writeCppLayer(def, notes, "THING_HPP", "thing.idl", "orvik/thing_i.h");
+    for (const std::string* text : {&header, &layer}) {
+        std::string code = codeOutsideComments(*text);
+        EXPECT_EQ(code.find("Injected"), std::string::npos) << code;
+        for (const char* name : {"First", "Second", "Third", "Fourth"})
+            EXPECT_NE(code.find(name), std::string::npos) << name << " was swallowed\n" << code;
+    }
+    EXPECT_NE(header.find("ends *\\/ HRESULT Injected(); /* here"), std::string::npos) << header;
+    EXPECT_NE(header.find("one\\nHRESULT Injected();"), std::string::npos);
+    EXPECT_NE(layer.find("a backslash \\x5C"), std::string::npos);
+}
+
 // The command-line front end: a broken file gives file:line:column and writes nothing.
 TEST(IdlCompilerTool, BrokenInputReportsItsPositionAndLeavesNoOutputFile) {
     std::string dir = ::testing::TempDir() + "idlc_cli";
@@ -334,6 +413,24 @@ TEST(IdlCompilerTool, BrokenInputReportsItsPositionAndLeavesNoOutputFile) {
     EXPECT_NE(stat(header.c_str(), &st), 0) << "no header may be written";
     std::string message = readFile(err);
     EXPECT_EQ(message.rfind(idl + ":2:64: operation 'F' is declared twice", 0), 0u) << message;
+}
+
+// The C++ layer includes the header by its file name, between quotes: a name that
+// cannot stand there is refused, and nothing is written.
+TEST(IdlCompilerTool, AHeaderNameThatCannotBeIncludedIsRefused) {
+    std::string dir = ::testing::TempDir() + "idlc_quote";
+    mkdir(dir.c_str(), 0700);
+    std::string layer = dir + "/layer.hpp", header = dir + "/a\"b_i.h";
+    std::remove(layer.c_str());
+    std::remove(header.c_str());
+    std::string cmd = std::string(ORVIK_IDLC_PATH) + " --header '" + dir + "/a\"b_i.h' --cpp " +
+                      layer + " " + ORVIK_IDL_PATH + " 2>/dev/null";
+    int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    struct stat st;
+    EXPECT_NE(stat(layer.c_str(), &st), 0);
+    EXPECT_NE(stat(header.c_str(), &st), 0);
 }
 
 } // namespace

@@ -114,6 +114,14 @@ int main(int argc, char** argv) {
         return tool::fail(kTool, "cannot write " + path + ": " + std::strerror(errno));
     };
 
+    // The C++ layer includes the header by this name, between quotes.
+    const std::string included =
+        "orvik/" + (header.empty() || header == "-" ? stemOf(input) + "_i.h" : baseName(header));
+    if (!cppLayer.empty())
+        for (char c : included)
+            if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
+                return tool::fail(kTool, "the header's file name cannot be included: " + included);
+
     if (!header.empty() &&
         !tool::writeOutput(
             header, orvik::idl::writeHeader(def, guardFor(header, input, "_i.h"), baseName(input))))
@@ -128,9 +136,6 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s:%d: expected \"Key: words\"\n", notesPath.c_str(), badLine);
             return tool::kFailure;
         }
-        const std::string included =
-            "orvik/" +
-            (header.empty() || header == "-" ? stemOf(input) + "_i.h" : baseName(header));
         if (!tool::writeOutput(
                 cppLayer, orvik::idl::writeCppLayer(def, notes, guardFor(cppLayer, input, ".hpp"),
                                                     baseName(input), included)))

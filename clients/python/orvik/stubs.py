@@ -2,6 +2,8 @@
 classes: one class per interface with its properties, methods and parameters,
 and Dispatch's overloads naming which class each identifier gives."""
 
+import json
+import keyword
 import os
 
 from ._dispatch import Dispatch
@@ -30,6 +32,11 @@ class Dispatch:
     def __enter__(self) -> "Dispatch": ...
     def __exit__(self, *exc: object) -> None: ...
 '''
+
+
+def _usable(name):
+    """Whether a name from a type library can stand in Python source as it is."""
+    return name.isidentifier() and not keyword.iskeyword(name)
 
 
 def _type(param, known):
@@ -61,6 +68,10 @@ def _signature(function, known):
 def _interface_stub(interface, known):
     lines = ["", "", "class %s(Dispatch):" % interface.name]
     for member in sorted(interface.members.values(), key=lambda m: m.name):
+        functions = [f for f in (member.method, member.get, member.put) if f is not None]
+        if not _usable(member.name) or not all(_usable(p.name) for f in functions
+                                               for p in f.params):
+            continue  # reachable by getattr only; a stub line would not be Python
         if member.method is not None:
             lines.append("    def %s(%s) -> %s: ..." % (member.name, _signature(member.method, known),
                                                        _result(member.method, known)))
@@ -83,14 +94,17 @@ def write_stubs(classes, directory):
     for prog_id, independent, _ in classes:
         with Dispatch(prog_id) as instance:
             interface = instance._members
+        if not _usable(interface.name):
+            continue
         interfaces[interface.name] = interface
         names += [(identifier, interface.name) for identifier in (prog_id, independent) if identifier]
     known = set(interfaces)
     lines = _HEADER.rstrip("\n").split("\n")
     # Which class each identifier gives, for Dispatch(...) itself.
     for identifier, interface in sorted(names):
-        lines += ["    @overload", '    def __new__(cls, target: Literal["%s"]) -> "%s": ...'
-                  % (identifier, interface)]
+        # Any text can name a class: it is written as a literal Python reads back.
+        lines += ["    @overload", '    def __new__(cls, target: Literal[%s]) -> "%s": ...'
+                  % (json.dumps(identifier), interface)]
     lines += ["    @overload", '    def __new__(cls, target: object) -> "Dispatch": ...']
     for name in sorted(interfaces):
         lines += _interface_stub(interfaces[name], known)

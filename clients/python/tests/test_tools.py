@@ -4,6 +4,7 @@ import base64
 import hashlib
 import importlib.machinery
 import importlib.util
+import json
 import os
 import subprocess
 import sys
@@ -43,6 +44,27 @@ class CommandLine(unittest.TestCase):
 
 
     def check_stubs(self, work, store):
+        # An identifier as another module could register it: text that, written raw
+        # into the stub, would end the literal and run code.
+        hostile = 'Orvik.Point"]) -> "IPoint": ...\nimport sys; sys.exit(7)\n#'
+        setter = subprocess.run([sys.executable, "-c", """if True:
+            import ctypes, sys
+            from orvik import _platform as P
+            key = ctypes.c_void_p()
+            P._declare("RegOpenKeyExA", ctypes.c_int32, ctypes.c_void_p, ctypes.c_char_p,
+                       ctypes.c_uint32, ctypes.c_uint32, ctypes.POINTER(ctypes.c_void_p))
+            assert P.lib.RegOpenKeyExA(P.HKEY_CLASSES_ROOT,
+                b"CLSID\\\\{283075AE-B177-11D3-BE8E-0060B0EB1D67}\\\\VersionIndependentProgID",
+                0, 0xF003F,
+                ctypes.byref(key)) == 0
+            text = sys.argv[1].encode() + b"\\0"
+            P._declare("RegSetValueExA", ctypes.c_int32, ctypes.c_void_p, ctypes.c_char_p,
+                       ctypes.c_uint32, ctypes.c_uint32, ctypes.c_char_p, ctypes.c_uint32)
+            assert P.lib.RegSetValueExA(key, None, 0, 1, text, len(text)) == 0
+            P.RegCloseKey(key)
+            """, hostile], env=dict(os.environ, ORVIK_REGISTRY=store, PYTHONPATH=PACKAGE_ROOT),
+            capture_output=True, text=True)
+        self.assertEqual(setter.returncode, 0, setter.stderr)
         written = run_orvik("stubs", work, store=store)
         self.assertEqual(written.returncode, 0, written.stderr)
         path = os.path.join(work, "orvik", "__init__.pyi")
@@ -53,12 +75,13 @@ class CommandLine(unittest.TestCase):
         self.assertIn("def Set(self, X: float = ..., Y: float = ..., Z: float = ..., "
                       "Error: float = ...) -> None: ...", text)
         self.assertIn("def Get(self) -> Tuple[float, float, float, float]: ...", text)
-        self.assertIn('def __new__(cls, target: Literal["Orvik.Point"]) -> "IPoint": ...', text)
+        self.assertIn('def __new__(cls, target: Literal["Orvik.Point.1"]) -> "IPoint": ...', text)
         # The stub is Python an interpreter runs as it stands.
         loader = importlib.machinery.SourceFileLoader("orvik_stub", path)
         module = importlib.util.module_from_spec(importlib.util.spec_from_loader("orvik_stub", loader))
         loader.exec_module(module)
         self.assertTrue(issubclass(module.IMatrix, module.Dispatch))
+        self.assertIn("Literal[%s]" % json.dumps(hostile), text)
 
 
 class BuildBackend(unittest.TestCase):
