@@ -28,6 +28,42 @@ printf 'HKCU { Types { val d = d 10 val b = b 0aff val m = m %s val q = s %s } }
 out=$("$reg" export 'HKCU\Types')
 expect "value forms" "$out" $'REGEDIT4\n\n[HKEY_CURRENT_USER\\Types]\n"d"=dword:0000000a\n"b"=hex:0a,ff\n"m"=hex(7):61,00,62,00,00\n"q"="say \\"hi\\" \\\\ ok"'
 
+# Data holding a line break cannot end its line: it is written as hex(1), and no
+# forged key appears. An export imported into an emptied store reads back the same.
+printf "HKCU { Forge { val v = s 'x\n[HKEY_LOCAL_MACHINE\\\\Evil]\n@=\"forged\"' } }" > "$dir/forge.rgs"
+"$reg" script --register "$dir/forge.rgs"; expect "forging script" $? 0
+out=$("$reg" export 'HKCU\Forge')
+expect "line breaks in data are hex" "$out" $'REGEDIT4\n\n[HKEY_CURRENT_USER\\Forge]\n"v"=hex(1):78,0a,5b,48,4b,45,59,5f,4c,4f,43,41,4c,5f,4d,41,43,48,49,4e,45,5c,45,76,69,6c,5d,0a,40,3d,22,66,6f,72,67,65,64,22,00'
+"$reg" export HKCU > "$dir/before.reg"; expect "export to a file" $? 0
+"$reg" delete 'HKCU\Forge' && "$reg" delete 'HKCU\Types'; expect "emptied" $? 0
+"$reg" import "$dir/before.reg"; expect "import exits 0" $? 0
+expect "the export reads back as stored" "$("$reg" export HKCU)" "$(cat "$dir/before.reg")"
+"$reg" query 'HKLM\Evil' 2>/dev/null; expect "no forged key" $? 1
+
+# Text as regedit writes it, by hand: escapes, a hex list continued on the next
+# line, an expandable string, and the two removals.
+printf 'HKCU { Removed { Below } Hand { val gone = s x } }' > "$dir/hand.rgs"
+"$reg" script --register "$dir/hand.rgs"; expect "keys to remove" $? 0
+printf 'REGEDIT4\r\n\r\n; a comment\r\n[HKEY_CURRENT_USER\\Hand]\r\n@="default"\r\n"s"="a \\"quoted\\" \\\\ path"\r\n"d"=dword:0000002a\r\n"b"=hex:de,ad,\\\r\n  be,ef\r\n"e"=hex(2):25,00\r\n"gone"=-\r\n\r\n[-HKEY_CURRENT_USER\\Removed]\r\n' > "$dir/hand.reg"
+"$reg" import "$dir/hand.reg"; expect "hand-written import" $? 0
+out=$("$reg" export 'HKCU\Hand')
+expect "hand-written values" "$out" $'REGEDIT4\n\n[HKEY_CURRENT_USER\\Hand]\n@="default"\n"s"="a \\"quoted\\" \\\\ path"\n"d"=dword:0000002a\n"b"=hex:de,ad,be,ef\n"e"=hex(2):25,00'
+"$reg" query 'HKCU\Removed' 2>/dev/null; expect "removed key" $? 1
+printf 'REGEDIT4\n[HKEY_CURRENT_USER\\X]\n"v"=hex:zz\n' > "$dir/bad.reg"
+err=$("$reg" import "$dir/bad.reg" 2>&1); rc=$?
+expect "a broken file exits 1" $rc 1
+expect "and names its line" "$err" "$dir/bad.reg:3: a hex list is two-digit bytes separated by commas"
+"$reg" query 'HKCU\X' 2>/dev/null; expect "a broken file writes nothing" $? 1
+
+# A name the text cannot hold is refused by name, not written raw.
+printf "HKCU { 'line\nbreak' }" > "$dir/name.rgs"
+"$reg" script --register "$dir/name.rgs"; expect "a key named with a line break" $? 0
+err=$("$reg" export HKCU 2>&1); rc=$?
+expect "its export exits 1" $rc 1
+case "$err" in *'HKEY_CURRENT_USER\line\x0Abreak'*) ok=yes ;; *) ok="$err" ;; esac
+expect "the message names it" "$ok" yes
+"$reg" delete $'HKCU\\line\nbreak'; expect "removed again" $? 0
+
 printf 'HKCU { Broken = x 1 }' > "$dir/broken.rgs"
 err=$("$reg" script --register "$dir/broken.rgs" 2>&1); rc=$?
 expect "failing script exits 1" $rc 1

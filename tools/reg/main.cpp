@@ -5,6 +5,7 @@
 // key trees. Export writes REGEDIT4 text with keys in name order, so two stores can
 // be compared with diff.
 
+#include "regedit_text.h"
 #include "registration/registrar.h"
 
 #include "orvik/platform/registry_helpers.h"
@@ -33,6 +34,7 @@ const char kUsage[] =
     "  script --register|--unregister FILE [--var NAME=VALUE]...\n"
     "                            run a registration script with the given variables\n"
     "                            (MODULE, the module file, is stored as an absolute path)\n"
+    "  import FILE               write the keys and values of a REGEDIT4 file\n"
     "  delete KEY                remove KEY and everything below it\n"
     "  store                     the path of the store these commands work on\n"
     "  -h, --help                show this text\n"
@@ -111,45 +113,19 @@ bool storeMissing() {
     return true;
 }
 
-std::string quotedText(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string hexBytes(const std::vector<BYTE>& data) {
+// A name as one line of a message: control characters as \xHH.
+std::string printable(const std::string& text) {
     std::string out;
-    char buf[4];
-    for (size_t i = 0; i < data.size(); ++i) {
-        std::snprintf(buf, sizeof buf, i ? ",%02x" : "%02x", data[i]);
-        out += buf;
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+            out += hex;
+        } else {
+            out += c;
+        }
     }
     return out;
-}
-
-// One value as a REGEDIT4 line: "name"=data, with @ for the default value.
-std::string valueLine(const std::string& name, DWORD type, const std::vector<BYTE>& data) {
-    std::string line = name.empty() ? "@=" : quotedText(name) + "=";
-    if (type == REG_SZ) {
-        std::string text(data.begin(), data.end());
-        if (!text.empty() && text.back() == '\0')
-            text.pop_back();
-        return line + quotedText(text);
-    }
-    if (type == REG_DWORD && data.size() == 4) {
-        char buf[16];
-        DWORD v = 0;
-        std::memcpy(&v, data.data(), 4);
-        std::snprintf(buf, sizeof buf, "dword:%08x", unsigned(v));
-        return line + buf;
-    }
-    if (type == REG_BINARY)
-        return line + "hex:" + hexBytes(data);
-    return line + "hex(" + std::to_string(type) + "):" + hexBytes(data);
 }
 
 struct Value {
@@ -177,7 +153,9 @@ LONG readValues(HKEY key, std::vector<Value>& values) {
 
 // Appends the REGEDIT4 text of root\path and everything below it to out. The walk
 // keeps its own stack of open keys, so no depth of tree can exhaust the call stack.
-LONG exportTree(const KeyPath& top, std::string& out) {
+// A key or value whose name the text cannot hold is ERROR_INVALID_DATATYPE, named in
+// badName.
+LONG exportTree(const KeyPath& top, std::string& out, std::string& badName) {
     struct Level {
         RegKey key;
         std::string fullName;
@@ -196,10 +174,15 @@ LONG exportTree(const KeyPath& top, std::string& out) {
             e = orvik::regSubkeyNames(level.key.get(), level.children);
         if (e != ERROR_SUCCESS)
             return e;
+        if (!orvik::regtext::writableName(level.fullName))
+            return badName = level.fullName, ERROR_INVALID_DATATYPE;
+        for (const Value& v : values)
+            if (!orvik::regtext::writableName(v.name))
+                return badName = level.fullName + " (value " + v.name + ")", ERROR_INVALID_DATATYPE;
         if (printSelf || !values.empty()) {
             out += "[" + level.fullName + "]\n";
             for (const Value& v : values)
-                out += valueLine(v.name, v.type, v.data) + "\n";
+                out += orvik::regtext::valueLine(v.name, v.type, v.data) + "\n";
             out += "\n";
         }
         stack.push_back(std::move(level));
@@ -235,7 +218,14 @@ int runExport(const std::vector<std::string>& args) {
         keys.push_back(k);
     }
     for (const KeyPath& k : keys) {
-        LONG e = exportTree(k, out);
+        std::string badName;
+        LONG e = exportTree(k, out, badName);
+        if (e == ERROR_INVALID_DATATYPE && !badName.empty())
+            return fail("export " + k.full() +
+                            ": a name holds a line break or another control "
+                            "character, which the text cannot hold: " +
+                            printable(badName),
+                        HRESULT_FROM_WIN32(e));
         if (e != ERROR_SUCCESS)
             return fail("export " + k.full(), HRESULT_FROM_WIN32(e));
     }
@@ -265,14 +255,14 @@ int runQuery(const std::vector<std::string>& args) {
     if (args.size() == 2) {
         for (const Value& v : values)
             if (lstrcmpiA(v.name.c_str(), args[1].c_str()) == 0) {
-                std::printf("%s\n", valueLine(v.name, v.type, v.data).c_str());
+                std::printf("%s\n", orvik::regtext::valueLine(v.name, v.type, v.data).c_str());
                 return 0;
             }
         return fail("value " + args[1], HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     }
     std::printf("[%s]\n", k.full().c_str());
     for (const Value& v : values)
-        std::printf("%s\n", valueLine(v.name, v.type, v.data).c_str());
+        std::printf("%s\n", orvik::regtext::valueLine(v.name, v.type, v.data).c_str());
     for (const std::string& child : children)
         std::printf("%s\\\n", child.c_str());
     return 0;
@@ -314,6 +304,56 @@ int runScript(const std::vector<std::string>& args) {
     return 0;
 }
 
+// Writes what a REGEDIT4 file says: keys made, values set, [-key] and "name"=-
+// removed. The file is read whole and checked before anything is written.
+int runImport(const std::vector<std::string>& args) {
+    if (args.size() != 1)
+        return usage("import takes one file");
+    std::ifstream in(args[0], std::ios::binary);
+    if (!in)
+        return fail("cannot read " + args[0], HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::vector<orvik::regtext::Entry> entries;
+    size_t line = 0;
+    std::string why;
+    if (!orvik::regtext::parse(text.str(), entries, line, why)) {
+        std::fprintf(stderr, "%s:%zu: %s\n", args[0].c_str(), line, why.c_str());
+        return orvik::tool::kFailure;
+    }
+    std::vector<KeyPath> keys(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!parseKey(entries[i].key, keys[i]) || keys[i].path.empty())
+            return fail("import: not a key below a root: " + printable(entries[i].key),
+                        HRESULT_FROM_WIN32(ERROR_INVALID_DATATYPE));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const orvik::regtext::Entry& entry = entries[i];
+        const KeyPath& k = keys[i];
+        LONG e = ERROR_SUCCESS;
+        if (entry.kind == orvik::regtext::Entry::DeleteKey) {
+            e = orvik::regDeleteTree(k.root->key, k.path.c_str());
+            if (e == ERROR_FILE_NOT_FOUND)
+                e = ERROR_SUCCESS; // already gone
+        } else {
+            RegKey key;
+            e = RegCreateKeyExA(k.root->key, k.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                key.put(), nullptr);
+            const char* name = entry.name.empty() ? nullptr : entry.name.c_str();
+            if (e == ERROR_SUCCESS && entry.kind == orvik::regtext::Entry::Value)
+                e = RegSetValueExA(key.get(), name, 0, entry.type, entry.data.data(),
+                                   DWORD(entry.data.size()));
+            else if (e == ERROR_SUCCESS && entry.kind == orvik::regtext::Entry::DeleteValue) {
+                e = RegDeleteValueA(key.get(), name);
+                if (e == ERROR_FILE_NOT_FOUND)
+                    e = ERROR_SUCCESS;
+            }
+        }
+        if (e != ERROR_SUCCESS)
+            return fail("import " + printable(entry.key), HRESULT_FROM_WIN32(e));
+    }
+    return 0;
+}
+
 int runDelete(const std::vector<std::string>& args) {
     if (args.size() != 1)
         return usage("delete takes one key");
@@ -351,6 +391,8 @@ int main(int argc, char** argv) {
         return runScript(args);
     if (command == "delete")
         return runDelete(args);
+    if (command == "import")
+        return runImport(args);
     if (command == "store") {
         if (!args.empty())
             return usage("store takes no arguments");
