@@ -7,6 +7,10 @@
  * factory and the factory for the object. CoFreeUnusedLibraries unloads the modules
  * whose DllCanUnloadNow answers S_OK, once they have said so for a while (below).
  *
+ * A child forked from a process with several threads must not call these (or the
+ * registry, or objects it inherited) before exec: a lock another thread held at the
+ * fork stays held in the child.
+ *
  * CoInitializeEx is counted per thread and answered as the platform does (S_OK
  * first, S_FALSE after, RPC_E_CHANGED_MODE for another model); creation does not
  * require it, as every object here is served in the caller's own thread.
