@@ -14,7 +14,9 @@
 #include <unistd.h>
 #include <fstream>
 #include <cstring>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -45,6 +47,112 @@ std::string getString(HKEY key, const char* name) {
         ERROR_SUCCESS)
         return "<missing>";
     return std::string(buf, size ? size - 1 : 0);
+}
+
+// Enumeration by increasing index while keys come and go between the calls: the
+// walk gives names in order, each once, every name that existed throughout, and only
+// names that existed at some moment; an index out of sequence starts afresh from the
+// key as it is.
+TEST_F(Registry, EnumerationWhileKeysChangeSkipsNothingThatStayed) {
+    std::mt19937 random(20261208);
+    RegKey parent;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Enum", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              parent.put(), nullptr),
+              ERROR_SUCCESS);
+    std::set<std::string> present;
+    auto name = [&] {
+        char text[8];
+        std::snprintf(text, sizeof text, "k%03u", unsigned(random() % 200));
+        return std::string(text);
+    };
+    auto change = [&](std::set<std::string>& added, std::set<std::string>& removed) {
+        std::string n = name();
+        if (present.count(n)) {
+            ASSERT_EQ(RegDeleteKeyA(parent.get(), n.c_str()), ERROR_SUCCESS);
+            present.erase(n);
+            removed.insert(n);
+        } else {
+            RegKey made;
+            ASSERT_EQ(RegCreateKeyExA(parent.get(), n.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, made.put(), nullptr),
+                      ERROR_SUCCESS);
+            present.insert(n);
+            added.insert(n);
+        }
+    };
+    for (int i = 0; i < 100; ++i) {
+        std::set<std::string> ignored;
+        change(ignored, ignored);
+    }
+    RegKey walker;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Enum", 0, KEY_READ, walker.put()), ERROR_SUCCESS);
+    for (int round = 0; round < 60; ++round) {
+        const std::set<std::string> before = present;
+        std::set<std::string> added, removed;
+        std::vector<std::string> seen;
+        for (DWORD index = 0;; ++index) {
+            std::string n;
+            LONG e = regSubkeyName(walker.get(), index, n);
+            if (e == ERROR_NO_MORE_ITEMS)
+                break;
+            ASSERT_EQ(e, ERROR_SUCCESS);
+            seen.push_back(n);
+            for (int c = int(random() % 3); c > 0; --c)
+                change(added, removed);
+        }
+        ASSERT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+        ASSERT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end()) << "a name twice";
+        for (const std::string& n : before) {
+            if (!removed.count(n)) {
+                EXPECT_TRUE(std::binary_search(seen.begin(), seen.end(), n))
+                    << n << " existed throughout and was skipped in round " << round;
+            }
+        }
+        for (const std::string& n : seen)
+            EXPECT_TRUE(before.count(n) || added.count(n)) << n << " never existed";
+        // Out of sequence: the index counts in the key as it is now.
+        std::vector<std::string> now(present.begin(), present.end());
+        DWORD jump = DWORD(random() % (now.size() + 2));
+        std::string n;
+        LONG e = regSubkeyName(walker.get(), jump, n);
+        if (jump < now.size()) {
+            ASSERT_EQ(e, ERROR_SUCCESS);
+            EXPECT_EQ(n, now[jump]);
+        } else {
+            EXPECT_EQ(e, ERROR_NO_MORE_ITEMS);
+        }
+    }
+}
+
+// A chain of 200,000 keys, as a damaged store (or another writer) may hold, written
+// into the store file directly: deleting it is refused at once, not walked.
+TEST_F(Registry, AChainDeeperThanAnyStoreHoldsIsRefusedQuickly) {
+    RegKey top;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Deep", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              top.put(), nullptr),
+              ERROR_SUCCESS);
+    char path[4096];
+    ASSERT_GT(OrvikGetRegistryStorePath(path, sizeof path), 0u);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path, &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "BEGIN;"
+                           "WITH RECURSIVE chain(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM chain"
+                           " WHERE n < 200000)"
+                           " INSERT INTO keys(id, parent, name, fold)"
+                           " SELECT 1000000 + n, CASE n WHEN 1 THEN (SELECT id FROM keys WHERE"
+                           " fold = 'deep') ELSE 1000000 + n - 1 END, 'level', 'level' FROM chain;"
+                           "COMMIT;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    top.close();
+    EXPECT_EQ(regDeleteTree(HKEY_CURRENT_USER, "Deep"), ERROR_REGISTRY_CORRUPT);
+    RegKey still;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Deep\\level", 0, KEY_READ, still.put()),
+              ERROR_SUCCESS)
+        << "nothing was deleted";
 }
 
 TEST_F(Registry, NamesCompareWithoutCaseAndKeepTheirCase) {

@@ -37,6 +37,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -374,11 +375,39 @@ struct OpenKey {
     REGSAM access;
 };
 
+// Where a handle's enumeration by increasing index stands: the entry it gave last,
+// so that the next index continues from it by an index seek instead of counting
+// from the start. A cursor survives changes to the key: continuing after the last
+// name given never skips a key that existed throughout.
+struct EnumCursor {
+    const Store* store = nullptr;
+    int64_t key = 0;
+    DWORD index = 0;
+    std::string fold;  // sub-keys: the last one's folded name
+    int64_t rowid = 0; // values: the last one's row
+};
+
 // All registry state of the process, behind one lock.
 struct Registry {
     std::mutex mutex;
     std::shared_ptr<Store> current;
     std::map<uintptr_t, OpenKey> handles;
+    // By handle and thread: the predefined roots are one handle in every thread.
+    using Cursors = std::map<std::pair<uintptr_t, std::thread::id>, EnumCursor>;
+    Cursors keyCursors, valueCursors;
+
+    // The calling thread's cursor on handle h. Cursors only save time, so when
+    // threads that have ended leave too many behind, all are dropped.
+    static EnumCursor& cursor(Cursors& cursors, HKEY h) {
+        if (cursors.size() > 4096)
+            cursors.clear();
+        return cursors[{reinterpret_cast<uintptr_t>(h), std::this_thread::get_id()}];
+    }
+    static void forget(Cursors& cursors, HKEY h) {
+        auto at = cursors.lower_bound({reinterpret_cast<uintptr_t>(h), std::thread::id()});
+        while (at != cursors.end() && at->first.first == reinterpret_cast<uintptr_t>(h))
+            at = cursors.erase(at);
+    }
     uintptr_t nextHandle = 0x1000;
 
     LSTATUS lastOpenError = ERROR_SUCCESS; // why current could not be opened
@@ -817,19 +846,35 @@ WINBASEAPI LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, 
                                         FILETIME* lpftLastWriteTime) noexcept {
     return orvik::guardRegistry([&]() -> LSTATUS {
         return withKey(
-            hKey, KEY_ENUMERATE_SUB_KEYS, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
-                Statement q(key.store->db,
-                            "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
-                q.bind(1, key.id).bind(2, int64_t(dwIndex));
-                if (q.step() != SQLITE_ROW)
+            hKey, KEY_ENUMERATE_SUB_KEYS, Use::Read, [&](Registry& r, OpenKey& key) -> LSTATUS {
+                EnumCursor& c = Registry::cursor(r.keyCursors, hKey);
+                bool same = c.store == key.store.get() && c.key == key.id && !c.fold.empty();
+                std::optional<Statement> q;
+                if (same && dwIndex == c.index + 1) {
+                    q.emplace(key.store->db, "SELECT name, fold FROM keys WHERE parent=? AND"
+                                             " fold>? ORDER BY fold LIMIT 1");
+                    q->bind(1, key.id).bind(2, c.fold);
+                } else if (same && dwIndex == c.index) { // asked again, with more room
+                    q.emplace(key.store->db, "SELECT name, fold FROM keys WHERE parent=? AND"
+                                             " fold>=? ORDER BY fold LIMIT 1");
+                    q->bind(1, key.id).bind(2, c.fold);
+                } else {
+                    q.emplace(key.store->db, "SELECT name, fold FROM keys WHERE parent=?"
+                                             " ORDER BY fold LIMIT 1 OFFSET ?");
+                    q->bind(1, key.id).bind(2, int64_t(dwIndex));
+                }
+                if (q->step() != SQLITE_ROW) {
+                    c = EnumCursor{};
                     return ERROR_NO_MORE_ITEMS;
+                }
+                c = EnumCursor{key.store.get(), key.id, dwIndex, q->text(1), 0};
                 if (lpClass && lpcchClass && *lpcchClass)
                     lpClass[0] = 0;
                 if (lpcchClass)
                     *lpcchClass = 0;
                 if (lpftLastWriteTime)
                     *lpftLastWriteTime = {0, 0};
-                return copyName(q.text(0), lpName, lpcchName);
+                return copyName(q->text(0), lpName, lpcchName);
             });
     });
 }
@@ -840,14 +885,29 @@ WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueN
     return orvik::guardRegistry([&]() -> LSTATUS {
         if (lpData && !lpcbData)
             return ERROR_INVALID_PARAMETER;
-        return withKey(hKey, KEY_QUERY_VALUE, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
+        return withKey(hKey, KEY_QUERY_VALUE, Use::Read, [&](Registry& r, OpenKey& key) -> LSTATUS {
             LSTATUS e = ERROR_SUCCESS;
-            Statement q(
-                key.store->db,
-                "SELECT name, type, data FROM vals WHERE key=? ORDER BY rowid LIMIT 1 OFFSET ?");
-            q.bind(1, key.id).bind(2, int64_t(dwIndex));
-            if (q.step() != SQLITE_ROW)
+            EnumCursor& c = Registry::cursor(r.valueCursors, hKey);
+            bool same = c.store == key.store.get() && c.key == key.id && c.rowid > 0;
+            std::optional<Statement> found;
+            if (same && (dwIndex == c.index + 1 || dwIndex == c.index)) {
+                found.emplace(key.store->db, dwIndex == c.index
+                                                 ? "SELECT name, type, data, rowid FROM vals WHERE"
+                                                   " key=? AND rowid>=? ORDER BY rowid LIMIT 1"
+                                                 : "SELECT name, type, data, rowid FROM vals WHERE"
+                                                   " key=? AND rowid>? ORDER BY rowid LIMIT 1");
+                found->bind(1, key.id).bind(2, c.rowid);
+            } else {
+                found.emplace(key.store->db, "SELECT name, type, data, rowid FROM vals WHERE key=?"
+                                             " ORDER BY rowid LIMIT 1 OFFSET ?");
+                found->bind(1, key.id).bind(2, int64_t(dwIndex));
+            }
+            Statement& q = *found;
+            if (q.step() != SQLITE_ROW) {
+                c = EnumCursor{};
                 return ERROR_NO_MORE_ITEMS;
+            }
+            c = EnumCursor{key.store.get(), key.id, dwIndex, std::string(), q.integer(3)};
             e = copyName(q.text(0), lpValueName, lpcchValueName);
             if (e != ERROR_SUCCESS)
                 return e;
@@ -915,6 +975,8 @@ WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) noexcept {
             return ERROR_SUCCESS;
         Registry& r = registry();
         std::lock_guard lock(r.mutex);
+        Registry::forget(r.keyCursors, hKey);
+        Registry::forget(r.valueCursors, hKey);
         return r.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
                                                                   : ERROR_INVALID_HANDLE;
     });

@@ -117,14 +117,21 @@ inline LSTATUS regQueryString(HKEY key, const char* subKey, const char* valueNam
 
 /// The name of key's subkey at index, of any length; ERROR_NO_MORE_ITEMS past the end.
 inline LSTATUS regSubkeyName(HKEY key, DWORD index, std::string& name) {
-    DWORD longest = 0;
-    LSTATUS e = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longest, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (e != ERROR_SUCCESS)
-        return e;
-    std::string buffer(size_t(longest) + 1, '\0');
+    // Most names fit the first buffer; asking for the longest name first would read
+    // every sub-key's name on each call.
+    std::string buffer(256, '\0');
     DWORD size = DWORD(buffer.size());
-    e = RegEnumKeyExA(key, index, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    LSTATUS e = RegEnumKeyExA(key, index, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    if (e == ERROR_MORE_DATA) {
+        DWORD longest = 0;
+        e = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longest, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr);
+        if (e != ERROR_SUCCESS)
+            return e;
+        buffer.assign(size_t(longest) + 1, '\0');
+        size = DWORD(buffer.size());
+        e = RegEnumKeyExA(key, index, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    }
     if (e != ERROR_SUCCESS)
         return e;
     buffer.resize(size);
@@ -157,8 +164,9 @@ inline std::vector<std::string> regSubkeyNamesOf(HKEY key, const char* subKey) {
 
 /// Deletes parent\name (a path below parent, never empty) and everything below it.
 /// The walk keeps its own stack of open keys instead of recursing, so no depth of
-/// tree can exhaust the call stack. The first error stops it and is returned; what
-/// was deleted by then stays deleted.
+/// tree can exhaust the call stack; a chain deeper than any store holds is
+/// ERROR_REGISTRY_CORRUPT. The first error stops it and is returned; what was deleted
+/// by then stays deleted.
 inline LSTATUS regDeleteTree(HKEY parent, const char* name) {
     if (!name || !*name)
         return ERROR_INVALID_PARAMETER;
@@ -175,6 +183,9 @@ inline LSTATUS regDeleteTree(HKEY parent, const char* name) {
         std::string child;
         e = regSubkeyName(stack.back().key.get(), 0, child);
         if (e == ERROR_SUCCESS) {
+            // No store this platform writes nests keys deeper; a damaged one may.
+            if (stack.size() >= ORVIK_REG_MAX_KEY_DEPTH)
+                return ERROR_REGISTRY_CORRUPT;
             Level next{RegKey(), std::move(child)};
             e = RegOpenKeyExA(stack.back().key.get(), next.name.c_str(), 0, KEY_READ | KEY_WRITE,
                               next.key.put());
