@@ -64,6 +64,24 @@ case "$err" in *'HKEY_CURRENT_USER\line\x0Abreak'*) ok=yes ;; *) ok="$err" ;; es
 expect "the message names it" "$ok" yes
 "$reg" delete $'HKCU\\line\nbreak'; expect "removed again" $? 0
 
+# A chain of 200,000 keys written into the store file by hand: export names where it
+# goes deeper than any store holds instead of walking it.
+printf 'HKCU { Deep }' > "$dir/deep.rgs"
+"$reg" script --register "$dir/deep.rgs"; expect "a key to hang the chain on" $? 0
+python3 - "$ORVIK_REGISTRY" <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+top = db.execute("SELECT id FROM keys WHERE fold = 'deep'").fetchone()[0]
+db.executemany("INSERT INTO keys(id, parent, name, fold) VALUES(?, ?, 'level', 'level')",
+               ((1000000 + n, top if n == 1 else 1000000 + n - 1) for n in range(1, 200001)))
+db.commit()
+PY
+err=$("$reg" export 'HKCU\Deep' 2>&1 >/dev/null); rc=$?
+expect "a chain too deep exits 1" $rc 1
+case "$err" in *'keys nested deeper than a store can hold, at HKEY_CURRENT_USER\Deep\level\level'*'ERROR_REGISTRY_CORRUPT'*) ok=yes ;; *) ok="$err" ;; esac
+expect "and says where" "$ok" yes
+"$reg" delete 'HKCU\Deep' 2>/dev/null; expect "its delete is refused" $? 1
+
 printf 'HKCU { Broken = x 1 }' > "$dir/broken.rgs"
 err=$("$reg" script --register "$dir/broken.rgs" 2>&1); rc=$?
 expect "failing script exits 1" $rc 1

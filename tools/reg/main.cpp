@@ -12,10 +12,12 @@
 #include "orvik/platform/utf.h"
 #include "tool_common.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -151,27 +153,27 @@ LONG readValues(HKEY key, std::vector<Value>& values) {
     }
 }
 
-// Appends the REGEDIT4 text of root\path and everything below it to out. The walk
-// keeps its own stack of open keys, so no depth of tree can exhaust the call stack.
-// A key or value whose name the text cannot hold is ERROR_INVALID_DATATYPE, named in
-// badName.
-LONG exportTree(const KeyPath& top, std::string& out, std::string& badName) {
+// Writes the REGEDIT4 text of root\path and everything below it, key by key:
+// memory stays flat whatever the size of the tree. The walk keeps its own stack of
+// open keys, so no depth can exhaust the call stack, and enumerates each key's
+// sub-keys as it goes. A key or value whose name the text cannot hold is
+// ERROR_INVALID_DATATYPE, and a chain of keys deeper than a store can hold (a damaged
+// store) ERROR_REGISTRY_CORRUPT; either is named in badName.
+LONG exportTree(const KeyPath& top, const std::function<void(const std::string&)>& write,
+                std::string& badName) {
     struct Level {
         RegKey key;
         std::string fullName;
-        std::vector<std::string> children;
-        size_t next = 0;
+        DWORD next = 0;
     };
     std::vector<Level> stack;
     auto enter = [&](HKEY parent, const std::string& name, std::string fullName,
                      bool printSelf) -> LONG {
-        Level level{RegKey(), std::move(fullName), {}, 0};
+        Level level{RegKey(), std::move(fullName), 0};
         LONG e = RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, level.key.put());
         std::vector<Value> values;
         if (e == ERROR_SUCCESS)
             e = readValues(level.key.get(), values);
-        if (e == ERROR_SUCCESS)
-            e = orvik::regSubkeyNames(level.key.get(), level.children);
         if (e != ERROR_SUCCESS)
             return e;
         if (!orvik::regtext::writableName(level.fullName))
@@ -180,22 +182,31 @@ LONG exportTree(const KeyPath& top, std::string& out, std::string& badName) {
             if (!orvik::regtext::writableName(v.name))
                 return badName = level.fullName + " (value " + v.name + ")", ERROR_INVALID_DATATYPE;
         if (printSelf || !values.empty()) {
-            out += "[" + level.fullName + "]\n";
+            std::string text = "[" + level.fullName + "]\n";
             for (const Value& v : values)
-                out += orvik::regtext::valueLine(v.name, v.type, v.data) + "\n";
-            out += "\n";
+                text += orvik::regtext::valueLine(v.name, v.type, v.data) + "\n";
+            text += "\n";
+            write(text);
         }
         stack.push_back(std::move(level));
         return ERROR_SUCCESS;
     };
+    size_t topDepth =
+        top.path.empty() ? 0 : 1 + size_t(std::count(top.path.begin(), top.path.end(), '\\'));
     LONG e = enter(top.root->key, top.path, top.full(), !top.path.empty());
     while (e == ERROR_SUCCESS && !stack.empty()) {
         Level& level = stack.back();
-        if (level.next == level.children.size()) {
+        std::string child;
+        e = orvik::regSubkeyName(level.key.get(), level.next++, child);
+        if (e == ERROR_NO_MORE_ITEMS) {
             stack.pop_back();
+            e = ERROR_SUCCESS;
             continue;
         }
-        const std::string& child = level.children[level.next++];
+        if (e != ERROR_SUCCESS)
+            break;
+        if (topDepth + stack.size() >= ORVIK_REG_MAX_KEY_DEPTH)
+            return badName = level.fullName + "\\" + child, ERROR_REGISTRY_CORRUPT;
         e = enter(level.key.get(), child, level.fullName + "\\" + child, true);
     }
     return e;
@@ -206,7 +217,6 @@ int runExport(const std::vector<std::string>& args) {
         return usage("export takes at most one key");
     if (storeMissing())
         return orvik::tool::kFailure;
-    std::string out = "REGEDIT4\n\n";
     std::vector<KeyPath> keys;
     if (args.empty()) {
         for (const RegRootName& r : orvik::kRegRootNames)
@@ -217,19 +227,33 @@ int runExport(const std::vector<std::string>& args) {
             return usage("unknown root key");
         keys.push_back(k);
     }
+    // The header goes out with the first key, so that a store that cannot be read
+    // prints nothing on standard output.
+    bool started = false;
+    auto write = [&](const std::string& text) {
+        if (!started)
+            std::fputs("REGEDIT4\n\n", stdout);
+        started = true;
+        std::fputs(text.c_str(), stdout);
+    };
     for (const KeyPath& k : keys) {
         std::string badName;
-        LONG e = exportTree(k, out, badName);
+        LONG e = exportTree(k, write, badName);
         if (e == ERROR_INVALID_DATATYPE && !badName.empty())
             return fail("export " + k.full() +
                             ": a name holds a line break or another control "
                             "character, which the text cannot hold: " +
                             printable(badName),
                         HRESULT_FROM_WIN32(e));
+        if (e == ERROR_REGISTRY_CORRUPT && !badName.empty())
+            return fail("export " + k.full() + ": keys nested deeper than a store can hold, at " +
+                            printable(badName.substr(0, 200)) + "...",
+                        HRESULT_FROM_WIN32(e));
         if (e != ERROR_SUCCESS)
             return fail("export " + k.full(), HRESULT_FROM_WIN32(e));
     }
-    std::fputs(out.c_str(), stdout);
+    if (!started)
+        write("");
     return 0;
 }
 
