@@ -6,6 +6,7 @@
 
 #include "module/class_table.h"
 #include "module/module_registration.h"
+#include "registration/registry_batch.h"
 
 #include <new>
 
@@ -59,9 +60,13 @@ ORVIK_MODULE_EXPORT HRESULT DllCanUnloadNow() noexcept {
 }
 
 ORVIK_MODULE_EXPORT HRESULT DllRegisterServer() noexcept {
-    return orvik::guardModuleCall([] { return orvik::RegisterModule(true, nullptr); });
+    return orvik::guardModuleCall([] {
+        return orvik::inOneRegistryBatch([] { return orvik::RegisterModule(true, nullptr); });
+    });
 }
 
 ORVIK_MODULE_EXPORT HRESULT DllUnregisterServer() noexcept {
-    return orvik::guardModuleCall([] { return orvik::UnregisterModule(true, nullptr); });
+    return orvik::guardModuleCall([] {
+        return orvik::inOneRegistryBatch([] { return orvik::UnregisterModule(true, nullptr); });
+    });
 }

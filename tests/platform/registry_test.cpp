@@ -15,6 +15,8 @@
 #include <fstream>
 #include <cstring>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <map>
 #include <set>
 #include <random>
@@ -153,6 +155,86 @@ TEST_F(Registry, AChainDeeperThanAnyStoreHoldsIsRefusedQuickly) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Deep\\level", 0, KEY_READ, still.put()),
               ERROR_SUCCESS)
         << "nothing was deleted";
+}
+
+// A value read by path in one call, restricted to the types asked for.
+TEST_F(Registry, GetValueReadsByPathAndTakesOnlyTheTypesAsked) {
+    RegKey k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Get\\Below", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, k.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setString(k.get(), "s", "text"), ERROR_SUCCESS);
+    DWORD number = 7;
+    ASSERT_EQ(RegSetValueExA(k.get(), "d", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4),
+              ERROR_SUCCESS);
+    char buffer[16];
+    DWORD size = sizeof buffer, type = 0;
+    EXPECT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, "Get\\Below", "s", RRF_RT_REG_SZ, &type, buffer, &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(std::string(buffer, size), std::string("text", 5));
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    size = 2;
+    EXPECT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, "Get\\Below", "s", RRF_RT_ANY, nullptr, buffer, &size),
+        ERROR_MORE_DATA);
+    EXPECT_EQ(size, 5u);
+    size = sizeof buffer;
+    EXPECT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, "Get\\Below", "d", RRF_RT_REG_SZ, nullptr, buffer, &size),
+        ERROR_UNSUPPORTED_TYPE);
+    EXPECT_EQ(
+        RegGetValueA(k.get(), nullptr, "d", RRF_RT_REG_DWORD | RRF_RT_REG_SZ, &type, buffer, &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_DWORD));
+    EXPECT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, "Get\\Missing", "s", RRF_RT_ANY, nullptr, nullptr, &size),
+        ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, "Get\\Below", "none", RRF_RT_ANY, nullptr, nullptr, &size),
+        ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Get\\Below", "s", 0, nullptr, nullptr, &size),
+              ERROR_INVALID_PARAMETER);
+}
+
+// A batch is one transaction: nothing of it is seen until it ends, a rolled-back
+// batch leaves nothing, and ends must pair with begins on the same thread.
+TEST_F(Registry, BatchesCommitWholeOrNotAtAll) {
+    ASSERT_EQ(OrvikRegBeginBatch(), ERROR_SUCCESS);
+    ASSERT_EQ(OrvikRegBeginBatch(), ERROR_SUCCESS) << "batches nest";
+    RegKey k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Batch\\One", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, k.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setString(k.get(), "v", "1"), ERROR_SUCCESS);
+    EXPECT_EQ(getString(k.get(), "v"), "1") << "the batch reads its own writes";
+    std::thread([] {
+        EXPECT_EQ(OrvikRegEndBatch(TRUE), ERROR_INVALID_PARAMETER) << "not this thread's batch";
+    }).join();
+    EXPECT_EQ(OrvikRegEndBatch(TRUE), ERROR_SUCCESS);
+    EXPECT_EQ(OrvikRegEndBatch(FALSE), ERROR_SUCCESS) << "the outer end, rolling back";
+    k.close();
+    RegKey gone;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Batch", 0, KEY_READ, gone.put()),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OrvikRegEndBatch(TRUE), ERROR_INVALID_PARAMETER) << "no batch open";
+
+    ASSERT_EQ(OrvikRegBeginBatch(), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Batch\\Two", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, k.put(), nullptr),
+              ERROR_SUCCESS);
+    k.close();
+    // Another thread's call waits for the batch to end, then sees it whole.
+    LONG seen = ERROR_SUCCESS - 1;
+    std::thread reader([&] {
+        RegKey two;
+        seen = RegOpenKeyExA(HKEY_CURRENT_USER, "Batch\\Two", 0, KEY_READ, two.put());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(OrvikRegEndBatch(TRUE), ERROR_SUCCESS);
+    reader.join();
+    EXPECT_EQ(seen, ERROR_SUCCESS);
+    EXPECT_EQ(regDeleteTree(HKEY_CURRENT_USER, "Batch"), ERROR_SUCCESS);
 }
 
 TEST_F(Registry, NamesCompareWithoutCaseAndKeepTheirCase) {

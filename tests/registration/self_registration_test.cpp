@@ -19,6 +19,14 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <thread>
+#include <vector>
 
 namespace orvik::testing {
 namespace {
@@ -217,29 +225,138 @@ TEST_F(SelfRegistration, WithoutItsLibraryResourceTheModuleRegistersTheLibraryBe
                   dir + "/liborvik.tlb");
         expectClassRegistered(kClasses[11], copy);
     }
-    // A name whose ".tlb" would not fit in 260 bytes: E_FAIL, the classes registered.
+    // A name whose ".tlb" would not fit in 260 bytes: E_FAIL, and the store as it was
+    // (the classes still those of the first copy).
     std::string longDir = storeDir() + "/" + std::string(200, 'f');
     std::string name(256 - longDir.size() - 1, 'g'); // no extension; the path is 256 bytes
     std::string tight = copyModule(longDir, name, utf16("TYPELIB"), utf16("TYPELIX"));
     ASSERT_EQ(tight.size(), 256u);
     LoadedModule module(tight);
     EXPECT_EQ(module.registerServer(), E_FAIL);
-    expectClassRegistered(kClasses[11], tight);
+    expectClassRegistered(kClasses[11], copy);
 }
 
-TEST_F(SelfRegistration, AClassScriptFailingMidwayStopsTheWalk) {
+// A registration is one change of the store: when a class's script fails midway, the
+// classes registered before it are taken back too.
+TEST_F(SelfRegistration, AClassScriptFailingMidwayLeavesTheStoreAsItWas) {
     // Matrix's script made to name a root that does not exist: a syntax error.
     std::string copy = copyModule(storeDir() + "/broken", "liborvik.so",
                                   "HKCR\r\n{\r\n\tOrvik.Matrix.1", "HKXX\r\n{\r\n\tOrvik.Matrix.1");
     LoadedModule module(copy);
     EXPECT_EQ(module.registerServer(), DISP_E_EXCEPTION);
-    for (int i = 0; i < 3; ++i)
-        expectClassRegistered(kClasses[i], copy);
-    for (int i = 3; i < 12; ++i) {
+    for (int i = 0; i < 12; ++i) {
         EXPECT_FALSE(keyExists(std::string("Orvik.") + kClasses[i].name)) << kClasses[i].name;
         EXPECT_FALSE(keyExists(std::string("CLSID\\") + kClasses[i].clsid)) << kClasses[i].name;
     }
     EXPECT_FALSE(keyExists(std::string("TypeLib\\") + kLibid));
+}
+
+// Every key and value below HKCR, one line each, in the registry's order.
+std::string dumpOfClassesRoot() {
+    std::string out;
+    std::vector<std::pair<std::string, RegKey>> stack;
+    stack.emplace_back("", RegKey());
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, nullptr, 0, KEY_READ, stack.back().second.put()),
+              ERROR_SUCCESS);
+    while (!stack.empty()) {
+        auto [path, key] = std::move(stack.back());
+        stack.pop_back();
+        out += "[" + path + "]\n";
+        for (DWORD i = 0;; ++i) {
+            char name[512];
+            BYTE data[2048];
+            DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+            if (RegEnumValueA(key.get(), i, name, &nameSize, nullptr, &type, data, &dataSize) !=
+                ERROR_SUCCESS)
+                break;
+            out += std::string(name) + "=" + std::string(reinterpret_cast<char*>(data), dataSize) +
+                   "\n";
+        }
+        std::vector<std::string> children;
+        EXPECT_EQ(regSubkeyNames(key.get(), children), ERROR_SUCCESS);
+        for (auto child = children.rbegin(); child != children.rend(); ++child) {
+            RegKey opened;
+            if (RegOpenKeyExA(key.get(), child->c_str(), 0, KEY_READ, opened.put()) ==
+                ERROR_SUCCESS)
+                stack.emplace_back(path + "\\" + *child, std::move(opened));
+        }
+    }
+    return out;
+}
+
+// A process killed at any moment while it registers and unregisters the module
+// leaves the store registered or unregistered, never a part of either.
+TEST_F(SelfRegistration, AKilledRegistrationLeavesTheStoreBeforeOrAfter) {
+    std::string registered, unregistered; // as a registration and its undoing leave it
+    {
+        LoadedModule module(m_module);
+        ASSERT_EQ(module.registerServer(), S_OK);
+        registered = dumpOfClassesRoot();
+        ASSERT_EQ(module.unregisterServer(), S_OK);
+        unregistered = dumpOfClassesRoot();
+    }
+    ASSERT_NE(registered, unregistered);
+    std::mt19937 random(8122026);
+    int kills = 0, states[2] = {0, 0};
+    for (; kills < 200; ++kills) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            LoadedModule module(m_module);
+            for (;;) {
+                module.unregisterServer();
+                module.registerServer();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        std::string now = dumpOfClassesRoot();
+        ASSERT_TRUE(now == registered || now == unregistered) << "a part after kill " << kills;
+        ++states[now == registered];
+    }
+    EXPECT_GT(states[0], 0) << "no kill found the store unregistered";
+    EXPECT_GT(states[1], 0) << "no kill found the store registered";
+}
+
+// Registering a registered module again, in a loop in another process, never makes a
+// class read as unregistered here.
+TEST_F(SelfRegistration, ClassesStayRegisteredWhileTheyAreRegisteredAgain) {
+    {
+        LoadedModule module(m_module);
+        ASSERT_EQ(module.registerServer(), S_OK);
+    }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        LoadedModule module(m_module);
+        for (;;)
+            module.registerServer();
+    }
+    int created = 0, failed = 0;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+         std::chrono::steady_clock::now() < end;) {
+        // Read from the store each time, as a process that has not cached it does,
+        // and created through it.
+        bool registered =
+            valueOf(std::string("CLSID\\") + kClasses[0].clsid + "\\InprocServer32") == m_module &&
+            valueOf("Orvik.Point\\CLSID") == kClasses[0].clsid;
+        CLSID clsid{};
+        HRESULT hr = CLSIDFromProgID(u"Orvik.Point", &clsid);
+        IUnknown* object = nullptr;
+        if (SUCCEEDED(hr))
+            hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  reinterpret_cast<void**>(&object));
+        if (object)
+            object->Release();
+        ++(registered && SUCCEEDED(hr) ? created : failed);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_GT(created, 0);
+    EXPECT_EQ(failed, 0) << "of " << created + failed << " creations";
+    CoFreeUnusedLibrariesEx(0, 0);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "regedit_text.h"
 #include "registration/registrar.h"
+#include "registration/registry_batch.h"
 
 #include "orvik/platform/registry_helpers.h"
 #include "orvik/platform/utf.h"
@@ -322,14 +323,37 @@ int runScript(const std::vector<std::string>& args) {
     std::ostringstream text;
     text << in.rdbuf();
     std::string script = text.str();
-    HRESULT hr = registrar.RunScript(script.c_str(), doRegister);
+    HRESULT hr =
+        orvik::inOneRegistryBatch([&] { return registrar.RunScript(script.c_str(), doRegister); });
     if (FAILED(hr))
         return fail(doRegister ? "registration failed" : "unregistration failed", hr);
     return 0;
 }
 
+// Writes one entry of an imported file.
+LONG importEntry(const orvik::regtext::Entry& entry, const KeyPath& k) {
+    if (entry.kind == orvik::regtext::Entry::DeleteKey) {
+        LONG e = orvik::regDeleteTree(k.root->key, k.path.c_str());
+        return e == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : e; // already gone
+    }
+    RegKey key;
+    LONG e = RegCreateKeyExA(k.root->key, k.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                             key.put(), nullptr);
+    const char* name = entry.name.empty() ? nullptr : entry.name.c_str();
+    if (e == ERROR_SUCCESS && entry.kind == orvik::regtext::Entry::Value)
+        e = RegSetValueExA(key.get(), name, 0, entry.type, entry.data.data(),
+                           DWORD(entry.data.size()));
+    else if (e == ERROR_SUCCESS && entry.kind == orvik::regtext::Entry::DeleteValue) {
+        e = RegDeleteValueA(key.get(), name);
+        if (e == ERROR_FILE_NOT_FOUND)
+            e = ERROR_SUCCESS;
+    }
+    return e;
+}
+
 // Writes what a REGEDIT4 file says: keys made, values set, [-key] and "name"=-
-// removed. The file is read whole and checked before anything is written.
+// removed. The file is read whole and checked before anything is written, and
+// written as one change of the store.
 int runImport(const std::vector<std::string>& args) {
     if (args.size() != 1)
         return usage("import takes one file");
@@ -350,31 +374,20 @@ int runImport(const std::vector<std::string>& args) {
         if (!parseKey(entries[i].key, keys[i]) || keys[i].path.empty())
             return fail("import: not a key below a root: " + printable(entries[i].key),
                         HRESULT_FROM_WIN32(ERROR_INVALID_DATATYPE));
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const orvik::regtext::Entry& entry = entries[i];
-        const KeyPath& k = keys[i];
-        LONG e = ERROR_SUCCESS;
-        if (entry.kind == orvik::regtext::Entry::DeleteKey) {
-            e = orvik::regDeleteTree(k.root->key, k.path.c_str());
-            if (e == ERROR_FILE_NOT_FOUND)
-                e = ERROR_SUCCESS; // already gone
-        } else {
-            RegKey key;
-            e = RegCreateKeyExA(k.root->key, k.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                key.put(), nullptr);
-            const char* name = entry.name.empty() ? nullptr : entry.name.c_str();
-            if (e == ERROR_SUCCESS && entry.kind == orvik::regtext::Entry::Value)
-                e = RegSetValueExA(key.get(), name, 0, entry.type, entry.data.data(),
-                                   DWORD(entry.data.size()));
-            else if (e == ERROR_SUCCESS && entry.kind == orvik::regtext::Entry::DeleteValue) {
-                e = RegDeleteValueA(key.get(), name);
-                if (e == ERROR_FILE_NOT_FOUND)
-                    e = ERROR_SUCCESS;
+    // One batch: the file is imported whole or not at all.
+    std::string failedKey;
+    HRESULT hr = orvik::inOneRegistryBatch([&]() -> HRESULT {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            LONG e = importEntry(entries[i], keys[i]);
+            if (e != ERROR_SUCCESS) {
+                failedKey = entries[i].key;
+                return HRESULT_FROM_WIN32(e);
             }
         }
-        if (e != ERROR_SUCCESS)
-            return fail("import " + printable(entry.key), HRESULT_FROM_WIN32(e));
-    }
+        return S_OK;
+    });
+    if (FAILED(hr))
+        return fail("import " + printable(failedKey), hr);
     return 0;
 }
 
@@ -389,12 +402,17 @@ int runDelete(const std::vector<std::string>& args) {
     size_t slash = k.path.find_last_of('\\');
     std::string parentPath = slash == std::string::npos ? "" : k.path.substr(0, slash);
     std::string name = slash == std::string::npos ? k.path : k.path.substr(slash + 1);
-    RegKey parent;
-    LONG e = RegOpenKeyExA(k.root->key, parentPath.c_str(), 0, KEY_READ | KEY_WRITE, parent.put());
-    if (e == ERROR_SUCCESS)
-        e = orvik::regDeleteTree(parent.get(), name.c_str());
-    if (e != ERROR_SUCCESS)
-        return fail("delete " + k.full(), HRESULT_FROM_WIN32(e));
+    // One batch: the tree goes whole or stays whole.
+    HRESULT hr = orvik::inOneRegistryBatch([&] {
+        RegKey parent;
+        LONG e =
+            RegOpenKeyExA(k.root->key, parentPath.c_str(), 0, KEY_READ | KEY_WRITE, parent.put());
+        if (e == ERROR_SUCCESS)
+            e = orvik::regDeleteTree(parent.get(), name.c_str());
+        return HRESULT_FROM_WIN32(e);
+    });
+    if (FAILED(hr))
+        return fail("delete " + k.full(), hr);
     return 0;
 }
 

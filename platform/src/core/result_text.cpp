@@ -148,6 +148,7 @@ constexpr std::array kErrors{
                 "No mapping for the Unicode character exists in the target multi-byte code "
                 "page."),
     ORVIK_ERROR(ERROR_INTERNAL_ERROR, 1359, "An internal error occurred."),
+    ORVIK_ERROR(ERROR_UNSUPPORTED_TYPE, 1630, "Data of this type is not supported."),
     ORVIK_ERROR(ERROR_RESOURCE_DATA_NOT_FOUND, 1812,
                 "The specified image file did not contain a resource section."),
     ORVIK_ERROR(ERROR_RESOURCE_TYPE_NOT_FOUND, 1813,

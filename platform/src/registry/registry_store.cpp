@@ -35,6 +35,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -341,22 +342,27 @@ private:
 // Bumped after every committed write and every store opened by this process.
 std::atomic<uint64_t> g_localChanges{0};
 
-// One write transaction: rolled back unless committed.
+// One write transaction: rolled back unless committed. Inside a batch (the store's
+// connection is already in a transaction) it is a savepoint of the batch, so that
+// each call stays whole while only the batch commits.
 class Transaction {
 public:
-    explicit Transaction(sqlite3* db) : m_db(db) {
-        m_begin = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    explicit Transaction(sqlite3* db) : m_db(db), m_nested(sqlite3_get_autocommit(db) == 0) {
+        m_begin = sqlite3_exec(db, m_nested ? "SAVEPOINT call" : "BEGIN IMMEDIATE", nullptr,
+                               nullptr, nullptr);
         m_open = m_begin == SQLITE_OK;
     }
     ~Transaction() {
         if (m_open)
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_exec(m_db, m_nested ? "ROLLBACK TO call; RELEASE call" : "ROLLBACK", nullptr,
+                         nullptr, nullptr);
     }
     bool began() const { return m_open; }
     /// Why the transaction could not begin (a busy store, most often).
     LSTATUS failure() const { return storeError(m_begin); }
     LSTATUS commit() {
-        if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        if (sqlite3_exec(m_db, m_nested ? "RELEASE call" : "COMMIT", nullptr, nullptr, nullptr) !=
+            SQLITE_OK)
             return ERROR_REGISTRY_IO_FAILED;
         m_open = false;
         g_localChanges.fetch_add(1, std::memory_order_release);
@@ -365,6 +371,7 @@ public:
 
 private:
     sqlite3* m_db;
+    bool m_nested;
     int m_begin;
     bool m_open;
 };
@@ -411,6 +418,23 @@ struct Registry {
     uintptr_t nextHandle = 0x1000;
 
     LSTATUS lastOpenError = ERROR_SUCCESS; // why current could not be opened
+
+    // A batch: one thread's writes between OrvikRegBeginBatch and OrvikRegEndBatch,
+    // one transaction of the store. Other threads' calls wait until it ends, so that
+    // none reads or joins what is not committed.
+    struct Batch {
+        std::thread::id owner;
+        int depth = 0;
+        bool rollBack = false;
+        std::shared_ptr<Store> store;
+    } batch;
+    std::condition_variable batchEnded;
+
+    /// Waits, lock held, until no other thread's batch is open.
+    void waitForOtherBatches(std::unique_lock<std::mutex>& lock) {
+        batchEnded.wait(
+            lock, [&] { return batch.depth == 0 || batch.owner == std::this_thread::get_id(); });
+    }
 
     /// The store ORVIK_REGISTRY (or the default) names now. "forWrite" creates it
     /// when there is none yet; a store that is still absent is looked for again on
@@ -628,7 +652,8 @@ enum class Use { Read, Write };
 // are the same keys in the file.
 template <class Body> LSTATUS withKey(HKEY hKey, REGSAM needed, Use use, Body body) {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
+    std::unique_lock lock(r.mutex);
+    r.waitForOtherBatches(lock);
     OpenKey key;
     LSTATUS e = resolve(r, hKey, key);
     if (e != ERROR_SUCCESS)
@@ -776,6 +801,91 @@ WINBASEAPI LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
                 return ERROR_MORE_DATA;
             if (!data.empty())
                 std::memcpy(lpData, data.data(), data.size());
+            return ERROR_SUCCESS;
+        });
+    });
+}
+
+namespace {
+
+// The RRF_RT_ bit that admits a value of this type.
+DWORD typeFlag(DWORD type) {
+    switch (type) {
+    case REG_NONE:
+        return RRF_RT_REG_NONE;
+    case REG_SZ:
+        return RRF_RT_REG_SZ;
+    case REG_EXPAND_SZ:
+        return RRF_RT_REG_EXPAND_SZ;
+    case REG_BINARY:
+        return RRF_RT_REG_BINARY;
+    case REG_DWORD:
+        return RRF_RT_REG_DWORD;
+    case REG_MULTI_SZ:
+        return RRF_RT_REG_MULTI_SZ;
+    case REG_QWORD:
+        return RRF_RT_REG_QWORD;
+    default:
+        return 0;
+    }
+}
+
+// Statements run meanwhile read one snapshot of the store: a read transaction,
+// unless the connection is already in one (a batch).
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(sqlite3* db) : m_db(db) {
+        m_open = sqlite3_get_autocommit(db) != 0 &&
+                 sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~ReadSnapshot() {
+        if (m_open)
+            sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    }
+
+private:
+    sqlite3* m_db;
+    bool m_open;
+};
+
+} // namespace
+
+WINBASEAPI LSTATUS WINAPI RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue, DWORD dwFlags,
+                                       LPDWORD pdwType, PVOID pvData, LPDWORD pcbData) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        if (pvData && !pcbData)
+            return ERROR_INVALID_PARAMETER;
+        if (!(dwFlags & RRF_RT_ANY))
+            return ERROR_INVALID_PARAMETER;
+        return withKey(hkey, 0, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
+            ReadSnapshot snapshot(key.store->db);
+            int64_t id = key.id;
+            if (lpSubKey && *lpSubKey) {
+                if (LSTATUS e = findKey(*key.store, id, lpSubKey); e != ERROR_SUCCESS)
+                    return e;
+            } else if (!(key.access & KEY_QUERY_VALUE)) {
+                return ERROR_ACCESS_DENIED;
+            }
+            Statement q(key.store->db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
+            q.bind(1, id).bind(2, fold(valueName(lpValue)));
+            if (q.step() != SQLITE_ROW)
+                return ERROR_FILE_NOT_FOUND;
+            DWORD type = DWORD(q.integer(0));
+            if (!(typeFlag(type) & dwFlags))
+                return ERROR_UNSUPPORTED_TYPE;
+            std::vector<BYTE> data = q.blob(1);
+            if (pdwType)
+                *pdwType = type;
+            if (!pcbData)
+                return ERROR_SUCCESS;
+            DWORD room = *pcbData;
+            *pcbData = DWORD(data.size());
+            if (!pvData)
+                return ERROR_SUCCESS;
+            if (room < data.size())
+                return ERROR_MORE_DATA;
+            if (!data.empty())
+                std::memcpy(pvData, data.data(), data.size());
             return ERROR_SUCCESS;
         });
     });
@@ -979,6 +1089,69 @@ WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) noexcept {
         Registry::forget(r.valueCursors, hKey);
         return r.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
                                                                   : ERROR_INVALID_HANDLE;
+    });
+}
+
+WINBASEAPI LSTATUS WINAPI OrvikRegBeginBatch(void) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        Registry& r = registry();
+        std::unique_lock lock(r.mutex);
+        r.waitForOtherBatches(lock);
+        if (r.batch.depth > 0) {
+            ++r.batch.depth;
+            return ERROR_SUCCESS;
+        }
+        std::shared_ptr<Store> store;
+        if (LSTATUS e = r.currentStore(store, true); e != ERROR_SUCCESS)
+            return e;
+        if (store->readOnly)
+            return ERROR_ACCESS_DENIED;
+        if (int rc = sqlite3_exec(store->db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+            rc != SQLITE_OK)
+            return storeError(rc);
+        r.batch = Registry::Batch{std::this_thread::get_id(), 1, false, store};
+        return ERROR_SUCCESS;
+    });
+}
+
+WINBASEAPI LSTATUS WINAPI OrvikRegEndBatch(BOOL commit) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        if (r.batch.depth == 0 || r.batch.owner != std::this_thread::get_id())
+            return ERROR_INVALID_PARAMETER;
+        if (!commit)
+            r.batch.rollBack = true;
+        if (--r.batch.depth > 0)
+            return ERROR_SUCCESS;
+        sqlite3* db = r.batch.store->db;
+        LSTATUS e = ERROR_SUCCESS;
+        if (r.batch.rollBack) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            if (commit)
+                e = ERROR_REGISTRY_IO_FAILED; // a nested batch asked to roll back
+        } else if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            e = ERROR_REGISTRY_IO_FAILED;
+        }
+        r.batch = Registry::Batch{};
+        g_localChanges.fetch_add(1, std::memory_order_release); // what was read may be gone
+        r.batchEnded.notify_all();
+        return e;
+    });
+}
+
+WINBASEAPI LSTATUS WINAPI RegFlushKey(HKEY hKey) noexcept {
+    return orvik::guardRegistry([&]() -> LSTATUS {
+        return withKey(hKey, 0, Use::Read, [&](Registry&, OpenKey& key) -> LSTATUS {
+            if (key.store->absent)
+                return ERROR_SUCCESS;
+            // Commits are written to the log without waiting for the disk; a full
+            // checkpoint syncs the log, copies it into the store and syncs that.
+            int rc = sqlite3_wal_checkpoint_v2(key.store->db, nullptr, SQLITE_CHECKPOINT_FULL,
+                                               nullptr, nullptr);
+            return rc == SQLITE_OK ? ERROR_SUCCESS : storeError(rc);
+        });
     });
 }
 

@@ -89,6 +89,22 @@ WINBASEAPI LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
                                            LPDWORD lpType, LPBYTE lpData,
                                            LPDWORD lpcbData) ORVIK_NOEXCEPT;
 /* Deletes hKey\lpSubKey; refused (ERROR_ACCESS_DENIED) while it has subkeys. */
+/* The value lpValue of hkey\lpSubKey (hkey itself for a null or empty lpSubKey), read
+ * in one step: a key deleted and made again by another process meanwhile is read as
+ * it was or as it is, never as missing. dwFlags restricts the types taken
+ * (RRF_RT_*); a value of another type is ERROR_UNSUPPORTED_TYPE. pvData, pcbData and
+ * pdwType as for RegQueryValueExA. */
+#define RRF_RT_REG_NONE 0x00000001
+#define RRF_RT_REG_SZ 0x00000002
+#define RRF_RT_REG_EXPAND_SZ 0x00000004
+#define RRF_RT_REG_BINARY 0x00000008
+#define RRF_RT_REG_DWORD 0x00000010
+#define RRF_RT_REG_MULTI_SZ 0x00000020
+#define RRF_RT_REG_QWORD 0x00000040
+#define RRF_RT_ANY 0x0000ffff
+WINBASEAPI LSTATUS WINAPI RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue, DWORD dwFlags,
+                                       LPDWORD pdwType, PVOID pvData,
+                                       LPDWORD pcbData) ORVIK_NOEXCEPT;
 WINBASEAPI LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) ORVIK_NOEXCEPT;
 WINBASEAPI LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) ORVIK_NOEXCEPT;
 /* Subkeys in name order; ERROR_NO_MORE_ITEMS past the end. */
@@ -106,6 +122,20 @@ WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpc
                                            LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                                            FILETIME* lpftLastWriteTime) ORVIK_NOEXCEPT;
 WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey) ORVIK_NOEXCEPT;
+/* Every change committed so far reaches the disk. A committed change survives a crash
+ * of the process at once; without this call a power loss may lose the last ones. */
+WINBASEAPI LSTATUS WINAPI RegFlushKey(HKEY hKey) ORVIK_NOEXCEPT;
+
+/* Not of the operating system: the calling thread's registry changes from
+ * OrvikRegBeginBatch to the matching OrvikRegEndBatch form one transaction of the
+ * store in use. Another process sees all of them or none; a crash leaves none; each
+ * call inside stays whole on its own. Calls from other threads wait until the batch
+ * ends. Batches nest, and only the outermost end commits: OrvikRegEndBatch(FALSE) at
+ * any depth rolls the whole batch back (the outermost end then answers
+ * ERROR_REGISTRY_IO_FAILED if it was asked to commit). Every begin that answered
+ * ERROR_SUCCESS must be ended on the same thread. */
+WINBASEAPI LSTATUS WINAPI OrvikRegBeginBatch(void) ORVIK_NOEXCEPT;
+WINBASEAPI LSTATUS WINAPI OrvikRegEndBatch(BOOL commit) ORVIK_NOEXCEPT;
 
 /* Not of the operating system: the file that holds the store the registry functions
  * use now ($ORVIK_REGISTRY, or the user's default), so that a tool can name it when

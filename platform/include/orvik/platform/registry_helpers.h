@@ -84,27 +84,22 @@ inline const RegRootName* findRegRoot(const char* name) {
 /// value, ERROR_INVALID_DATATYPE for a value of another type.
 inline LSTATUS regQueryString(HKEY key, const char* subKey, const char* valueName,
                               std::string& out) {
-    RegKey opened;
-    if (subKey && *subKey) {
-        LSTATUS e = RegOpenKeyExA(key, subKey, 0, KEY_READ, opened.put());
-        if (e != ERROR_SUCCESS)
-            return e;
-        key = opened.get();
-    }
-    // The value may change between the size query and the read: try again then.
+    // One call reads the key and its value together: a key that another process
+    // deletes and makes again meanwhile never reads as missing.
     for (;;) {
-        DWORD type = 0, size = 0;
-        LSTATUS e = RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size);
+        DWORD size = 0;
+        LSTATUS e = RegGetValueA(key, subKey, valueName, RRF_RT_REG_SZ, nullptr, nullptr, &size);
+        if (e == ERROR_UNSUPPORTED_TYPE)
+            return ERROR_INVALID_DATATYPE;
         if (e != ERROR_SUCCESS)
             return e;
-        if (type != REG_SZ)
-            return ERROR_INVALID_DATATYPE;
         std::string buffer(size_t(size) + 1, '\0');
         DWORD room = size;
-        e = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                             &room);
-        if (e == ERROR_MORE_DATA)
+        e = RegGetValueA(key, subKey, valueName, RRF_RT_REG_SZ, nullptr, buffer.data(), &room);
+        if (e == ERROR_MORE_DATA) // changed between the two reads: again
             continue;
+        if (e == ERROR_UNSUPPORTED_TYPE)
+            return ERROR_INVALID_DATATYPE;
         if (e != ERROR_SUCCESS)
             return e;
         buffer.resize(room);
