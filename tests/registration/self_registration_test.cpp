@@ -288,14 +288,27 @@ std::string dumpOfClassesRoot() {
 // leaves the store registered or unregistered, never a part of either.
 TEST_F(SelfRegistration, AKilledRegistrationLeavesTheStoreBeforeOrAfter) {
     std::string registered, unregistered; // as a registration and its undoing leave it
+    using Micro = std::chrono::microseconds;
+    auto since = [](std::chrono::steady_clock::time_point t) {
+        return std::chrono::duration_cast<Micro>(std::chrono::steady_clock::now() - t);
+    };
+    Micro load{}, cycle{};
     {
+        auto start = std::chrono::steady_clock::now();
         LoadedModule module(m_module);
+        load = since(start);
+        start = std::chrono::steady_clock::now();
         ASSERT_EQ(module.registerServer(), S_OK);
+        cycle += since(start);
         registered = dumpOfClassesRoot();
+        start = std::chrono::steady_clock::now();
         ASSERT_EQ(module.unregisterServer(), S_OK);
+        cycle += since(start);
         unregistered = dumpOfClassesRoot();
     }
     ASSERT_NE(registered, unregistered);
+    // Kills land anywhere in the child's first cycles, however fast this build is.
+    Micro window = load + cycle * 3 + Micro(1000);
     std::mt19937 random(8122026);
     int kills = 0, states[2] = {0, 0};
     for (; kills < 200; ++kills) {
@@ -308,7 +321,7 @@ TEST_F(SelfRegistration, AKilledRegistrationLeavesTheStoreBeforeOrAfter) {
                 module.registerServer();
             }
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % window.count()));
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
