@@ -643,6 +643,22 @@ std::string valueName(LPCSTR name) {
     return name ? std::string(name) : std::string();
 }
 
+// A value's bytes given to a caller as the registry functions give them: the size
+// always (when asked for), the bytes when a buffer is given and they fit.
+LSTATUS copyData(const std::vector<BYTE>& data, void* buffer, LPDWORD size) {
+    if (!size)
+        return ERROR_SUCCESS;
+    DWORD room = *size;
+    *size = DWORD(data.size());
+    if (!buffer)
+        return ERROR_SUCCESS;
+    if (room < data.size())
+        return ERROR_MORE_DATA;
+    if (!data.empty())
+        std::memcpy(buffer, data.data(), data.size());
+    return ERROR_SUCCESS;
+}
+
 enum class Use { Read, Write };
 
 // Every call on a key: under the registry lock, resolve the handle and check that
@@ -788,20 +804,9 @@ WINBASEAPI LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
             q.bind(1, key.id).bind(2, fold(valueName(lpValueName)));
             if (q.step() != SQLITE_ROW)
                 return ERROR_FILE_NOT_FOUND;
-            std::vector<BYTE> data = q.blob(1);
             if (lpType)
                 *lpType = DWORD(q.integer(0));
-            if (!lpcbData)
-                return ERROR_SUCCESS;
-            DWORD room = *lpcbData;
-            *lpcbData = DWORD(data.size());
-            if (!lpData)
-                return ERROR_SUCCESS;
-            if (room < data.size())
-                return ERROR_MORE_DATA;
-            if (!data.empty())
-                std::memcpy(lpData, data.data(), data.size());
-            return ERROR_SUCCESS;
+            return copyData(q.blob(1), lpData, lpcbData);
         });
     });
 }
@@ -873,20 +878,9 @@ WINBASEAPI LSTATUS WINAPI RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValu
             DWORD type = DWORD(q.integer(0));
             if (!(typeFlag(type) & dwFlags))
                 return ERROR_UNSUPPORTED_TYPE;
-            std::vector<BYTE> data = q.blob(1);
             if (pdwType)
                 *pdwType = type;
-            if (!pcbData)
-                return ERROR_SUCCESS;
-            DWORD room = *pcbData;
-            *pcbData = DWORD(data.size());
-            if (!pvData)
-                return ERROR_SUCCESS;
-            if (room < data.size())
-                return ERROR_MORE_DATA;
-            if (!data.empty())
-                std::memcpy(pvData, data.data(), data.size());
-            return ERROR_SUCCESS;
+            return copyData(q.blob(1), pvData, pcbData);
         });
     });
 }
@@ -1023,16 +1017,7 @@ WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueN
                 return e;
             if (lpType)
                 *lpType = DWORD(q.integer(1));
-            std::vector<BYTE> data = q.blob(2);
-            if (!lpcbData)
-                return ERROR_SUCCESS;
-            DWORD room = *lpcbData;
-            *lpcbData = DWORD(data.size());
-            if (lpData && room < data.size())
-                return ERROR_MORE_DATA;
-            if (lpData && !data.empty())
-                std::memcpy(lpData, data.data(), data.size());
-            return ERROR_SUCCESS;
+            return copyData(q.blob(2), lpData, lpcbData);
         });
     });
 }
