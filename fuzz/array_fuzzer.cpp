@@ -5,6 +5,8 @@
 // ends in a result code; only a one-dimensional array of doubles of the right
 // length is taken, and any other leaves the object exactly as it was.
 
+#include "fuzz/byte_reader.h"
+
 #include "orvik/orvik_i.h"
 #include "orvik/platform/ref.h"
 
@@ -32,22 +34,7 @@ template <class I> orvik::Ref<I> create(const CLSID& clsid) {
     return object;
 }
 
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    uint8_t byte() {
-        if (!size)
-            return 0;
-        --size;
-        return *data++;
-    }
-    int32_t word() {
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v = v << 8 | byte();
-        return int32_t(v);
-    }
-};
+using Reader = orvik::fuzz::ByteReader;
 
 bool isDoubles(SAFEARRAY* a, LONG count) {
     VARTYPE vt = VT_EMPTY;

@@ -9,6 +9,8 @@
 // frees it. Once the input is spent and every object released, nothing may still
 // hold the module.
 
+#include "fuzz/byte_reader.h"
+
 #include "orvik/orvik_i.h"
 #include "orvik/platform/ref.h"
 
@@ -34,39 +36,32 @@ const CLSID* const kClasses[] = {&CLSID_Point,          &CLSID_Vector,      &CLS
 constexpr size_t kPoolLimit = 32;
 constexpr size_t kMaxArguments = 6;
 
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    uint8_t byte() {
-        if (!size)
-            return 0;
-        --size;
-        return *data++;
-    }
-    double number() {
-        static const double kNumbers[] = {0,
-                                          1,
-                                          -1,
-                                          2.5,
-                                          1e-7,
-                                          -1e-7,
-                                          1e308,
-                                          -0.0,
-                                          1e-320,
-                                          3,
-                                          11,
-                                          12,
-                                          -2,
-                                          0.001,
-                                          1e6,
-                                          0.5,
-                                          __builtin_inf(),
-                                          -__builtin_inf(),
-                                          __builtin_nan("")};
-        uint8_t b = byte();
-        return b < 0xF0 ? kNumbers[b % std::size(kNumbers)] : double(int8_t(byte()));
-    }
-};
+using Reader = orvik::fuzz::ByteReader;
+
+// A number, most often one whose rules are edges: zero, tiny, huge, infinite, NaN.
+double number(Reader& in) {
+    static const double kNumbers[] = {0,
+                                      1,
+                                      -1,
+                                      2.5,
+                                      1e-7,
+                                      -1e-7,
+                                      1e308,
+                                      -0.0,
+                                      1e-320,
+                                      3,
+                                      11,
+                                      12,
+                                      -2,
+                                      0.001,
+                                      1e6,
+                                      0.5,
+                                      __builtin_inf(),
+                                      -__builtin_inf(),
+                                      __builtin_nan("")};
+    uint8_t b = in.byte();
+    return b < 0xF0 ? kNumbers[b % std::size(kNumbers)] : double(int8_t(in.byte()));
+}
 
 // Cells that by-reference arguments point at; what a call leaves in them is freed.
 struct Cells {
@@ -100,7 +95,7 @@ SAFEARRAY* someArray(Reader& in) {
     if (a && vt == VT_R8)
         for (ULONG i = 0; i < count; ++i) {
             LONG index = lower + LONG(i);
-            double d = in.number();
+            double d = number(in);
             SafeArrayPutElement(a, &index, &d);
         }
     return a;
@@ -129,12 +124,12 @@ void fillArgument(Reader& in, const std::vector<Ref<IDispatch>>& pool, Cells& ce
         break;
     case 5:
         v.vt = VT_R4;
-        v.fltVal = float(in.number());
+        v.fltVal = float(number(in));
         break;
     case 6:
     case 7:
         v.vt = VT_R8;
-        v.dblVal = in.number();
+        v.dblVal = number(in);
         break;
     case 8: {
         static const char16_t* kTexts[] = {u"", u"1.5", u"abc", u"-3", u"1e400", u"0x10"};
@@ -170,7 +165,7 @@ void fillArgument(Reader& in, const std::vector<Ref<IDispatch>>& pool, Cells& ce
         v.vt = VT_BYREF | kind;
         switch (kind) {
         case VT_R8:
-            cells.reals[i] = in.number();
+            cells.reals[i] = number(in);
             v.pdblVal = &cells.reals[i];
             break;
         case VT_I4:
