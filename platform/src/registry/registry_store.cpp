@@ -39,6 +39,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,6 +62,8 @@ std::string fold(const std::string& name) {
 }
 
 // One open store file.
+void forgetStatements(sqlite3* db);
+
 struct Store {
     sqlite3* db = nullptr;
     std::string path;
@@ -68,7 +71,10 @@ struct Store {
     // No file yet: an empty registry held in memory, replaced by the real file on
     // the first write.
     bool absent = false;
-    ~Store() { sqlite3_close(db); }
+    ~Store() {
+        forgetStatements(db);
+        sqlite3_close(db);
+    }
 };
 
 std::string storePath() {
@@ -300,12 +306,75 @@ LSTATUS openStore(const std::string& path, bool create, std::shared_ptr<Store>& 
 }
 
 // A prepared statement that finalizes itself.
+// Each connection's prepared statements, by their text's address (every statement
+// is a literal): preparing costs more than running most of them. A fixed table,
+// so that keeping a statement never allocates; when it is full a statement is
+// prepared afresh each time. Used under the registry lock only.
+struct CachedStatement {
+    sqlite3* db = nullptr;
+    const char* sql = nullptr; // null: never used; kForgotten: free again
+    sqlite3_stmt* stmt = nullptr;
+    bool inUse = false;
+};
+constexpr size_t kCachedStatements = 256;
+CachedStatement g_statements[kCachedStatements];
+const char kForgotten[] = "";
+
+CachedStatement* cachedStatement(sqlite3* db, const char* sql) {
+    size_t at =
+        (std::hash<const void*>()(db) * 31 + std::hash<const void*>()(sql)) % kCachedStatements;
+    CachedStatement* free = nullptr;
+    for (size_t probe = 0; probe < kCachedStatements; ++probe) {
+        CachedStatement& entry = g_statements[(at + probe) % kCachedStatements];
+        if (entry.db == db && entry.sql == sql)
+            return &entry;
+        if (entry.sql == kForgotten && !free)
+            free = &entry;
+        if (!entry.sql)
+            return free ? free : &entry;
+    }
+    return free;
+}
+
+void forgetStatements(sqlite3* db) {
+    for (CachedStatement& entry : g_statements)
+        if (entry.db == db && entry.sql && entry.sql != kForgotten) {
+            sqlite3_finalize(entry.stmt);
+            entry = CachedStatement{nullptr, kForgotten, nullptr, false};
+        }
+}
+
 class Statement {
 public:
+    /// The connection's prepared statement for sql, or a fresh one while that is in
+    /// use further up the same call.
     Statement(sqlite3* db, const char* sql) {
+        CachedStatement* entry = cachedStatement(db, sql);
+        if (entry && !entry->inUse) {
+            if (entry->db != db || entry->sql != sql) { // a free slot: take it
+                if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+                    return;
+                *entry = CachedStatement{db, sql, m_stmt, false};
+            }
+            entry->inUse = true;
+            m_cached = entry;
+            m_stmt = entry->stmt;
+            m_ok = true;
+            return;
+        }
         m_ok = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) == SQLITE_OK;
     }
-    ~Statement() { sqlite3_finalize(m_stmt); }
+    ~Statement() {
+        if (!m_cached) {
+            sqlite3_finalize(m_stmt);
+            return;
+        }
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+        m_cached->inUse = false;
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
     Statement& bind(int i, int64_t v) {
         m_ok = m_ok && sqlite3_bind_int64(m_stmt, i, v) == SQLITE_OK;
         return *this;
@@ -336,6 +405,7 @@ public:
 
 private:
     sqlite3_stmt* m_stmt = nullptr;
+    CachedStatement* m_cached = nullptr;
     bool m_ok = false;
 };
 
