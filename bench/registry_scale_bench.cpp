@@ -67,6 +67,16 @@ void ensureTree(int64_t n) {
     }
 }
 
+// The parent of state.range(0) sub-keys, made when missing; none without a store.
+RegKey openTree(benchmark::State& state) {
+    RegKey parent;
+    if (!bench::usePrivateStore())
+        return parent;
+    ensureTree(state.range(0));
+    RegOpenKeyExA(HKEY_CURRENT_USER, parentName(state.range(0)).c_str(), 0, KEY_READ, parent.put());
+    return parent;
+}
+
 void Registry_Make(benchmark::State& state) {
     if (!bench::usePrivateStore())
         return state.SkipWithError("no store");
@@ -79,11 +89,9 @@ void Registry_Make(benchmark::State& state) {
 }
 
 void Registry_OpenByName(benchmark::State& state) {
-    if (!bench::usePrivateStore())
+    RegKey parent = openTree(state);
+    if (!parent)
         return state.SkipWithError("no store");
-    ensureTree(state.range(0));
-    RegKey parent;
-    RegOpenKeyExA(HKEY_CURRENT_USER, parentName(state.range(0)).c_str(), 0, KEY_READ, parent.put());
     for (auto _ : state)
         for (int64_t i = 0; i < state.range(0); ++i) {
             RegKey child;
@@ -92,11 +100,9 @@ void Registry_OpenByName(benchmark::State& state) {
 }
 
 void Registry_Walk(benchmark::State& state) {
-    if (!bench::usePrivateStore())
+    RegKey parent = openTree(state);
+    if (!parent)
         return state.SkipWithError("no store");
-    ensureTree(state.range(0));
-    RegKey parent;
-    RegOpenKeyExA(HKEY_CURRENT_USER, parentName(state.range(0)).c_str(), 0, KEY_READ, parent.put());
     for (auto _ : state) {
         int64_t seen = 0;
         std::string name;
@@ -108,11 +114,9 @@ void Registry_Walk(benchmark::State& state) {
 }
 
 void Registry_Export(benchmark::State& state) {
-    if (!bench::usePrivateStore())
+    RegKey parent = openTree(state);
+    if (!parent)
         return state.SkipWithError("no store");
-    ensureTree(state.range(0));
-    RegKey parent;
-    RegOpenKeyExA(HKEY_CURRENT_USER, parentName(state.range(0)).c_str(), 0, KEY_READ, parent.put());
     for (auto _ : state) {
         size_t bytes = 0;
         std::string name;
