@@ -10,6 +10,7 @@
 // hold the module.
 
 #include "fuzz/byte_reader.h"
+#include "fuzz/private_store.h"
 
 #include "orvik/orvik_i.h"
 #include "orvik/platform/ref.h"
@@ -144,10 +145,8 @@ void fillArgument(Reader& in, const std::vector<Ref<IDispatch>>& pool, Cells& ce
     case 10:
     case 11: {
         v.vt = in.byte() % 4 ? VT_DISPATCH : VT_UNKNOWN;
-        size_t which = in.byte();
-        IDispatch* object = which < pool.size() ? pool[which % pool.size()].get() : nullptr;
-        if (!pool.empty() && which % 8)
-            object = pool[which % pool.size()].get();
+        size_t which = in.byte(); // one in eight is no object at all
+        IDispatch* object = which % 8 ? pool[which % pool.size()].get() : nullptr;
         if (object)
             object->AddRef();
         v.pdispVal = object;
@@ -263,13 +262,7 @@ void callOnce(Reader& in, std::vector<Ref<IDispatch>>& pool) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static std::string path = "/tmp/orvik-dispatch-fuzz-" + std::to_string(getpid()) + ".db";
-    std::remove(path.c_str());
-    std::atexit([] {
-        for (const char* suffix : {"", "-wal", "-shm"})
-            std::remove((path + suffix).c_str());
-    });
-    setenv("ORVIK_REGISTRY", path.c_str(), 1);
+    orvik::fuzz::usePrivateStore("dispatch-fuzz");
     // The objects find their interface library through the registry.
     const char* library = std::getenv("ORVIK_FUZZ_LIBRARY");
     std::u16string wide = library ? std::u16string(library, library + std::strlen(library)) : u"";

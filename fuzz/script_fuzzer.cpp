@@ -6,6 +6,7 @@
 // names it may touch (the roots themselves cannot be deleted). Between inputs the
 // store is emptied again, sentinels apart.
 
+#include "fuzz/private_store.h"
 #include "registration/registrar.h"
 
 #include "orvik/platform/registry_helpers.h"
@@ -67,13 +68,7 @@ bool isResultCode(HRESULT hr) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static std::string path = "/tmp/orvik-script-fuzz-" + std::to_string(getpid()) + ".db";
-    std::remove(path.c_str());
-    std::atexit([] {
-        for (const char* suffix : {"", "-wal", "-shm"})
-            std::remove((path + suffix).c_str());
-    });
-    setenv("ORVIK_REGISTRY", path.c_str(), 1);
+    orvik::fuzz::usePrivateStore("script-fuzz");
     plantSentinels();
     return 0;
 }

@@ -35,10 +35,7 @@ bool canRestartSequences() {
 
 } // namespace
 
-SpreadCount::SpreadCount() noexcept : m_shared(&m_ownShared) {
-    if (!canRestartSequences())
-        m_exactReaders.store(1);
-}
+SpreadCount::SpreadCount() noexcept : SpreadCount(m_ownShared) {}
 
 SpreadCount::SpreadCount(int32_t& sharedWord) noexcept : m_shared(&sharedWord) {
     if (!canRestartSequences())

@@ -39,7 +39,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
