@@ -7,13 +7,17 @@
 // of recursing, so no nesting can exhaust the call stack. Every key handle a walk
 // opens is held by a RegKey and closed when its block ends, on success and on
 // failure. Registry errors become result codes by HRESULT_FROM_WIN32; every syntax
-// error is DISP_E_EXCEPTION.
+// error is DISP_E_EXCEPTION, and says where and why through the thread's error
+// information. Positions are those of the script as written: the walk runs over the
+// expanded text, and each variable's substitution is kept to map back.
 
 #include "registration/registrar.h"
 
+#include "orvik/platform/ref.h"
 #include "orvik/platform/registry_helpers.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -78,6 +82,13 @@ bool allDigits(LPCSTR text) {
         if (*text < '0' || *text > '9')
             return false;
     return true;
+}
+
+// Why a name cannot be one key's name.
+std::string keyNameProblem(LPCSTR name) {
+    if (!*name)
+        return "key name is empty";
+    return "key name '" + std::string(name) + "' contains a backslash";
 }
 
 UINT g_codePage = 0; // 0: not chosen yet; otherwise the code page + 1 would be ambiguous
@@ -146,7 +157,21 @@ HRESULT CRegObject::ExpandVariables(LPCSTR text, char** result) {
     if (!text || !result)
         return E_POINTER;
     *result = nullptr;
+    m_failed = false;
     std::string out;
+    HRESULT hr = Expand(text, out);
+    if (FAILED(hr))
+        return hr;
+    char* copy = new (std::nothrow) char[out.size() + 1];
+    if (!copy)
+        return E_OUTOFMEMORY;
+    std::memcpy(copy, out.c_str(), out.size() + 1);
+    *result = copy;
+    return S_OK;
+}
+
+HRESULT CRegObject::Expand(LPCSTR text, std::string& out) try {
+    m_substitutions.clear();
     for (const char* p = text; *p;) {
         const char* next = CharNextA(p);
         if (*p != '%') {
@@ -161,28 +186,116 @@ HRESULT CRegObject::ExpandVariables(LPCSTR text, char** result) {
         }
         const char* start = p + 1;
         const char* end = std::strchr(start, '%');
+        size_t at = size_t(p - text);
         if (!end)
-            return DISP_E_EXCEPTION;
+            return FailAt(at, "'%' without a closing '%'");
         if (size_t(end - start) > kMaxVariableNameLength)
-            return E_FAIL;
+            return FailAt(at,
+                          "variable name longer than " + std::to_string(kMaxVariableNameLength) +
+                              " bytes",
+                          E_FAIL);
         std::string name(start, end);
         auto found = std::find_if(m_variables.begin(), m_variables.end(), [&](const auto& v) {
             return lstrcmpiA(v.first.c_str(), name.c_str()) == 0;
         });
         if (found == m_variables.end())
-            return DISP_E_EXCEPTION;
+            return FailAt(at, "unknown variable %" + name + "%");
         std::string value;
         if (!found->second.empty() && !to8(found->second.c_str(), value))
             return E_OUTOFMEMORY;
+        m_substitutions.push_back(
+            {out.size(), out.size() + value.size(), at, size_t(end + 1 - text)});
         out += value;
         p = end + 1;
     }
-    char* copy = new (std::nothrow) char[out.size() + 1];
-    if (!copy)
-        return E_OUTOFMEMORY;
-    std::memcpy(copy, out.c_str(), out.size() + 1);
-    *result = copy;
     return S_OK;
+} catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+}
+
+HRESULT CRegObject::FailAt(size_t originalOffset, std::string reason, HRESULT hr) {
+    if (!m_failed) {
+        m_failed = true;
+        m_failureOffset = originalOffset;
+        m_failureReason = std::move(reason);
+    }
+    return hr;
+}
+
+HRESULT CRegObject::Fail(const char* at, std::string reason, HRESULT hr) {
+    size_t offset = size_t(at - m_expanded);
+    // The last substitution that starts at or before the offset decides: inside
+    // its value the position is the variable's own, after it the shift it made.
+    auto after =
+        std::upper_bound(m_substitutions.begin(), m_substitutions.end(), offset,
+                         [](size_t x, const Substitution& s) { return x < s.expandedBegin; });
+    if (after != m_substitutions.begin()) {
+        const Substitution& s = *std::prev(after);
+        offset =
+            offset < s.expandedEnd ? s.originalBegin : s.originalEnd + (offset - s.expandedEnd);
+    }
+    return FailAt(offset, std::move(reason), hr);
+}
+
+// Text is what a script must be: characters of the conversion code page, and of the
+// control characters only tab, carriage return and line feed.
+HRESULT CRegObject::CheckText(LPCSTR text) {
+    for (const char* p = text; *p;) {
+        const char* next = CharNextA(p);
+        auto byte = static_cast<unsigned char>(*p);
+        bool valid = byte >= 0x80 ? MultiByteToWideChar(ConversionCodePage(), MB_ERR_INVALID_CHARS,
+                                                        p, int(next - p), nullptr, 0) > 0
+                                  : byte >= 0x20 || isSeparator(*p);
+        if (!valid) {
+            char reason[64];
+            std::snprintf(reason, sizeof reason, "not text: byte 0x%02X at offset %zu",
+                          unsigned(byte), size_t(p - text));
+            return FailAt(size_t(p - text), reason);
+        }
+        p = next;
+    }
+    return S_OK;
+}
+
+void CRegObject::PublishFailure(LPCSTR text, LPCSTR scriptName) const {
+    size_t line = 1;
+    const char* lineStart = text;
+    const char* at = text + m_failureOffset;
+    for (const char* p = text; p < at; ++p)
+        if (*p == '\n') {
+            ++line;
+            lineStart = p + 1;
+        }
+    size_t column = 1;
+    for (const char* p = lineStart; p < at; p = CharNextA(p))
+        ++column;
+    std::string description = std::string(scriptName) + ":" + std::to_string(line) + ":" +
+                              std::to_string(column) + ": " + m_failureReason;
+    // A name or a token quoted in the reason may not convert; its bytes are then
+    // written as escapes so that the rest still reads.
+    std::u16string wide;
+    if (!ToWide(description.c_str(), wide)) {
+        std::string escaped;
+        for (unsigned char c : description) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(c));
+            escaped += c < 0x80 ? std::string(1, char(c)) : std::string(hex);
+        }
+        ToWide(escaped.c_str(), wide);
+    }
+    Ref<ICreateErrorInfo> created;
+    if (FAILED(CreateErrorInfo(created.put())))
+        return;
+    created->SetSource(const_cast<LPOLESTR>(u"Orvik.Registrar"));
+    created->SetDescription(wide.data());
+    Ref<IErrorInfo> info;
+    if (SUCCEEDED(created->QueryInterface(IID_IErrorInfo, info.putVoid())))
+        SetErrorInfo(0, info.get());
+}
+
+std::string CRegObject::tokenTooLong() {
+    // A token keeps two bytes of its buffer free (its end and a trail byte).
+    return "token longer than " + std::to_string(kTokenBufferSize - 2) + " bytes";
 }
 
 void CRegObject::SkipSeparators() {
@@ -192,8 +305,9 @@ void CRegObject::SkipSeparators() {
 
 HRESULT CRegObject::ReadToken(char* token) {
     SkipSeparators();
+    m_tokenStart = m_cursor;
     if (!*m_cursor)
-        return DISP_E_EXCEPTION;
+        return Fail(m_endOfText);
     char* write = token;
     char* const end = token + kTokenBufferSize;
     auto copyCharacter = [&]() {
@@ -213,17 +327,17 @@ HRESULT CRegObject::ReadToken(char* token) {
             if (m_cursor[0] == '\'')
                 ++m_cursor; // the first of a doubled quote
             if (!copyCharacter())
-                return DISP_E_EXCEPTION;
+                return Fail(tokenTooLong());
         }
         if (!*m_cursor)
-            return DISP_E_EXCEPTION;
+            return Fail("quoted text without its closing quote");
         *write = 0;
         ++m_cursor;
         return S_OK;
     }
     while (*m_cursor && !isSeparator(*m_cursor))
         if (!copyCharacter())
-            return DISP_E_EXCEPTION;
+            return Fail(tokenTooLong());
     *write = 0;
     return S_OK;
 }
@@ -334,13 +448,17 @@ HRESULT CRegObject::StoreValue(HKEY key, LPCSTR valueName, char* token, bool dry
         return hr;
     auto encode = encoderFor(token);
     if (!encode)
-        return DISP_E_EXCEPTION;
+        return Fail("unknown value type '" + std::string(token) + "' (expected s, m, d or b)");
     SkipSeparators();
     hr = ReadToken(token);
     if (FAILED(hr))
         return hr;
     Encoded value;
     hr = encode(token, value);
+    if (hr == DISP_E_EXCEPTION)
+        return Fail("not a DWORD: '" + std::string(token) + "'");
+    if (hr == E_FAIL)
+        return Fail("binary value with an odd number of hex digits", hr);
     if (FAILED(hr))
         return hr;
     if (!dryRun) {
@@ -378,7 +496,7 @@ HRESULT CRegObject::ReadStatement(char* token, bool doRegister, Statement& state
         statement.prefixName = token;
         if (doRegister) {
             if (!isSingleKeyName(token))
-                return DISP_E_EXCEPTION;
+                return Fail(keyNameProblem(token));
             if (statement.prefix == Statement::Prefix::Delete) {
                 statement.kind = Statement::Kind::DeleteOnly;
                 return S_OK;
@@ -397,14 +515,15 @@ HRESULT CRegObject::ReadStatement(char* token, bool doRegister, Statement& state
         if (FAILED(hr = ReadToken(token)))
             return hr;
         if (std::strlen(token) >= kNameBufferSize)
-            return DISP_E_EXCEPTION;
+            return Fail("value name longer than " + std::to_string(kNameBufferSize - 1) + " bytes");
         statement.name = token;
         if (FAILED(hr = ReadToken(token)))
             return hr;
-        return token[0] == '=' ? S_OK : DISP_E_EXCEPTION;
+        return token[0] == '=' ? S_OK
+                               : Fail("expected '=' after value name '" + statement.name + "'");
     }
     if (!isSingleKeyName(token))
-        return DISP_E_EXCEPTION;
+        return Fail(keyNameProblem(token));
     statement.name = token;
     return S_OK;
 }
@@ -462,7 +581,7 @@ HRESULT CRegObject::RegisterStatement(char* token, std::vector<RegisterLevel>& l
         return S_OK;
     if (levels.size() >= kMaxBlockDepth) {
         m_tooDeep = true;
-        return DISP_E_EXCEPTION;
+        return Fail("nesting deeper than " + std::to_string(kMaxBlockDepth));
     }
     HKEY blockParent = level.current.get();
     levels.push_back({blockParent, RegKey()});
@@ -470,6 +589,7 @@ HRESULT CRegObject::RegisterStatement(char* token, std::vector<RegisterLevel>& l
 }
 
 HRESULT CRegObject::RegisterBlock(char* token, HKEY root, bool dryRun) {
+    m_endOfText = kBlockNotClosed;
     std::vector<RegisterLevel> levels;
     levels.push_back({root, RegKey()});
     HRESULT hr = ReadToken(token);
@@ -547,7 +667,7 @@ HRESULT CRegObject::UnregisterStatement(char* token, std::vector<UnregisterLevel
         return FinishKey(level, key);
     if (levels.size() >= kMaxBlockDepth) {
         m_tooDeep = true;
-        return DISP_E_EXCEPTION;
+        return Fail("nesting deeper than " + std::to_string(kMaxBlockDepth));
     }
     key.parent = key.key.get();
     levels.push_back(std::move(key));
@@ -555,6 +675,7 @@ HRESULT CRegObject::UnregisterStatement(char* token, std::vector<UnregisterLevel
 }
 
 HRESULT CRegObject::UnregisterBlock(char* token, HKEY root, bool dryRun) {
+    m_endOfText = kBlockNotClosed;
     std::vector<UnregisterLevel> levels;
     UnregisterLevel top;
     top.parent = root;
@@ -587,23 +708,29 @@ HRESULT CRegObject::RunSections(bool doRegister, bool dryRun) {
     auto token = std::make_unique<char[]>(kTokenBufferSize);
     HRESULT hr = S_OK;
     while (*m_cursor) {
+        m_endOfText = "unexpected end of file";
         if (FAILED(hr = ReadToken(token.get())))
             return hr;
         const RegRootName* root = findRegRoot(token.get());
         if (!root)
-            return DISP_E_EXCEPTION;
+            return Fail("unknown root key '" + std::string(token.get()) + "'");
+        std::string rootName = token.get();
+        m_endOfText = "expected '{' before end of file";
         if (FAILED(hr = ReadToken(token.get())))
             return hr;
         if (token[0] != '{')
-            return DISP_E_EXCEPTION;
+            return Fail("expected '{' after '" + rootName + "'");
         const char* mark = m_cursor;
         hr = doRegister ? RegisterBlock(token.get(), root->key, dryRun)
                         : UnregisterBlock(token.get(), root->key, dryRun);
         if (FAILED(hr)) {
             if (doRegister && !dryRun && !m_tooDeep) {
-                // What the failed section wrote is walked back.
+                // What the failed section wrote is walked back; what the walk back
+                // meets is no reason of this failure.
+                bool failed = m_failed;
                 m_cursor = mark;
                 (void)UnregisterBlock(token.get(), root->key, false);
+                m_failed = failed;
             }
             return hr;
         }
@@ -641,6 +768,11 @@ HRESULT CRegObject::RunResource(LPCOLESTR moduleFile, LPCSTR resourceName, LPCOL
     HGLOBAL data = found ? LoadResource(module, found) : nullptr;
     if (!data)
         return HRESULT_FROM_WIN32(long(GetLastError()));
+    std::string scriptName =
+        path + "(" + type + " " +
+        (IS_INTRESOURCE(resourceName) ? std::to_string(reinterpret_cast<ULONG_PTR>(resourceName))
+                                      : std::string(resourceName)) +
+        ")";
     // The text ends at its first zero byte, or at the resource's end.
     DWORD size = SizeofResource(module, found);
     std::unique_ptr<char[]> text(new (std::nothrow) char[size_t(size) + 1]);
@@ -648,27 +780,38 @@ HRESULT CRegObject::RunResource(LPCOLESTR moduleFile, LPCSTR resourceName, LPCOL
         return E_OUTOFMEMORY;
     std::memcpy(text.get(), LockResource(data), size);
     text[size] = '\0';
-    return RunScript(text.get(), doRegister);
+    return RunScript(text.get(), doRegister, scriptName.c_str());
 }
 
-HRESULT CRegObject::RunScript(LPCSTR text, bool doRegister) {
-    char* expanded = nullptr;
-    HRESULT hr = ExpandVariables(text, &expanded);
-    if (FAILED(hr))
-        return hr;
-    std::unique_ptr<char[]> owner(expanded);
-    // A first pass only reads, so that a script nested deeper than any key may be
-    // is refused before anything is written. Other failures are left to the real
-    // walk, which meets them at the same place and walks back what it wrote.
-    m_tooDeep = false;
-    m_cursor = expanded;
-    hr = RunSections(doRegister, true);
-    if (!m_tooDeep) {
-        m_cursor = expanded;
-        hr = RunSections(doRegister, false);
+HRESULT CRegObject::RunScript(LPCSTR text, bool doRegister, LPCSTR scriptName) try {
+    SetErrorInfo(0, nullptr);
+    if (!text)
+        return E_POINTER;
+    m_failed = false;
+    std::string expanded;
+    HRESULT hr = CheckText(text);
+    if (SUCCEEDED(hr))
+        hr = Expand(text, expanded);
+    if (SUCCEEDED(hr)) {
+        // A first pass only reads, so that a script nested deeper than any key may be
+        // is refused before anything is written. Other failures are left to the real
+        // walk, which meets them at the same place and walks back what it wrote.
+        m_tooDeep = false;
+        m_expanded = m_cursor = expanded.c_str();
+        hr = RunSections(doRegister, true);
+        if (!m_tooDeep) {
+            m_failed = false;
+            m_cursor = expanded.c_str();
+            hr = RunSections(doRegister, false);
+        }
+        m_expanded = m_cursor = m_tokenStart = nullptr;
     }
-    m_cursor = nullptr;
+    if (FAILED(hr) && m_failed)
+        PublishFailure(text, scriptName ? scriptName : "<script>");
     return hr;
+} catch (const std::bad_alloc&) {
+    m_expanded = m_cursor = m_tokenStart = nullptr;
+    return E_OUTOFMEMORY;
 }
 
 } // namespace orvik

@@ -44,6 +44,7 @@ public:
     /// Blocks nest at most as deep as the registry's keys may (the root block
     /// included); a deeper script is a syntax error found before anything is written.
     static constexpr size_t kMaxBlockDepth = ORVIK_REG_MAX_KEY_DEPTH;
+    static constexpr const char* kBlockNotClosed = "expected '}' before end of file";
 
     CRegObject() = default;
     CRegObject(const CRegObject&) = delete;
@@ -62,11 +63,15 @@ public:
     /// Expands the variables of text and walks every root section in the given
     /// mode. DISP_E_EXCEPTION for any syntax error; registry errors as result codes.
     /// A failed registration walk is undone by an unregistration walk over the same
-    /// root section before the failure is returned.
-    HRESULT RunScript(LPCSTR text, bool doRegister);
+    /// root section before the failure is returned. A script error also leaves the
+    /// calling thread's error information (GetErrorInfo), whose description reads
+    /// "NAME:LINE:COLUMN: reason", NAME being scriptName; any other outcome leaves
+    /// the thread with none.
+    HRESULT RunScript(LPCSTR text, bool doRegister, LPCSTR scriptName = "<script>");
 
     /// Runs script resource resourceId of type resourceType from the module file
-    /// moduleFile (loaded as data, never run) in the given mode. The platform's last
+    /// moduleFile (loaded as data, never run) in the given mode; the script is named
+    /// "FILE(TYPE ID)" in its errors. The platform's last
     /// error as a result code when the file or the resource cannot be had;
     /// E_OUTOFMEMORY for text that cannot be converted; else RunScript's result.
     HRESULT RunScriptResource(LPCOLESTR moduleFile, WORD resourceId, LPCOLESTR resourceType,
@@ -91,6 +96,25 @@ private:
     struct Statement;
     struct RegisterLevel;
     struct UnregisterLevel;
+    /// Where one variable's value stands in the expanded text, and where its name
+    /// stood in the script.
+    struct Substitution {
+        size_t expandedBegin, expandedEnd, originalBegin, originalEnd;
+    };
+
+    HRESULT Expand(LPCSTR text, std::string& out);
+    /// Records why the script failed (the first reason only) at the given offset of
+    /// the script as written, and returns hr.
+    HRESULT FailAt(size_t originalOffset, std::string reason, HRESULT hr = DISP_E_EXCEPTION);
+    /// The same at a position in the expanded text.
+    HRESULT Fail(const char* at, std::string reason, HRESULT hr = DISP_E_EXCEPTION);
+    /// The same at the start of the token read last.
+    HRESULT Fail(std::string reason, HRESULT hr = DISP_E_EXCEPTION) {
+        return Fail(m_tokenStart, std::move(reason), hr);
+    }
+    HRESULT CheckText(LPCSTR text);
+    static std::string tokenTooLong();
+    void PublishFailure(LPCSTR text, LPCSTR scriptName) const;
 
     HRESULT RunResource(LPCOLESTR moduleFile, LPCSTR resourceName, LPCOLESTR resourceType,
                         bool doRegister);
@@ -109,7 +133,15 @@ private:
     /// Name (8-bit) and value (16-bit) of each variable, in the order added.
     std::vector<std::pair<std::string, std::u16string>> m_variables;
     const char* m_cursor = nullptr;
+    const char* m_tokenStart = nullptr;
+    const char* m_expanded = nullptr;
+    /// What running out of text means where the walk stands.
+    const char* m_endOfText = "unexpected end of file";
+    std::vector<Substitution> m_substitutions;
     bool m_tooDeep = false;
+    bool m_failed = false;
+    size_t m_failureOffset = 0;
+    std::string m_failureReason;
 };
 
 } // namespace orvik

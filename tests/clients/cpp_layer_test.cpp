@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace orvik::testing {
@@ -45,7 +50,7 @@ protected:
     void SetUp() override {
         LayerTest::SetUp();
         unsetenv("ORVIK_MODULE");
-        ASSERT_EQ(moduleEntry<HRESULT (*)()>("DllRegisterServer")(), S_OK);
+        registerModule(ORVIK_TEST_MODULE);
     }
 };
 
@@ -152,6 +157,38 @@ TEST_F(ThroughTheRegistry, FailuresAreComErrorsInWords) {
         EXPECT_STREQ(error.name(), "REGDB_E_CLASSNOTREG");
         EXPECT_EQ(error.member(), "{12345678-1234-1234-0102-030405060708}");
     }
+}
+
+// A copy of the module whose Matrix script names a root key that does not exist.
+TEST_F(LayerTest, RegistrationThatFailsSaysWhichScriptWhereAndWhy) {
+    std::ifstream in(ORVIK_TEST_MODULE, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string script = "HKCR\r\n{\r\n\tOrvik.Matrix.1";
+    size_t at = bytes.find(script);
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 4, "HKXX");
+    char folder[] = "/tmp/orvik-layer-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string broken = std::string(folder) + "/liborvik.so";
+    std::ofstream(broken, std::ios::binary) << bytes;
+    try {
+        registerModule(broken);
+        ADD_FAILURE() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), DISP_E_EXCEPTION);
+        EXPECT_EQ(error.member(), "DllRegisterServer");
+        EXPECT_EQ(std::string(error.what()),
+                  "DllRegisterServer failed: Exception occurred. (DISP_E_EXCEPTION, 0x80020009): " +
+                      broken + "(REGISTRY 104):1:1: unknown root key 'HKXX'");
+    }
+    try {
+        registerModule(std::string(folder) + "/missing.so");
+        ADD_FAILURE() << "no ComError";
+    } catch (const ComError& error) {
+        EXPECT_EQ(error.code(), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+    }
+    std::remove(broken.c_str());
+    rmdir(folder);
 }
 
 TEST_F(WithoutARegistryEntry, ObjectsComeStraightFromTheModuleFile) {

@@ -82,11 +82,16 @@ case "$err" in *'keys nested deeper than a store can hold, at HKEY_CURRENT_USER\
 expect "and says where" "$ok" yes
 "$reg" delete 'HKCU\Deep' 2>/dev/null; expect "its delete is refused" $? 1
 
-printf 'HKCU { Broken = x 1 }' > "$dir/broken.rgs"
+printf 'HKCU\n{\n\tBroken = x 1\n}\n' > "$dir/broken.rgs"
 err=$("$reg" script --register "$dir/broken.rgs" 2>&1); rc=$?
 expect "failing script exits 1" $rc 1
-expect "failure names the result code" "$err" \
-    "orvik-reg: registration failed: Exception occurred. (DISP_E_EXCEPTION, 0x80020009)"
+expect "failure says where, why, and the result code" "$err" \
+    "$dir/broken.rgs:3:11: unknown value type 'x' (expected s, m, d or b)
+orvik-reg: registration failed: Exception occurred. (DISP_E_EXCEPTION, 0x80020009)"
+printf 'HKCU { Broken = s %%MODULEX%% }' > "$dir/unknown.rgs"
+err=$("$reg" script --unregister "$dir/unknown.rgs" --var MODULE=x 2>&1)
+expect "an unknown variable, in unregistration too" "$(head -1 <<<"$err")" \
+    "$dir/unknown.rgs:1:19: unknown variable %MODULEX%"
 
 "$reg" delete 'HKCR\Orvik.Point'; expect "delete exits 0" $? 0
 "$reg" query 'HKCR\Orvik.Point' 2>/dev/null; expect "deleted key is gone" $? 1

@@ -9,6 +9,7 @@
 #include "registration/registrar.h"
 #include "registration/registry_batch.h"
 
+#include "orvik/platform/error_description.h"
 #include "orvik/platform/registry_helpers.h"
 #include "orvik/platform/utf.h"
 #include "tool_common.h"
@@ -323,10 +324,15 @@ int runScript(const std::vector<std::string>& args) {
     std::ostringstream text;
     text << in.rdbuf();
     std::string script = text.str();
-    HRESULT hr =
-        orvik::inOneRegistryBatch([&] { return registrar.RunScript(script.c_str(), doRegister); });
-    if (FAILED(hr))
+    HRESULT hr = orvik::inOneRegistryBatch(
+        [&] { return registrar.RunScript(script.c_str(), doRegister, args[1].c_str()); });
+    if (FAILED(hr)) {
+        // Where and why, in the compiler's manner, before the result code.
+        std::string where = orvik::takeErrorDescription();
+        if (!where.empty())
+            std::fprintf(stderr, "%s\n", where.c_str());
         return fail(doRegister ? "registration failed" : "unregistration failed", hr);
+    }
     return 0;
 }
 

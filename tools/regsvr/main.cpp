@@ -7,6 +7,7 @@
 // that works from anywhere.
 
 #include "orvik/platform.h"
+#include "orvik/platform/error_description.h"
 #include "tool_common.h"
 
 #include <climits>
@@ -93,6 +94,10 @@ int main(int argc, char** argv) {
     HRESULT hr = call();
     FreeLibrary(loaded);
     if (FAILED(hr)) {
+        // A script at fault says where and why, in the compiler's manner, first.
+        std::string where = orvik::takeErrorDescription();
+        if (!silent && !where.empty())
+            std::fprintf(stderr, "%s\n", where.c_str());
         if (!silent)
             orvik::tool::fail(kTool, std::string(entry) + " in " + absolute + " failed", hr);
         return kEntryFailed;

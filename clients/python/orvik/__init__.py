@@ -12,5 +12,6 @@ ORVIK_PLATFORM_LIB, or by its soname.
 
 from ._dispatch import Dispatch
 from .errors import ComError, code_name
+from .registration import register_module, unregister_module
 
-__all__ = ["Dispatch", "ComError", "code_name"]
+__all__ = ["Dispatch", "ComError", "code_name", "register_module", "unregister_module"]

@@ -2,7 +2,6 @@
 Orvik classes, write type stubs. The registry store is the one ORVIK_REGISTRY names."""
 
 import argparse
-import ctypes
 import os
 import sys
 
@@ -11,25 +10,22 @@ from .errors import ComError
 
 
 def _run_entry(module, entry):
-    path = os.path.abspath(module)
-    if not os.path.exists(path):
-        print("orvik: cannot load %s: no such file" % path, file=sys.stderr)
-        return 3
+    from .registration import _run_entry as run
     try:
-        loaded = ctypes.CDLL(path)
-    except OSError as error:
-        print("orvik: cannot load %s: %s" % (path, error), file=sys.stderr)
-        return 3
-    try:
-        function = getattr(loaded, entry)
-    except AttributeError:
-        print("orvik: %s has no entry point %s" % (path, entry), file=sys.stderr)
-        return 4
-    function.restype = ctypes.c_int32
-    hr = function()
-    if hr < 0:
-        print("orvik: %s" % ComError(hr, entry), file=sys.stderr)
+        path = run(module, entry)
+    except ComError as error:
+        print("orvik: %s" % error, file=sys.stderr)
         return 5
+    except FileNotFoundError:
+        print("orvik: cannot load %s: no such file" % os.path.abspath(module), file=sys.stderr)
+        return 3
+    except AttributeError:
+        print("orvik: %s has no entry point %s" % (os.path.abspath(module), entry),
+              file=sys.stderr)
+        return 4
+    except OSError as error:
+        print("orvik: cannot load %s: %s" % (os.path.abspath(module), error), file=sys.stderr)
+        return 3
     print("%s in %s succeeded." % (entry, path))
     return 0
 

@@ -175,6 +175,7 @@ OrvikCreateInstanceByName = _declare("OrvikCreateInstanceByName", HRESULT, c_voi
                                      ctypes.c_char_p, c_uint32)
 OrvikResultCodeName = _declare("OrvikResultCodeName", ctypes.c_char_p, HRESULT)
 OrvikResultCodeText = _declare("OrvikResultCodeText", ctypes.c_char_p, HRESULT)
+GetErrorInfo = _declare("GetErrorInfo", HRESULT, c_uint32, POINTER(c_void_p))
 
 
 def utf16z(text):
@@ -214,6 +215,27 @@ def call(pointer, slot, restype, argtypes, *args):
     if prototype is None:
         prototype = _prototypes[key] = ctypes.CFUNCTYPE(restype, c_void_p, *argtypes)
     return prototype(entry(pointer, slot))(pointer, *args)
+
+
+_ERROR_INFO_DESCRIPTION = 5  # IErrorInfo: QueryInterface, AddRef, Release, GetGUID, GetSource, GetDescription
+
+
+def take_error_description():
+    """The description a failed call left in this thread's error information (the
+    thread is left with none), or None."""
+    info = c_void_p()
+    if GetErrorInfo(0, ctypes.byref(info)) != 0 or not info.value:
+        return None
+    try:
+        text = c_void_p()
+        if call(info, _ERROR_INFO_DESCRIPTION, HRESULT, (POINTER(c_void_p),), ctypes.byref(text)) < 0:
+            return None
+        try:
+            return from_bstr(text.value) or None
+        finally:
+            SysFreeString(text)
+    finally:
+        release(info)
 
 
 _COUNT = ctypes.CFUNCTYPE(c_uint32, c_void_p)

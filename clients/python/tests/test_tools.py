@@ -42,6 +42,31 @@ class CommandLine(unittest.TestCase):
             self.assertIn("cannot load", missing.stderr)
             self.assertEqual(run_orvik("frobnicate", store=store).returncode, 2)
 
+    def test_a_broken_script_is_told_by_position_and_reason(self):
+        with tempfile.TemporaryDirectory() as work:
+            store = os.path.join(work, "registry.db")
+            broken = os.path.join(work, "liborvik.so")
+            with open(os.environ["ORVIK_MODULE"], "rb") as original:
+                data = original.read()
+            # The Matrix class's script, made to name a root key that does not exist.
+            data = data.replace(b"HKCR\r\n{\r\n\tOrvik.Matrix.1", b"HKXX\r\n{\r\n\tOrvik.Matrix.1")
+            with open(broken, "wb") as copy:
+                copy.write(data)
+            where = os.path.realpath(broken) + "(REGISTRY 104):1:1: unknown root key 'HKXX'"
+            done = run_orvik("register", broken, store=store)
+            self.assertEqual(done.returncode, 5)
+            self.assertEqual(done.stderr.strip(), "orvik: DllRegisterServer failed: Exception "
+                             "occurred. (DISP_E_EXCEPTION, 0x80020009): " + where)
+            env = dict(os.environ, ORVIK_REGISTRY=store, PYTHONPATH=PACKAGE_ROOT)
+            caught = subprocess.run([sys.executable, "-c", """if True:
+                import sys, orvik
+                try:
+                    orvik.register_module(sys.argv[1])
+                except orvik.ComError as error:
+                    print(error.hresult == 0x80020009, error.description)
+                """, broken], env=env, capture_output=True, text=True)
+            self.assertEqual(caught.stdout.strip(), "True " + where, caught.stderr)
+
 
     def check_stubs(self, work, store):
         # An identifier as another module could register it: text that, written raw

@@ -18,6 +18,7 @@
 #include "orvik/platform/interlocked.h"
 #include "orvik/platform/last_error.h"
 #include "orvik/platform/interfaces.h"
+#include "orvik/platform/error_info.h"
 #include "orvik/platform/registry.h"
 #include "orvik/platform/text.h"
 #include "orvik/platform/typelib.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "orvik/platform/activation.h"
+#include "orvik/platform/error_description.h"
 #include "orvik/platform/module_file.h"
 #include "orvik/platform/ref.h"
 #include "orvik/platform/result_text.h"
@@ -146,7 +147,41 @@ private:
     SAFEARRAY* m_array;
 };
 
+// Loads the module file at path into this process and calls its entry point, which
+// takes no arguments and answers a result code.
+inline void runModuleEntry(const std::string& path, const char* entry) {
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, 0);
+    if (module == nullptr)
+        throw ComError(HRESULT_FROM_WIN32(GetLastError()), entry, "cannot load " + path);
+    struct Unload {
+        HMODULE module;
+        ~Unload() { FreeLibrary(module); }
+    } unload{module};
+    // The entry point's own type, through the generic one GetProcAddress returns.
+    auto call =
+        reinterpret_cast<HRESULT (*)()>(reinterpret_cast<void*>(GetProcAddress(module, entry)));
+    if (call == nullptr)
+        throw ComError(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), entry, path + " has no " + entry);
+    HRESULT hr = call();
+    // A registration script at fault says where and why in the thread's error
+    // information.
+    if (FAILED(hr))
+        throw ComError(hr, entry, takeErrorDescription());
+}
+
 } // namespace detail
+
+/// Registers the module file at path in the registry store through its
+/// DllRegisterServer, as orvik-regsvr does. A failure throws ComError; when a
+/// registration script is at fault its what() ends with "FILE:LINE:COLUMN: reason".
+inline void registerModule(const std::string& path) {
+    detail::runModuleEntry(path, "DllRegisterServer");
+}
+
+/// Removes what registerModule wrote, through the module's DllUnregisterServer.
+inline void unregisterModule(const std::string& path) {
+    detail::runModuleEntry(path, "DllUnregisterServer");
+}
 
 /// A new object of the class name names (a programmatic identifier, "Orvik.Point",
 /// or a class identifier in braces) through interface I: by the registry, or from

@@ -10,6 +10,7 @@
 #ifndef ORVIK_PLATFORM_REF_H
 #define ORVIK_PLATFORM_REF_H
 
+#include "orvik/platform/error_info.h"
 #include "orvik/platform/interfaces.h"
 #include "orvik/platform/typelib.h"
 
@@ -41,6 +42,12 @@ template <> struct InterfaceTraits<ITypeInfo2> {
 };
 template <> struct InterfaceTraits<ITypeLib2> {
     static constexpr const IID& iid() { return IID_ITypeLib2; }
+};
+template <> struct InterfaceTraits<IErrorInfo> {
+    static constexpr const IID& iid() { return IID_IErrorInfo; }
+};
+template <> struct InterfaceTraits<ICreateErrorInfo> {
+    static constexpr const IID& iid() { return IID_ICreateErrorInfo; }
 };
 
 template <class I> constexpr const IID& iidOf() {
