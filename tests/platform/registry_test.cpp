@@ -126,6 +126,50 @@ TEST_F(Registry, EnumerationWhileKeysChangeSkipsNothingThatStayed) {
     }
 }
 
+// Entries read ahead are not served once another writer has changed the store: a
+// walk that goes on after the change (and the store's next look for one) neither
+// gives a key that is gone nor misses one made behind it.
+TEST_F(Registry, AWalkGoingOnSeesAnotherWritersChanges) {
+    RegKey shared;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Shared", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              shared.put(), nullptr),
+              ERROR_SUCCESS);
+    for (int i = 10; i < 50; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "k%d", i);
+        RegKey made;
+        ASSERT_EQ(RegCreateKeyExA(shared.get(), name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  made.put(), nullptr),
+                  ERROR_SUCCESS);
+    }
+    std::vector<std::string> seen;
+    std::string n;
+    for (DWORD i = 0; i < 5; ++i) {
+        ASSERT_EQ(regSubkeyName(shared.get(), i, n), ERROR_SUCCESS);
+        seen.push_back(n);
+    }
+    char path[4096];
+    ASSERT_GT(OrvikGetRegistryStorePath(path, sizeof path), 0u);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path, &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DELETE FROM keys WHERE fold = 'k30';"
+                           " INSERT INTO keys(id, parent, name, fold) SELECT 9000000, id, 'k30b',"
+                           " 'k30b' FROM keys WHERE fold = 'shared';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    for (DWORD i = 5; regSubkeyName(shared.get(), i, n) == ERROR_SUCCESS; ++i)
+        seen.push_back(n);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "k30"), 0);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "k30b"), 1);
+    EXPECT_EQ(seen.size(), 40u);
+    RegKey gone;
+    EXPECT_EQ(RegOpenKeyExA(shared.get(), "k30", 0, KEY_READ, gone.put()), ERROR_FILE_NOT_FOUND);
+}
+
 // A chain of 200,000 keys, as a damaged store (or another writer) may hold, written
 // into the store file directly: deleting it is refused at once, not walked.
 TEST_F(Registry, AChainDeeperThanAnyStoreHoldsIsRefusedQuickly) {

@@ -445,22 +445,42 @@ private:
     bool m_open;
 };
 
+constexpr uint64_t kNeverChecked = ~uint64_t(0);
+
 struct OpenKey {
     std::shared_ptr<Store> store;
     int64_t id;
     REGSAM access;
+    /// The registry generation at which the key was last seen to exist.
+    uint64_t checkedAt = kNeverChecked;
 };
 
-// Where a handle's enumeration by increasing index stands: the entry it gave last,
-// so that the next index continues from it by an index seek instead of counting
-// from the start. A cursor survives changes to the key: continuing after the last
-// name given never skips a key that existed throughout.
+// One entry of an enumeration: a sub-key, in the order of its folded name, or a value,
+// in the order of its row.
+struct EnumEntry {
+    std::string name;
+    std::string fold;
+    int64_t id = 0;    // a sub-key's key
+    int64_t rowid = 0; // a value's row
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+// Where a handle's enumeration by increasing index stands: a window of entries read
+// ahead in one query, the first at index `first`, the one handed out last at `given`.
+// While the registry's generation stays the same the next indexes come from the
+// window; once it changes the window is stale, and the entry given last is only the
+// point to continue from by an index seek. Either way, continuing never skips a key
+// that existed throughout, and no index costs a count from the start.
 struct EnumCursor {
+    static constexpr size_t kFirstBatch = 64, kLargestBatch = 1024;
     const Store* store = nullptr;
     int64_t key = 0;
-    DWORD index = 0;
-    std::string fold;  // sub-keys: the last one's folded name
-    int64_t rowid = 0; // values: the last one's row
+    uint64_t generation = 0;
+    DWORD first = 0, given = 0;
+    std::vector<EnumEntry> window;
+    bool complete = false; // nothing follows the window's last entry
+    size_t batch = kFirstBatch;
 };
 
 // All registry state of the process, behind one lock.
@@ -538,9 +558,8 @@ int64_t coarseMilliseconds() {
     return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-void lookForForeignChanges() {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
+// Lock held.
+void lookForForeignChanges(Registry& r) {
     static int64_t seenVersion = -1;
     static const Store* seenStore = nullptr;
     if (!r.current)
@@ -558,15 +577,33 @@ void lookForForeignChanges() {
     sqlite3_finalize(stmt);
 }
 
+bool timeToLookForForeignChanges() {
+    int64_t now = coarseMilliseconds();
+    int64_t last = g_lastForeignCheck.load(std::memory_order_relaxed);
+    return (last < 0 || now - last >= 100) && g_lastForeignCheck.compare_exchange_strong(last, now);
+}
+
+uint64_t generationNow() {
+    return g_localChanges.load(std::memory_order_acquire) +
+           g_foreignChanges.load(std::memory_order_acquire);
+}
+
+// registryGeneration for a caller that holds the registry lock.
+uint64_t lockedGeneration(Registry& r) {
+    if (timeToLookForForeignChanges())
+        lookForForeignChanges(r);
+    return generationNow();
+}
+
 } // namespace
 
 uint64_t orvik::registryGeneration() {
-    int64_t now = coarseMilliseconds();
-    int64_t last = g_lastForeignCheck.load(std::memory_order_relaxed);
-    if ((last < 0 || now - last >= 100) && g_lastForeignCheck.compare_exchange_strong(last, now))
-        lookForForeignChanges();
-    return g_localChanges.load(std::memory_order_acquire) +
-           g_foreignChanges.load(std::memory_order_acquire);
+    if (timeToLookForForeignChanges()) {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        lookForForeignChanges(r);
+    }
+    return generationNow();
 }
 
 namespace {
@@ -584,8 +621,11 @@ bool keyExists(Store& s, int64_t id) {
     return Statement(s.db, "SELECT 1 FROM keys WHERE id=?").bind(1, id).step() == SQLITE_ROW;
 }
 
-// Resolves a handle to its key, or an error number.
-LSTATUS resolve(Registry& r, HKEY h, OpenKey& out) {
+enum class Use { Read, Write };
+
+// Resolves a handle to its key, or an error number. A read trusts that the key still
+// exists while nothing has changed since it was last seen to; a write always looks.
+LSTATUS resolve(Registry& r, HKEY h, Use use, OpenKey& out) {
     if (int64_t root = rootId(h)) {
         std::shared_ptr<Store> s;
         if (LSTATUS e = r.currentStore(s); e != ERROR_SUCCESS)
@@ -603,8 +643,12 @@ LSTATUS resolve(Registry& r, HKEY h, OpenKey& out) {
         if (r.currentStore(now) == ERROR_SUCCESS && !now->absent && now->path == out.store->path)
             it->second.store = out.store = now;
     }
+    uint64_t generation = lockedGeneration(r);
+    if (use == Use::Read && out.checkedAt == generation)
+        return ERROR_SUCCESS;
     if (!keyExists(*out.store, out.id))
         return ERROR_KEY_DELETED;
+    it->second.checkedAt = generation;
     return ERROR_SUCCESS;
 }
 
@@ -728,8 +772,6 @@ LSTATUS copyData(const std::vector<BYTE>& data, void* buffer, LPDWORD size) {
     return ERROR_SUCCESS;
 }
 
-enum class Use { Read, Write };
-
 // Every call on a key: under the registry lock, resolve the handle and check that
 // it carries the rights the call needs (none for opening, creating and deleting
 // sub-keys by name), then run body with the key. A call that writes to a store not
@@ -740,7 +782,7 @@ template <class Body> LSTATUS withKey(HKEY hKey, REGSAM needed, Use use, Body bo
     std::unique_lock lock(r.mutex);
     r.waitForOtherBatches(lock);
     OpenKey key;
-    LSTATUS e = resolve(r, hKey, key);
+    LSTATUS e = resolve(r, hKey, use, key);
     if (e != ERROR_SUCCESS)
         return e;
     if (use == Use::Write && key.store->absent) {
@@ -759,6 +801,26 @@ template <class Body> LSTATUS withKey(HKEY hKey, REGSAM needed, Use use, Body bo
     return body(r, key);
 }
 
+// The sub-key this thread's enumeration of parent handed out last, when name names
+// it and nothing has changed since: walking a tree and opening each key it finds then
+// looks each up once.
+std::optional<int64_t> justEnumerated(Registry& r, HKEY parent, const OpenKey& key, LPCSTR name) {
+    if (!name || !*name || std::strchr(name, '\\'))
+        return std::nullopt;
+    auto found =
+        r.keyCursors.find({reinterpret_cast<uintptr_t>(parent), std::this_thread::get_id()});
+    if (found == r.keyCursors.end())
+        return std::nullopt;
+    const EnumCursor& c = found->second;
+    if (c.store != key.store.get() || c.key != key.id || c.window.empty() ||
+        c.generation != lockedGeneration(r))
+        return std::nullopt;
+    const EnumEntry& given = c.window[c.given - c.first];
+    if (given.fold != fold(name))
+        return std::nullopt;
+    return given.id;
+}
+
 } // namespace
 
 WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired,
@@ -768,9 +830,12 @@ WINBASEAPI LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSA
             return ERROR_INVALID_PARAMETER;
         return withKey(hKey, 0, Use::Read, [&](Registry& r, OpenKey& key) -> LSTATUS {
             PendingHandle handle(r);
-            LSTATUS e = findKey(*key.store, key.id, lpSubKey);
-            if (e != ERROR_SUCCESS)
+            if (std::optional<int64_t> id = justEnumerated(r, hKey, key, lpSubKey)) {
+                key.id = *id;
+                key.checkedAt = lockedGeneration(r);
+            } else if (LSTATUS e = findKey(*key.store, key.id, lpSubKey); e != ERROR_SUCCESS) {
                 return e;
+            }
             key.access = samDesired;
             *phkResult = handle.keep(key);
             return ERROR_SUCCESS;
@@ -1014,40 +1079,163 @@ LSTATUS copyName(const std::string& name, LPSTR buffer, LPDWORD size) {
 
 } // namespace
 
+namespace {
+
+// The entry at index through the handle's cursor c, reading ahead with fetch when the
+// window does not hold it; null at the end. fetch(after, inclusive, offset, limit,
+// out, complete) reads up to limit entries in order: those after `after` (from it,
+// when inclusive), or from position offset when there is none to continue from.
+template <class Fetch>
+LSTATUS enumerate(Registry& r, const OpenKey& key, EnumCursor& c, DWORD index,
+                  const EnumEntry*& entry, Fetch fetch) {
+    entry = nullptr;
+    uint64_t generation = lockedGeneration(r);
+    bool same = c.store == key.store.get() && c.key == key.id && !c.window.empty();
+    const EnumEntry* after = nullptr;
+    bool inclusive = false;
+    if (same && c.generation == generation && index >= c.first) {
+        size_t at = index - c.first;
+        if (at < c.window.size()) {
+            c.given = index;
+            entry = &c.window[at];
+            return ERROR_SUCCESS;
+        }
+        if (at == c.window.size()) {
+            if (c.complete) {
+                c = EnumCursor{};
+                return ERROR_SUCCESS;
+            }
+            after = &c.window.back();
+        }
+    } else if (same && (index == c.given || index == c.given + 1)) {
+        after = &c.window[c.given - c.first]; // asked again, or on, after a change
+        inclusive = index == c.given;
+    }
+    // A walk that goes on reads further ahead each time. A jump starts afresh; a walk
+    // that goes on after a change reads one entry, as a walk that changes the key at
+    // every step (deleting what it finds) would throw any more away.
+    size_t batch = !after                       ? EnumCursor::kFirstBatch
+                   : c.generation != generation ? 1
+                                                : std::min(c.batch * 2, EnumCursor::kLargestBatch);
+    std::vector<EnumEntry> window;
+    bool complete = false;
+    if (LSTATUS e = fetch(after, inclusive, int64_t(index), batch, window, complete);
+        e != ERROR_SUCCESS) {
+        c = EnumCursor{};
+        return e;
+    }
+    if (window.empty()) {
+        c = EnumCursor{};
+        return ERROR_SUCCESS;
+    }
+    c = EnumCursor{key.store.get(),   key.id,   generation, index, index,
+                   std::move(window), complete, batch};
+    entry = &c.window[0];
+    return ERROR_SUCCESS;
+}
+
+// Steps q for up to limit rows, each made an entry by take; complete when the rows
+// ran out first. Values stop early once they hold a lot of data.
+template <class Take>
+LSTATUS readWindow(Statement& q, size_t limit, std::vector<EnumEntry>& out, bool& complete,
+                   Take take) {
+    constexpr size_t kWindowBytes = 64 * 1024;
+    size_t bytes = 0;
+    complete = false;
+    while (out.size() < limit && bytes < kWindowBytes) {
+        int rc = q.step();
+        if (rc == SQLITE_DONE) {
+            complete = true;
+            return ERROR_SUCCESS;
+        }
+        if (rc != SQLITE_ROW)
+            return storeError(rc);
+        out.push_back(take(q));
+        bytes += out.back().name.size() + out.back().data.size();
+    }
+    return ERROR_SUCCESS;
+}
+
+// The three ways to read a window, as SQL: from a position, from an entry on, and
+// after an entry. ?1 is the key, ?2 the most rows, ?3 the position, ?4 the entry's
+// place in the order.
+struct WindowQueries {
+    const char* fromPosition;
+    const char* fromEntry;
+    const char* afterEntry;
+    const char* pick(const EnumEntry* after, bool inclusive) const {
+        return !after ? fromPosition : inclusive ? fromEntry : afterEntry;
+    }
+};
+
+constexpr WindowQueries kSubkeyWindow = {
+    "SELECT name, fold, id FROM keys WHERE parent=?1 ORDER BY fold LIMIT ?2 OFFSET ?3",
+    "SELECT name, fold, id FROM keys WHERE parent=?1 AND fold>=?4 ORDER BY fold LIMIT ?2",
+    "SELECT name, fold, id FROM keys WHERE parent=?1 AND fold>?4 ORDER BY fold LIMIT ?2"};
+
+constexpr WindowQueries kValueWindow = {
+    "SELECT name, type, data, rowid FROM vals WHERE key=?1 ORDER BY rowid LIMIT ?2 OFFSET ?3",
+    "SELECT name, type, data, rowid FROM vals WHERE key=?1 AND rowid>=?4 ORDER BY rowid LIMIT ?2",
+    "SELECT name, type, data, rowid FROM vals WHERE key=?1 AND rowid>?4 ORDER BY rowid LIMIT ?2"};
+
+LSTATUS fetchSubkeys(const OpenKey& key, const EnumEntry* after, bool inclusive, int64_t offset,
+                     size_t limit, std::vector<EnumEntry>& out, bool& complete) {
+    Statement q(key.store->db, kSubkeyWindow.pick(after, inclusive));
+    q.bind(1, key.id).bind(2, int64_t(limit));
+    if (after)
+        q.bind(4, after->fold);
+    else
+        q.bind(3, offset);
+    return readWindow(q, limit, out, complete, [](Statement& row) {
+        EnumEntry e;
+        e.name = row.text(0);
+        e.fold = row.text(1);
+        e.id = row.integer(2);
+        return e;
+    });
+}
+
+LSTATUS fetchValues(const OpenKey& key, const EnumEntry* after, bool inclusive, int64_t offset,
+                    size_t limit, std::vector<EnumEntry>& out, bool& complete) {
+    Statement q(key.store->db, kValueWindow.pick(after, inclusive));
+    q.bind(1, key.id).bind(2, int64_t(limit));
+    if (after)
+        q.bind(4, after->rowid);
+    else
+        q.bind(3, offset);
+    return readWindow(q, limit, out, complete, [](Statement& row) {
+        EnumEntry e;
+        e.name = row.text(0);
+        e.type = DWORD(row.integer(1));
+        e.data = row.blob(2);
+        e.rowid = row.integer(3);
+        return e;
+    });
+}
+
+} // namespace
+
 WINBASEAPI LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                                         LPDWORD, LPSTR lpClass, LPDWORD lpcchClass,
                                         FILETIME* lpftLastWriteTime) noexcept {
     return orvik::guardRegistry([&]() -> LSTATUS {
         return withKey(
             hKey, KEY_ENUMERATE_SUB_KEYS, Use::Read, [&](Registry& r, OpenKey& key) -> LSTATUS {
-                EnumCursor& c = Registry::cursor(r.keyCursors, hKey);
-                bool same = c.store == key.store.get() && c.key == key.id && !c.fold.empty();
-                std::optional<Statement> q;
-                if (same && dwIndex == c.index + 1) {
-                    q.emplace(key.store->db, "SELECT name, fold FROM keys WHERE parent=? AND"
-                                             " fold>? ORDER BY fold LIMIT 1");
-                    q->bind(1, key.id).bind(2, c.fold);
-                } else if (same && dwIndex == c.index) { // asked again, with more room
-                    q.emplace(key.store->db, "SELECT name, fold FROM keys WHERE parent=? AND"
-                                             " fold>=? ORDER BY fold LIMIT 1");
-                    q->bind(1, key.id).bind(2, c.fold);
-                } else {
-                    q.emplace(key.store->db, "SELECT name, fold FROM keys WHERE parent=?"
-                                             " ORDER BY fold LIMIT 1 OFFSET ?");
-                    q->bind(1, key.id).bind(2, int64_t(dwIndex));
-                }
-                if (q->step() != SQLITE_ROW) {
-                    c = EnumCursor{};
+                const EnumEntry* entry = nullptr;
+                LSTATUS e =
+                    enumerate(r, key, Registry::cursor(r.keyCursors, hKey), dwIndex, entry,
+                              [&](auto&&... fetchArgs) { return fetchSubkeys(key, fetchArgs...); });
+                if (e != ERROR_SUCCESS)
+                    return e;
+                if (!entry)
                     return ERROR_NO_MORE_ITEMS;
-                }
-                c = EnumCursor{key.store.get(), key.id, dwIndex, q->text(1), 0};
                 if (lpClass && lpcchClass && *lpcchClass)
                     lpClass[0] = 0;
                 if (lpcchClass)
                     *lpcchClass = 0;
                 if (lpftLastWriteTime)
                     *lpftLastWriteTime = {0, 0};
-                return copyName(q->text(0), lpName, lpcchName);
+                return copyName(entry->name, lpName, lpcchName);
             });
     });
 }
@@ -1059,34 +1247,19 @@ WINBASEAPI LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueN
         if (lpData && !lpcbData)
             return ERROR_INVALID_PARAMETER;
         return withKey(hKey, KEY_QUERY_VALUE, Use::Read, [&](Registry& r, OpenKey& key) -> LSTATUS {
-            LSTATUS e = ERROR_SUCCESS;
-            EnumCursor& c = Registry::cursor(r.valueCursors, hKey);
-            bool same = c.store == key.store.get() && c.key == key.id && c.rowid > 0;
-            std::optional<Statement> found;
-            if (same && (dwIndex == c.index + 1 || dwIndex == c.index)) {
-                found.emplace(key.store->db, dwIndex == c.index
-                                                 ? "SELECT name, type, data, rowid FROM vals WHERE"
-                                                   " key=? AND rowid>=? ORDER BY rowid LIMIT 1"
-                                                 : "SELECT name, type, data, rowid FROM vals WHERE"
-                                                   " key=? AND rowid>? ORDER BY rowid LIMIT 1");
-                found->bind(1, key.id).bind(2, c.rowid);
-            } else {
-                found.emplace(key.store->db, "SELECT name, type, data, rowid FROM vals WHERE key=?"
-                                             " ORDER BY rowid LIMIT 1 OFFSET ?");
-                found->bind(1, key.id).bind(2, int64_t(dwIndex));
-            }
-            Statement& q = *found;
-            if (q.step() != SQLITE_ROW) {
-                c = EnumCursor{};
-                return ERROR_NO_MORE_ITEMS;
-            }
-            c = EnumCursor{key.store.get(), key.id, dwIndex, std::string(), q.integer(3)};
-            e = copyName(q.text(0), lpValueName, lpcchValueName);
+            const EnumEntry* entry = nullptr;
+            LSTATUS e =
+                enumerate(r, key, Registry::cursor(r.valueCursors, hKey), dwIndex, entry,
+                          [&](auto&&... fetchArgs) { return fetchValues(key, fetchArgs...); });
             if (e != ERROR_SUCCESS)
                 return e;
+            if (!entry)
+                return ERROR_NO_MORE_ITEMS;
+            if ((e = copyName(entry->name, lpValueName, lpcchValueName)) != ERROR_SUCCESS)
+                return e;
             if (lpType)
-                *lpType = DWORD(q.integer(1));
-            return copyData(q.blob(2), lpData, lpcbData);
+                *lpType = entry->type;
+            return copyData(entry->data, lpData, lpcbData);
         });
     });
 }
