@@ -9,6 +9,7 @@
 #include "server/com_object.h"
 
 #include <cstdio>
+#include <string>
 #include <cstdlib>
 #include <malloc.h>
 
@@ -55,6 +56,17 @@ const bool registered = [] {
            "Baseline_ReadFile");
     figure("`LoadTypeLib` of a library the process holds vs reading the file", "report",
            "TypeLib_LoadWhileHeld", "Baseline_ReadFile");
+    figure("registering the twelve classes vs the same writes one by one", "<= 2",
+           "SelfRegistration", "Baseline_RegistryWrites");
+    // The registry at 100,000 sub-keys of one key, against the same work in SQLite, and
+    // its growth from 10,000 (linear is 10).
+    for (std::string op : {"Make", "OpenByName", "Walk", "Export", "Delete"}) {
+        std::string suffix = op == "Make" || op == "Delete" ? "/iterations:1" : "/min_time:0.300";
+        figure("registry `" + op + "`, 100,000 keys, vs SQLite", "<= 3",
+               "Registry_" + op + "/100000" + suffix, "Baseline_Sqlite" + op + "/100000" + suffix);
+        figure("registry `" + op + "` from 10,000 to 100,000 keys", "<= 12",
+               "Registry_" + op + "/100000" + suffix, "Registry_" + op + "/10000" + suffix);
+    }
     orvik::bench::figureValue("bytes per live Point", bytesPerPoint());
     return true;
 }();
