@@ -1,4 +1,4 @@
-// registration/module_entry.cpp: the module's load entry and exported entry points
+// module/module_entry.cpp: the module's load entry and exported entry points
 //
 // The load entry runs as the last static construction of the module file (process
 // attach) and as the first static destruction (process detach), after and before
@@ -7,6 +7,8 @@
 #include "module/class_table.h"
 #include "module/module_registration.h"
 #include "registration/registry_batch.h"
+
+#include "orvik/platform/boundary.h"
 
 #include <new>
 
@@ -37,18 +39,6 @@ LoadEntry g_loadEntry __attribute__((init_priority(1100)));
 
 } // namespace
 
-// The registration entry points answer result codes, never exceptions: running out
-// of memory in the text and registry work is E_OUTOFMEMORY.
-template <class Body> HRESULT guardModuleCall(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
 } // namespace orvik
 
 ORVIK_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept {
@@ -60,13 +50,13 @@ ORVIK_MODULE_EXPORT HRESULT DllCanUnloadNow() noexcept {
 }
 
 ORVIK_MODULE_EXPORT HRESULT DllRegisterServer() noexcept {
-    return orvik::guardModuleCall([] {
+    return orvik::guardResult([] {
         return orvik::inOneRegistryBatch([] { return orvik::RegisterModule(true, nullptr); });
     });
 }
 
 ORVIK_MODULE_EXPORT HRESULT DllUnregisterServer() noexcept {
-    return orvik::guardModuleCall([] {
+    return orvik::guardResult([] {
         return orvik::inOneRegistryBatch([] { return orvik::UnregisterModule(true, nullptr); });
     });
 }

@@ -8,7 +8,7 @@
 
 #include "orvik/platform/ref.h"
 
-#include "core/boundary.h"
+#include "orvik/platform/boundary.h"
 
 #include <atomic>
 #include <string>

@@ -11,7 +11,7 @@
 #include "orvik/platform/task_memory.h"
 #include "orvik/platform/variant.h"
 
-#include "core/boundary.h"
+#include "orvik/platform/boundary.h"
 
 #include <cstring>
 #include <string>

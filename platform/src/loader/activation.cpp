@@ -13,7 +13,7 @@
 // passed, as long as it said so each time it was asked, no class object was asked
 // of it meanwhile, and every other thread has moved on (threads_since.h).
 
-#include "core/boundary.h"
+#include "orvik/platform/boundary.h"
 #include "loader/load_failure.h"
 #include "loader/threads_since.h"
 #include "registry/registry_generation.h"

@@ -10,7 +10,7 @@
 // store that cannot be read, a class that is not registered, a registered module
 // file that is missing or not a module, a fallback file that is missing.
 
-#include "core/boundary.h"
+#include "orvik/platform/boundary.h"
 #include "loader/load_failure.h"
 
 #include "orvik/platform.h"

@@ -7,7 +7,7 @@
 // file on first use and kept while it stays loaded. Every handle a caller passes
 // is looked up before it is used.
 
-#include "core/boundary.h"
+#include "orvik/platform/boundary.h"
 #include "loader/load_failure.h"
 #include "loader/resource_file.h"
 
@@ -43,17 +43,6 @@ std::mutex g_lock;
 std::map<LoadedResources*, std::unique_ptr<LoadedResources>> g_dataFiles;
 std::map<void*, std::unique_ptr<LoadedResources>> g_mappedResources; // by mapped address
 std::map<void*, RunningModule> g_running;                            // by mapped address
-
-template <class Result, class Body> Result guardLastError(Result failed, Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    } catch (...) {
-        SetLastError(ERROR_INTERNAL_ERROR);
-    }
-    return failed;
-}
 
 LoadedResources* dataFileOf(HMODULE module) {
     if (!(uintptr_t(module) & kDataFileTag))
@@ -162,7 +151,7 @@ HRSRC findResource(HMODULE module, LPCSTR type, LPCSTR name, const WORD* languag
 
 WINBASEAPI HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
                                          DWORD dwFlags) noexcept {
-    return guardLastError<HMODULE>(nullptr, [&]() -> HMODULE {
+    return orvik::guardLastError<HMODULE>(nullptr, [&]() -> HMODULE {
         if (!lpLibFileName || !*lpLibFileName || hFile) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
@@ -262,18 +251,18 @@ WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) noe
 }
 
 WINBASEAPI HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) noexcept {
-    return guardLastError<HRSRC>(nullptr,
+    return orvik::guardLastError<HRSRC>(nullptr,
                                  [&] { return findResource(hModule, lpType, lpName, nullptr); });
 }
 
 WINBASEAPI HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName,
                                         WORD wLanguage) noexcept {
-    return guardLastError<HRSRC>(nullptr,
+    return orvik::guardLastError<HRSRC>(nullptr,
                                  [&] { return findResource(hModule, lpType, lpName, &wLanguage); });
 }
 
 WINBASEAPI HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) noexcept {
-    return guardLastError<HGLOBAL>(nullptr, [&]() -> HGLOBAL {
+    return orvik::guardLastError<HGLOBAL>(nullptr, [&]() -> HGLOBAL {
         std::lock_guard lock(g_lock);
         const Resource* r = resourceOf(hModule, hResInfo);
         return r ? const_cast<uint8_t*>(r->data) : nullptr;
@@ -285,7 +274,7 @@ WINBASEAPI LPVOID WINAPI LockResource(HGLOBAL hResData) noexcept {
 }
 
 WINBASEAPI DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) noexcept {
-    return guardLastError<DWORD>(0, [&]() -> DWORD {
+    return orvik::guardLastError<DWORD>(0, [&]() -> DWORD {
         std::lock_guard lock(g_lock);
         const Resource* r = resourceOf(hModule, hResInfo);
         return r ? r->size : 0;
@@ -294,7 +283,7 @@ WINBASEAPI DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo) noexcept
 
 WINBASEAPI DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename,
                                            DWORD nSize) noexcept {
-    return guardLastError<DWORD>(0, [&]() -> DWORD {
+    return orvik::guardLastError<DWORD>(0, [&]() -> DWORD {
         std::string path;
         bool known = false;
         {

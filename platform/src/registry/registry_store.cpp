@@ -17,7 +17,7 @@
 #include "orvik/platform/registry.h"
 #include "orvik/platform/registry_helpers.h"
 
-#include "core/boundary.h"
+#include "orvik/platform/boundary.h"
 #include "registry/registry_generation.h"
 
 #include <sqlite3.h>

@@ -10,7 +10,7 @@
 #include "typelib/typelib_invoke.h"
 #include "typelib/name_index.h"
 
-#include "core/boundary.h"
+#include "orvik/platform/boundary.h"
 
 #include "orvik/platform/bstr.h"
 #include "orvik/platform.h"

@@ -8,7 +8,7 @@
 #include "loader/resource_file.h"
 #include "typelib/typelib_objects.h"
 
-#include "core/boundary.h"
+#include "orvik/platform/boundary.h"
 
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/bstr_holder.h"
