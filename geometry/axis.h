@@ -13,7 +13,7 @@
 
 namespace orvik {
 
-class CAxis : public CComCoClassImpl<CAxis, IAxis> {
+class CAxis : public CComCoClassImpl<CAxis, IAxis, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_Axis; }
 

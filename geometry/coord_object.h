@@ -43,7 +43,8 @@ HRESULT makeCoordResult(ResultInterface** out, Compute compute) {
     });
 }
 
-template <class T, class Interface> class CoordObject : public CComCoClassImpl<T, Interface> {
+template <class T, class Interface>
+class CoordObject : public CComCoClassImpl<T, Interface, &LIBID_ORVIKLib> {
 public:
     ORVIK_PROPERTY(DOUBLE, X, m_value.x)
     ORVIK_PROPERTY(DOUBLE, Y, m_value.y)

@@ -9,7 +9,7 @@
 
 namespace orvik {
 
-class CMatrix : public CComCoClassImpl<CMatrix, IMatrix> {
+class CMatrix : public CComCoClassImpl<CMatrix, IMatrix, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_Matrix; }
 

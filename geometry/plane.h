@@ -22,7 +22,7 @@ struct PlaneValue {
     double error = DefaultError;
 };
 
-class CPlane : public CComCoClassImpl<CPlane, IPlane> {
+class CPlane : public CComCoClassImpl<CPlane, IPlane, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_Plane; }
 

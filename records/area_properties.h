@@ -34,7 +34,7 @@ struct AreaPropertiesValue {
     double angle = 0;
 };
 
-class CAreaProperties : public CComCoClassImpl<CAreaProperties, IAreaProperties> {
+class CAreaProperties : public CComCoClassImpl<CAreaProperties, IAreaProperties, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_AreaProperties; }
 

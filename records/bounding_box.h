@@ -16,7 +16,7 @@ struct BoundingBoxValue {
     double xMin = 0, xMax = 0, yMin = 0, yMax = 0, zMin = 0, zMax = 0;
 };
 
-class CBoundingBox : public CComCoClassImpl<CBoundingBox, IBoundingBox> {
+class CBoundingBox : public CComCoClassImpl<CBoundingBox, IBoundingBox, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_BoundingBox; }
 

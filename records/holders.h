@@ -13,7 +13,7 @@
 
 namespace orvik {
 
-class CLength : public CComCoClassImpl<CLength, ILength> {
+class CLength : public CComCoClassImpl<CLength, ILength, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_Length; }
     ORVIK_PROPERTY(DOUBLE, LengthSize, m_lengthSize)
@@ -22,7 +22,7 @@ private:
     double m_lengthSize = 0;
 };
 
-class CAngle : public CComCoClassImpl<CAngle, IAngle> {
+class CAngle : public CComCoClassImpl<CAngle, IAngle, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_Angle; }
     ORVIK_PROPERTY(DOUBLE, AngleSize, m_angleSize)
@@ -31,7 +31,7 @@ private:
     double m_angleSize = 0;
 };
 
-class COption : public CComCoClassImpl<COption, IOption> {
+class COption : public CComCoClassImpl<COption, IOption, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_Option; }
     ORVIK_PROPERTY(LONG, Value, m_value)
@@ -44,7 +44,7 @@ struct RgbValue {
     SHORT red = 0, green = 0, blue = 0, alpha = 0;
 };
 
-class CRgbData : public CComCoClassImpl<CRgbData, IRgbData> {
+class CRgbData : public CComCoClassImpl<CRgbData, IRgbData, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_RgbData; }
     ORVIK_PROPERTY(SHORT, Red, m_value.red)

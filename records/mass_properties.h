@@ -24,7 +24,7 @@ struct MassPropertiesValue {
     double yzInertiaMoment = 0;
 };
 
-class CMassProperties : public CComCoClassImpl<CMassProperties, IMassProperties> {
+class CMassProperties : public CComCoClassImpl<CMassProperties, IMassProperties, &LIBID_ORVIKLib> {
 public:
     static const CLSID& classId() { return CLSID_MassProperties; }
 

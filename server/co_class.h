@@ -1,8 +1,9 @@
 // server/co_class.h: the base every implementation class derives from
 //
-// CComCoClassImpl<T, Interface> gathers what the frame needs of a class: the
-// apartment-model root (plain count), the dual interface with its dispatch half,
-// the interface map (its own interface, then IDispatch) and the creator pair.
+// CComCoClassImpl<T, Interface, Library> gathers what the frame needs of a class: the
+// apartment-model root (plain count), the dual interface with its dispatch half
+// (described by the interface library Library), the interface map (its own
+// interface, then IDispatch) and the creator pair.
 #ifndef ORVIK_SERVER_CO_CLASS_H
 #define ORVIK_SERVER_CO_CLASS_H
 
@@ -12,8 +13,8 @@
 
 namespace orvik {
 
-template <class T, class Interface>
-class CComCoClassImpl : public IDispatchImpl<Interface>,
+template <class T, class Interface, const GUID* Library>
+class CComCoClassImpl : public IDispatchImpl<Interface, Library>,
                         public CComObjectRootEx<CComSingleThreadModel> {
 public:
     using DefaultInterface = Interface;

@@ -8,7 +8,6 @@
 #ifndef ORVIK_SERVER_DISPATCH_IMPL_H
 #define ORVIK_SERVER_DISPATCH_IMPL_H
 
-#include "orvik/orvik_i.h"
 #include "orvik/platform.h"
 #include "orvik/platform/ref.h"
 
@@ -85,7 +84,9 @@ private:
     unsigned m_nBuckets = 0;
 };
 
-template <class Interface> class IDispatchImpl : public Interface {
+/// Library is the interface library that describes Interface, in version Major.Minor.
+template <class Interface, const GUID* Library, WORD Major = 1, WORD Minor = 0>
+class IDispatchImpl : public Interface {
 public:
     using DefaultInterface = Interface;
 
@@ -114,7 +115,7 @@ public:
 
 private:
     // Initialized as a constant, at load: late-bound calls check no guard for it.
-    static constinit inline CComTypeInfoHolder s_holder{iidOf<Interface>(), LIBID_ORVIKLib, 1, 0};
+    static constinit inline CComTypeInfoHolder s_holder{iidOf<Interface>(), *Library, Major, Minor};
 };
 
 } // namespace orvik

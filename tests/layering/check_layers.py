@@ -15,7 +15,7 @@ import sys
 # What each folder may include, besides itself.
 ALLOWED = {
     "platform": set(),
-    "server": {"platform", "interfaces"},
+    "server": {"platform"},
     "geometry": {"platform", "interfaces", "server"},
     "records": {"platform", "interfaces", "server", "geometry"},
     "registration": {"platform"},

@@ -1,6 +1,9 @@
 // tests/server/dispatch_termination_test.cpp: process detach releases every loaded
 // type-information holder, in a process of its own
 
+#include "geometry/matrix.h"
+#include "geometry/point.h"
+#include "geometry/vector.h"
 #include "server/dispatch_impl.h"
 #include "server/module.h"
 #include "tests/support/module_fixture.h"
@@ -24,13 +27,13 @@ TEST_F(DispatchTermination, ReleasesEveryLoadedHolderWithItsTypeInformationAndCa
         ASSERT_EQ(p->GetTypeInfo(0, 0x409, pointInfo.put()), S_OK);
         ASSERT_EQ(m->GetTypeInfo(0, 0x409, matrixInfo.put()), S_OK);
     }
-    ASSERT_TRUE(IDispatchImpl<IPoint>::holder().HasNameCache());
-    ASSERT_TRUE(IDispatchImpl<IMatrix>::holder().HasNameCache());
-    EXPECT_FALSE(IDispatchImpl<IVector>::holder().HasTypeInfo()) << "never asked for";
+    ASSERT_TRUE(CPoint::holder().HasNameCache());
+    ASSERT_TRUE(CMatrix::holder().HasNameCache());
+    EXPECT_FALSE(CVector::holder().HasTypeInfo()) << "never asked for";
 
     _pModule->Term();
     for (CComTypeInfoHolder* h :
-         {&IDispatchImpl<IPoint>::holder(), &IDispatchImpl<IMatrix>::holder()}) {
+         {&CPoint::holder(), &CMatrix::holder()}) {
         EXPECT_FALSE(h->HasTypeInfo());
         EXPECT_FALSE(h->HasNameCache());
     }

@@ -1,6 +1,9 @@
 // tests/server/dispatch_test.cpp: late-bound calls on the objects, by name and
 // dispatch identifier, through the registered interface library
 
+#include "geometry/matrix.h"
+#include "geometry/point.h"
+#include "geometry/vector.h"
 #include "server/dispatch_impl.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/recording_doubles.h"
@@ -87,7 +90,7 @@ TEST_F(Dispatch, NamesResolveFromTheCacheExactlyAndOtherwiseFromTheTypeInformati
     Ref<IPoint> p = makePoint(1, 2, 3);
     EXPECT_EQ(idOf(p.get(), u"X"), 1);
     EXPECT_EQ(idOf(p.get(), u"Set"), 6);
-    EXPECT_TRUE(IDispatchImpl<IPoint>::holder().HasNameCache());
+    EXPECT_TRUE(CPoint::holder().HasNameCache());
     EXPECT_EQ(idOf(p.get(), u"sET"), 6) << "other letter case: the type information";
     LPOLESTR names[3] = {const_cast<LPOLESTR>(u"Set"), const_cast<LPOLESTR>(u"Error"),
                          const_cast<LPOLESTR>(u"x")};
@@ -469,8 +472,8 @@ TEST(DispatchLoading, AnUnregisteredLibraryFailsUntilItIsRegistered) {
     if (child == 0) {
         setenv("ORVIK_REGISTRY", (std::string(dir) + "/registry.db").c_str(), 1);
         // Holders that tests before this one loaded in this process start empty again.
-        CComTypeInfoHolder::Cleanup(DWORD_PTR(&IDispatchImpl<IVector>::holder()));
-        CComTypeInfoHolder::Cleanup(DWORD_PTR(&IDispatchImpl<IPoint>::holder()));
+        CComTypeInfoHolder::Cleanup(DWORD_PTR(&CVector::holder()));
+        CComTypeInfoHolder::Cleanup(DWORD_PTR(&CPoint::holder()));
         int step = 0;
         {
             Ref<IClassFactory> factory;
@@ -479,7 +482,7 @@ TEST(DispatchLoading, AnUnregisteredLibraryFailsUntilItIsRegistered) {
                 factory->CreateInstance(nullptr, IID_IVector, v.putVoid()) != S_OK)
                 _exit(10);
             Ref<ITypeInfo> info;
-            if (IDispatchImpl<IVector>::holder().HasTypeInfo() ||
+            if (CVector::holder().HasTypeInfo() ||
                 v->GetTypeInfo(0, 0x409, info.put()) != TYPE_E_LIBNOTREGISTERED || info)
                 _exit(11);
             if (registerLibrary() != S_OK)
