@@ -22,7 +22,7 @@ MatrixValue sampleValue(double turn) {
     MatrixValue m;
     rotateXYZ(m, 0.3 * turn, -0.7 * turn, 1.1 * turn);
     scaleAxes(m, 1.5, 0.75, 2.0);
-    move(m, 1, -2, 3);
+    translate(m, 1, -2, 3);
     return m;
 }
 

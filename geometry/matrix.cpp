@@ -284,7 +284,7 @@ HRESULT STDMETHODCALLTYPE CMatrix::SetNormalize() {
 }
 
 HRESULT STDMETHODCALLTYPE CMatrix::SetMove(DOUBLE tx, DOUBLE ty, DOUBLE tz) {
-    move(m_value, tx, ty, tz);
+    translate(m_value, tx, ty, tz);
     return S_OK;
 }
 
@@ -293,7 +293,7 @@ HRESULT STDMETHODCALLTYPE CMatrix::SetMoveByVector(IVector* pVector) {
     HRESULT hr = readCoord(pVector, v);
     if (FAILED(hr))
         return hr;
-    moveBy(m_value, v);
+    translateBy(m_value, v);
     return S_OK;
 }
 

@@ -133,14 +133,14 @@ MatrixValue makeTranslation(const CoordValue& v, double e) {
     return M;
 }
 
-void move(MatrixValue& M, double dx, double dy, double dz) {
+void translate(MatrixValue& M, double dx, double dy, double dz) {
     M.m[9] += dx;
     M.m[10] += dy;
     M.m[11] += dz;
 }
 
-void moveBy(MatrixValue& M, const CoordValue& v) {
-    move(M, v.x, v.y, v.z);
+void translateBy(MatrixValue& M, const CoordValue& v) {
+    translate(M, v.x, v.y, v.z);
     M.error = largerError(M.error, v.error);
 }
 

@@ -123,9 +123,9 @@ MatrixValue makeRotation(double angle, const CoordValue& axis, const CoordValue*
 /// The translation by v; its error is the larger of e and v's.
 MatrixValue makeTranslation(const CoordValue& v, double e);
 /// Moves the origin column by (dx, dy, dz); error kept.
-void move(MatrixValue& M, double dx, double dy, double dz);
+void translate(MatrixValue& M, double dx, double dy, double dz);
 /// Moves the origin column by v; the larger of M's and v's errors.
-void moveBy(MatrixValue& M, const CoordValue& v);
+void translateBy(MatrixValue& M, const CoordValue& v);
 /// The transposed linear part with a zero origin column; M's error.
 MatrixValue transposed(const MatrixValue& M);
 /// The affine inverse by cofactors, error DefaultError. A singular linear part gives

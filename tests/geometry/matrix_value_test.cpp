@@ -186,10 +186,10 @@ TEST(MatrixValue, TranslationAndMovesCarryTheirErrors) {
     expectColumn(t, 3, 1, 2, 3);
     EXPECT_EQ(t.error, 0.5);
     EXPECT_EQ(makeTranslation({1, 2, 3, 0.5}, 0.75).error, 0.75);
-    move(t, 1, 1, 1);
+    translate(t, 1, 1, 1);
     expectColumn(t, 3, 2, 3, 4);
     EXPECT_EQ(t.error, 0.5);
-    moveBy(t, {1, 0, 0, 2});
+    translateBy(t, {1, 0, 0, 2});
     expectColumn(t, 3, 3, 3, 4);
     EXPECT_EQ(t.error, 2);
     scaleAxes(t, 2, 3, 4);
@@ -199,7 +199,7 @@ TEST(MatrixValue, TranslationAndMovesCarryTheirErrors) {
 
 TEST(MatrixValue, TransposeClearsTheOriginAndKeepsTheErrorInverseResetsIt) {
     MatrixValue m = quarterTurnAboutZ();
-    move(m, 1, 2, 3);
+    translate(m, 1, 2, 3);
     m.error = 0.5;
     MatrixValue t = transposed(m);
     expectColumn(t, 3, 0, 0, 0);
@@ -218,7 +218,7 @@ TEST(MatrixValue, InverseTimesTheOriginalIsTheIdentity) {
         MatrixValue m;
         rotateXYZ(m, angle(rng), angle(rng), angle(rng));
         scaleAxes(m, scale(rng), scale(rng), scale(rng));
-        move(m, shift(rng), shift(rng), shift(rng));
+        translate(m, shift(rng), shift(rng), shift(rng));
         MatrixValue identity;
         for (MatrixValue p : {product(inverse(m), m), product(m, inverse(m))})
             for (int e = 0; e < 12; ++e)
@@ -252,7 +252,7 @@ TEST(MatrixValue, NormalizeMakesAxesPerpendicularOfTheMeanLength) {
     m.m[0] = 2;
     m.m[4] = 3;
     m.m[8] = 4;
-    move(m, 1, 2, 3);
+    translate(m, 1, 2, 3);
     normalize(m);
     expectColumn(m, 0, 3, 0, 0);
     expectColumn(m, 1, 0, 3, 0);
