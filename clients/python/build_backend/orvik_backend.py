@@ -5,10 +5,22 @@ build tools beyond the interpreter."""
 import base64
 import hashlib
 import os
+import re
 import zipfile
 
-NAME, VERSION = "orvik", "2006.2.105"
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def project_version():
+    """The project's version, written once: in the top-level CMakeLists.txt."""
+    with open(os.path.join(HERE, "..", "..", "CMakeLists.txt")) as cmake:
+        found = re.search(r"project\(Orvik VERSION ([0-9.]+)", cmake.read())
+    if not found:
+        raise RuntimeError("no project version in the top-level CMakeLists.txt")
+    return found.group(1)
+
+
+NAME, VERSION = "orvik", project_version()
 DIST_INFO = "%s-%s.dist-info" % (NAME, VERSION)
 METADATA = """Metadata-Version: 2.1
 Name: orvik

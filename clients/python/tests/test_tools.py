@@ -118,12 +118,15 @@ class BuildBackend(unittest.TestCase):
             sys.path.pop(0)
         with tempfile.TemporaryDirectory() as out:
             name = orvik_backend.build_wheel(out)
-            self.assertEqual(name, "orvik-2006.2.105-py3-none-any.whl")
+            with open(os.path.join(PACKAGE_ROOT, "..", "..", "CMakeLists.txt")) as cmake:
+                self.assertIn("project(Orvik VERSION %s " % orvik_backend.VERSION, cmake.read())
+            self.assertEqual(name, "orvik-%s-py3-none-any.whl" % orvik_backend.VERSION)
+            info = "orvik-%s.dist-info/" % orvik_backend.VERSION
             with zipfile.ZipFile(os.path.join(out, name)) as wheel:
                 names = set(wheel.namelist())
                 self.assertTrue({"orvik/__init__.py", "orvik/_dispatch.py", "orvik/__main__.py",
-                                 "orvik-2006.2.105.dist-info/WHEEL"} <= names)
-                record = wheel.read("orvik-2006.2.105.dist-info/RECORD").decode().splitlines()
+                                 info + "WHEEL"} <= names)
+                record = wheel.read(info + "RECORD").decode().splitlines()
                 for line in record:
                     path, digest, size = line.rsplit(",", 2)
                     if path.endswith("RECORD"):
@@ -131,8 +134,7 @@ class BuildBackend(unittest.TestCase):
                     data = wheel.read(path)
                     expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
                     self.assertEqual((digest, int(size)), ("sha256=" + expected.decode(), len(data)))
-                self.assertIn("Root-Is-Purelib: true", wheel.read(
-                    "orvik-2006.2.105.dist-info/WHEEL").decode())
+                self.assertIn("Root-Is-Purelib: true", wheel.read(info + "WHEEL").decode())
 
     @unittest.skipIf(subprocess.run([sys.executable, "-m", "pip", "--version"],
                                     capture_output=True).returncode != 0, "no pip here")
