@@ -3,7 +3,9 @@
 // Every allocation and lock initialisation the frame makes asks acquireResource()
 // first. Tests arm a countdown so that the N-th acquisition fails, and raise N until
 // an operation succeeds, proving that each failure point ends in a clean code with
-// nothing leaked or left half-made. Unarmed, the check is one load and a branch.
+// nothing leaked or left half-made. Unarmed, the check is one load and a branch. The
+// module file keeps only what its entry points reach, so failAcquisition is not in
+// it and nothing there can arm the countdown.
 #ifndef ORVIK_SERVER_FAULT_INJECTION_H
 #define ORVIK_SERVER_FAULT_INJECTION_H
 
