@@ -8,7 +8,7 @@
 #include "header_writer.h"
 #include "idl_parser.h"
 #include "tlb_writer.h"
-#include "typelib/typelib_model.h"
+#include "typelib/model/library.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -7,8 +7,8 @@
 // chain of base interfaces as far as it goes.
 
 #include "idl_dump.h"
-#include "typelib/typelib_model.h"
-#include "typelib/typelib_objects.h"
+#include "typelib/model/library.h"
+#include "typelib/objects/objects.h"
 
 #include "orvik/platform/bstr_holder.h"
 #include "orvik/platform/ref.h"

@@ -14,8 +14,8 @@
 // the argument's index in rgvarg), and DISP_E_EXCEPTION carrying the operation's own
 // failure code in the exception information.
 
-#include "typelib/typelib_invoke.h"
-#include "typelib/name_index.h"
+#include "typelib/invoke/invoke.h"
+#include "typelib/model/name_index.h"
 
 #include "orvik/platform/bstr.h"
 #include "orvik/platform/ref.h"

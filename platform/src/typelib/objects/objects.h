@@ -2,7 +2,7 @@
 #ifndef ORVIK_PLATFORM_TYPELIB_OBJECTS_H
 #define ORVIK_PLATFORM_TYPELIB_OBJECTS_H
 
-#include "typelib/typelib_model.h"
+#include "typelib/model/library.h"
 
 #include <cstdint>
 #include <memory>

@@ -14,7 +14,7 @@
 // megabytes plus a multiple of the file's size. An inheritance chain that comes
 // back to itself is refused too, since every walk up a chain would never end.
 
-#include "typelib/typelib_model.h"
+#include "typelib/model/library.h"
 
 #include "msft_format.h"
 

@@ -2,7 +2,7 @@
 #ifndef ORVIK_PLATFORM_SRC_TYPELIB_TYPELIB_INVOKE_H
 #define ORVIK_PLATFORM_SRC_TYPELIB_TYPELIB_INVOKE_H
 
-#include "typelib/typelib_model.h"
+#include "typelib/model/library.h"
 
 #include <memory>
 

@@ -6,7 +6,7 @@
 // calls can be marshaled by the automation proxy.
 
 #include "loader/resource_file.h"
-#include "typelib/typelib_objects.h"
+#include "typelib/objects/objects.h"
 
 #include "orvik/platform/boundary.h"
 

@@ -5,7 +5,7 @@
 // two interfaces that type libraries refer to, IUnknown and IDispatch, are
 // described here, with their published identifiers, member ids and table slots.
 
-#include "typelib/typelib_model.h"
+#include "typelib/model/library.h"
 
 namespace orvik::tlb {
 
