@@ -15,6 +15,7 @@
 // failure code in the exception information.
 
 #include "typelib/invoke/invoke.h"
+#include "typelib/invoke/register_call.h"
 #include "typelib/model/name_index.h"
 
 #include "orvik/platform/bstr.h"
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -85,11 +87,10 @@ struct ParamShape {
 // call description (the object first). The common shapes are called directly,
 // without the general call machinery.
 struct CallPlan {
-    // Registers: on x86-64 outside Windows, integer-class arguments (pointers and
-    // integers) and doubles travel in two separate register files, each in order, so
-    // a function whose arguments all fit in registers can be called through one
-    // fixed signature with the two kinds gathered apart. Anything else (floats,
-    // variants by value, too many arguments) goes through libffi.
+    // Registers: a function whose arguments all fit in registers is called by the
+    // register-loading routine (register_call.h) with the two kinds gathered apart.
+    // Anything else (floats, variants by value, too many arguments) goes through
+    // libffi, as every call does when the register routes are switched off.
     enum Direct { None, Registers } direct = None;
     enum class Pass : uint8_t { Integer, Double };
     std::vector<Pass> pass; // for Registers: how each parameter travels
@@ -332,9 +333,6 @@ size_t sizeOfValue(VARTYPE vt) {
     }
 }
 
-// Integer registers left after the object's, and double registers.
-constexpr size_t kRegisterIntegers = 5, kRegisterDoubles = 8;
-
 // An integer-class argument as a full register: narrow integers extended as the
 // platform's calling convention expects of a caller.
 uint64_t widened(const ParamShape& shape, const void* cell) {
@@ -382,15 +380,21 @@ HRESULT queryArgument(const ParamShape& shape, const VARIANT& given, void*& itf)
     return given.punkVal->QueryInterface(interfaceAsked(shape), &itf);
 }
 
-#if defined(__x86_64__) && !defined(_WIN32)
-HRESULT callInRegisters(void* entry, void* instance, const uint64_t* ints, const double* reals) {
-    using Entry = HRESULT (*)(void*, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, double,
-                              double, double, double, double, double, double, double);
-    return reinterpret_cast<Entry>(entry)(instance, ints[0], ints[1], ints[2], ints[3], ints[4],
-                                          reals[0], reals[1], reals[2], reals[3], reals[4],
-                                          reals[5], reals[6], reals[7]);
-}
+// Whether calls may take the register routes (the getter, the quick route and the
+// register call of the general route): not with ORVIK_CALL_ROUTE=general in the
+// environment, nor in a build without fast calls. Every call then goes through
+// libffi, which is how the tests check the two routes agree.
+bool registerRoutesAllowed() {
+#if ORVIK_REGISTER_CALLS && !defined(ORVIK_NO_FAST_CALLS)
+    static const bool allowed = [] {
+        const char* route = std::getenv("ORVIK_CALL_ROUTE");
+        return !route || std::strcmp(route, "general") != 0;
+    }();
+    return allowed;
+#else
+    return false;
 #endif
+}
 
 // A failed operation as a late-bound caller sees it: DISP_E_EXCEPTION, with the
 // operation's own code and words naming it in the exception information.
@@ -519,7 +523,7 @@ bool quickSteps(const Func& f, CallPlan& plan) {
     return true;
 }
 
-#if defined(__x86_64__) && !defined(_WIN32)
+#if ORVIK_REGISTER_CALLS
 // Calls f by the quick route when every argument arrives in its declared form,
 // positionally (a put's value may be named DISPID_PROPERTYPUT, which binds it where
 // its position would). Returns false, having done nothing, when the call needs the
@@ -608,7 +612,7 @@ bool quickSteps(const Func& f, CallPlan& plan) {
         }
     }
     void* entry = (*static_cast<void***>(instance))[f.slot];
-    HRESULT called = callInRegisters(entry, instance, ints, reals);
+    HRESULT called = orvikCallInRegisters(entry, instance, ints, reals);
     if (FAILED(called)) {
         if (hasRetval)
             discardRetval(plan, retvalCell);
@@ -631,9 +635,8 @@ inline bool callGetter(const CallPlan& plan, const Type& type, const Func& f, PV
     if (params.cArgs != 0 || !result)
         return false;
     uint64_t retvalCell[3] = {};
-    using Getter = HRESULT (*)(void*, void*);
     void* entry = (*static_cast<void***>(instance))[f.slot];
-    HRESULT called = reinterpret_cast<Getter>(entry)(instance, retvalCell);
+    HRESULT called = orvikCallWithPointer(entry, instance, retvalCell);
     if (FAILED(called)) {
         discardRetval(plan, retvalCell);
         hr = operationFailed(type, f, called, excepInfo);
@@ -980,12 +983,15 @@ HRESULT Invocation::planFor(const Func& f, const CallPlan*& plan) {
             made->pass.push_back(isDouble ? CallPlan::Pass::Double : CallPlan::Pass::Integer);
             (isDouble ? doubles : integers) += 1;
         }
-        if (fits && integers <= kRegisterIntegers && doubles <= kRegisterDoubles)
+#if ORVIK_REGISTER_CALLS
+        if (fits && integers <= kRegisterIntegers && doubles <= kRegisterDoubles &&
+            registerRoutesAllowed())
             made->direct = CallPlan::Registers;
+#endif
     }
     if (!made->shapes.empty() && (f.params.back().flags & PARAMFLAG_FRETVAL))
         made->plainResult = plainResultType(made->shapes.back());
-#if defined(__x86_64__) && !defined(_WIN32)
+#if ORVIK_REGISTER_CALLS
     if (made->direct == CallPlan::Registers)
         made->quick = quickSteps(f, *made);
     made->getter = made->quick && made->steps.size() == 1 &&
@@ -1047,7 +1053,7 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
     void* entry = table[f.slot];
     ffi_arg answer = 0;
     switch (plan->direct) {
-#if defined(__x86_64__) && !defined(_WIN32)
+#if ORVIK_REGISTER_CALLS
     case CallPlan::Registers: {
         uint64_t ints[kRegisterIntegers] = {};
         double reals[kRegisterDoubles] = {};
@@ -1058,7 +1064,7 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
             else
                 ints[ni++] = widened(plan->shapes[i], values[i + 1]);
         }
-        answer = ffi_arg(int64_t(callInRegisters(entry, m_instance, ints, reals)));
+        answer = ffi_arg(int64_t(orvikCallInRegisters(entry, m_instance, ints, reals)));
         break;
     }
 #else
@@ -1127,7 +1133,7 @@ HRESULT invokeMember(ITypeInfo* info, const Library& lib, const Type& type, PVOI
         return DISP_E_MEMBERNOTFOUND;
     if (f->funckind != FUNC_PUREVIRTUAL && f->funckind != FUNC_VIRTUAL)
         return DISP_E_MEMBERNOTFOUND; // nothing in a table to call
-#if defined(__x86_64__) && !defined(_WIN32)
+#if ORVIK_REGISTER_CALLS
     if (const CallPlan* plan = __atomic_load_n(&f->plan, __ATOMIC_ACQUIRE); plan && plan->quick) {
         HRESULT hr = S_OK;
         if (plan->getter && callGetter(*plan, type, *f, instance, *params, result, excepInfo, hr))
