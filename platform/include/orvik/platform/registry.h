@@ -5,7 +5,7 @@
  * regard to case and keep the case they were created with. Functions return
  * platform error numbers (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ...), not result
  * codes. The store is a file shared by every process of the user: see
- * registry_store.cpp for where it lives and how writes stay whole.
+ * platform/src/registry/store.cpp for where it lives and how writes stay whole.
  */
 #ifndef ORVIK_PLATFORM_REGISTRY_H
 #define ORVIK_PLATFORM_REGISTRY_H
