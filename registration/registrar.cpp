@@ -1,4 +1,4 @@
-// registration/registrar.cpp: expanding and walking registration scripts
+// registration/registrar.cpp: walking registration scripts
 //
 // Scripts are read with CharNextA so that a multi-byte character is always taken
 // whole. A statement's head (prefix, NoRemove, "Val" and the name) is read into a
@@ -8,8 +8,7 @@
 // opens is held by a RegKey and closed when its block ends, on success and on
 // failure. Registry errors become result codes by HRESULT_FROM_WIN32; every syntax
 // error is DISP_E_EXCEPTION, and says where and why through the thread's error
-// information. Positions are those of the script as written: the walk runs over the
-// expanded text, and each variable's substitution is kept to map back.
+// information (script_text.cpp keeps the text, its variables and the positions).
 
 #include "registration/registrar.h"
 
@@ -34,9 +33,6 @@ const char* const kProtectedKeyNames[] = {"AppID",    "CLSID",     "Component Ca
                                           "Mime",     "SAM",       "SECURITY",
                                           "SYSTEM",   "Software",  "TypeLib"};
 
-bool isSeparator(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 bool is(LPCSTR token, LPCSTR keyword) {
     return lstrcmpiA(token, keyword) == 0;
 }
@@ -47,16 +43,6 @@ HRESULT fromError(LONG e) {
 std::u16string to16(LPCSTR text) {
     std::u16string out;
     return ToWide(text, out) ? out : std::u16string();
-}
-
-bool to8(LPCOLESTR text, std::string& out) {
-    int n = WideCharToMultiByte(ConversionCodePage(), 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return false;
-    out.assign(size_t(n), '\0');
-    WideCharToMultiByte(ConversionCodePage(), 0, text, -1, out.data(), n, nullptr, nullptr);
-    out.pop_back();
-    return true;
 }
 
 int hexDigit(char c) {
@@ -91,215 +77,14 @@ std::string keyNameProblem(LPCSTR name) {
     return "key name '" + std::string(name) + "' contains a backslash";
 }
 
-UINT g_codePage = 0; // 0: not chosen yet; otherwise the code page + 1 would be ambiguous
-
 } // namespace
-
-UINT ConversionCodePage() {
-    UINT chosen = __atomic_load_n(&g_codePage, __ATOMIC_ACQUIRE);
-    if (chosen)
-        return chosen - 1;
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    UINT cp = 0;
-    if (GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-        version.dwMajorVersion > 4) {
-        cp = CP_THREAD_ACP;
-    } else {
-        char buffer[7] = {};
-        if (GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, buffer, sizeof buffer))
-            cp = UINT(std::strtoul(buffer, nullptr, 10));
-        if (cp == 0)
-            cp = GetACP();
-    }
-    // Stored as cp + 1 so that CP_ACP (0) is distinguishable from "not chosen";
-    // concurrent first uses store the same value.
-    InterlockedExchange(reinterpret_cast<LONG volatile*>(&g_codePage), LONG(cp + 1));
-    return cp;
-}
-
-bool ToWide(LPCSTR text, std::u16string& out) {
-    int n = MultiByteToWideChar(ConversionCodePage(), 0, text, -1, nullptr, 0);
-    if (n <= 0)
-        return false;
-    out.assign(size_t(n), u'\0');
-    if (MultiByteToWideChar(ConversionCodePage(), 0, text, -1, out.data(), n) != n)
-        return false;
-    out.pop_back();
-    return true;
-}
 
 CRegObject::~CRegObject() {
     ClearVariables();
 }
 
-HRESULT STDMETHODCALLTYPE CRegObject::AddVariable(LPCOLESTR name, LPCOLESTR value) {
-    if (!name || !value)
-        return E_INVALIDARG;
-    try {
-        std::string narrow;
-        if (!to8(name, narrow))
-            return E_OUTOFMEMORY;
-        m_variables.emplace_back(std::move(narrow), std::u16string(value));
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
-
-HRESULT STDMETHODCALLTYPE CRegObject::ClearVariables() {
-    m_variables.clear();
-    m_variables.shrink_to_fit();
-    return S_OK;
-}
-
-HRESULT CRegObject::ExpandVariables(LPCSTR text, char** result) {
-    if (!text || !result)
-        return E_POINTER;
-    *result = nullptr;
-    m_failed = false;
-    std::string out;
-    HRESULT hr = Expand(text, out);
-    if (FAILED(hr))
-        return hr;
-    char* copy = new (std::nothrow) char[out.size() + 1];
-    if (!copy)
-        return E_OUTOFMEMORY;
-    std::memcpy(copy, out.c_str(), out.size() + 1);
-    *result = copy;
-    return S_OK;
-}
-
-HRESULT CRegObject::Expand(LPCSTR text, std::string& out) try {
-    m_substitutions.clear();
-    for (const char* p = text; *p;) {
-        const char* next = CharNextA(p);
-        if (*p != '%') {
-            out.append(p, next);
-            p = next;
-            continue;
-        }
-        if (p[1] == '%') {
-            out += '%';
-            p += 2;
-            continue;
-        }
-        const char* start = p + 1;
-        const char* end = std::strchr(start, '%');
-        size_t at = size_t(p - text);
-        if (!end)
-            return FailAt(at, "'%' without a closing '%'");
-        if (size_t(end - start) > kMaxVariableNameLength)
-            return FailAt(at,
-                          "variable name longer than " + std::to_string(kMaxVariableNameLength) +
-                              " bytes",
-                          E_FAIL);
-        std::string name(start, end);
-        auto found = std::find_if(m_variables.begin(), m_variables.end(), [&](const auto& v) {
-            return lstrcmpiA(v.first.c_str(), name.c_str()) == 0;
-        });
-        if (found == m_variables.end())
-            return FailAt(at, "unknown variable %" + name + "%");
-        std::string value;
-        if (!found->second.empty() && !to8(found->second.c_str(), value))
-            return E_OUTOFMEMORY;
-        m_substitutions.push_back(
-            {out.size(), out.size() + value.size(), at, size_t(end + 1 - text)});
-        out += value;
-        p = end + 1;
-    }
-    return S_OK;
-} catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-}
-
-HRESULT CRegObject::FailAt(size_t originalOffset, std::string reason, HRESULT hr) {
-    if (!m_failed) {
-        m_failed = true;
-        m_failureOffset = originalOffset;
-        m_failureReason = std::move(reason);
-    }
-    return hr;
-}
-
-HRESULT CRegObject::Fail(const char* at, std::string reason, HRESULT hr) {
-    size_t offset = size_t(at - m_expanded);
-    // The last substitution that starts at or before the offset decides: inside
-    // its value the position is the variable's own, after it the shift it made.
-    auto after =
-        std::upper_bound(m_substitutions.begin(), m_substitutions.end(), offset,
-                         [](size_t x, const Substitution& s) { return x < s.expandedBegin; });
-    if (after != m_substitutions.begin()) {
-        const Substitution& s = *std::prev(after);
-        offset =
-            offset < s.expandedEnd ? s.originalBegin : s.originalEnd + (offset - s.expandedEnd);
-    }
-    return FailAt(offset, std::move(reason), hr);
-}
-
-// Text is what a script must be: characters of the conversion code page, and of the
-// control characters only tab, carriage return and line feed.
-HRESULT CRegObject::CheckText(LPCSTR text) {
-    for (const char* p = text; *p;) {
-        const char* next = CharNextA(p);
-        auto byte = static_cast<unsigned char>(*p);
-        bool valid = byte >= 0x80 ? MultiByteToWideChar(ConversionCodePage(), MB_ERR_INVALID_CHARS,
-                                                        p, int(next - p), nullptr, 0) > 0
-                                  : byte >= 0x20 || isSeparator(*p);
-        if (!valid) {
-            char reason[64];
-            std::snprintf(reason, sizeof reason, "not text: byte 0x%02X at offset %zu",
-                          unsigned(byte), size_t(p - text));
-            return FailAt(size_t(p - text), reason);
-        }
-        p = next;
-    }
-    return S_OK;
-}
-
-void CRegObject::PublishFailure(LPCSTR text, LPCSTR scriptName) const {
-    size_t line = 1;
-    const char* lineStart = text;
-    const char* at = text + m_failureOffset;
-    for (const char* p = text; p < at; ++p)
-        if (*p == '\n') {
-            ++line;
-            lineStart = p + 1;
-        }
-    size_t column = 1;
-    for (const char* p = lineStart; p < at; p = CharNextA(p))
-        ++column;
-    std::string description = std::string(scriptName) + ":" + std::to_string(line) + ":" +
-                              std::to_string(column) + ": " + m_failureReason;
-    // A name or a token quoted in the reason may not convert; its bytes are then
-    // written as escapes so that the rest still reads.
-    std::u16string wide;
-    if (!ToWide(description.c_str(), wide)) {
-        std::string escaped;
-        for (unsigned char c : description) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(c));
-            escaped += c < 0x80 ? std::string(1, char(c)) : std::string(hex);
-        }
-        ToWide(escaped.c_str(), wide);
-    }
-    Ref<ICreateErrorInfo> created;
-    if (FAILED(CreateErrorInfo(created.put())))
-        return;
-    created->SetSource(const_cast<LPOLESTR>(u"Orvik.Registrar"));
-    created->SetDescription(wide.data());
-    Ref<IErrorInfo> info;
-    if (SUCCEEDED(created->QueryInterface(IID_IErrorInfo, info.putVoid())))
-        SetErrorInfo(0, info.get());
-}
-
-std::string CRegObject::tokenTooLong() {
-    // A token keeps two bytes of its buffer free (its end and a trail byte).
-    return "token longer than " + std::to_string(kTokenBufferSize - 2) + " bytes";
-}
-
 void CRegObject::SkipSeparators() {
-    while (*m_cursor && isSeparator(*m_cursor))
+    while (*m_cursor && IsSeparator(*m_cursor))
         m_cursor = CharNextA(m_cursor);
 }
 
@@ -335,7 +120,7 @@ HRESULT CRegObject::ReadToken(char* token) {
         ++m_cursor;
         return S_OK;
     }
-    while (*m_cursor && !isSeparator(*m_cursor))
+    while (*m_cursor && !IsSeparator(*m_cursor))
         if (!copyCharacter())
             return Fail(tokenTooLong());
     *write = 0;
@@ -747,7 +532,7 @@ HRESULT CRegObject::RunScriptResource(LPCOLESTR moduleFile, WORD resourceId, LPC
 HRESULT CRegObject::RunScriptResource(LPCOLESTR moduleFile, LPCOLESTR resourceName,
                                       LPCOLESTR resourceType, bool doRegister) {
     std::string name;
-    if (!resourceName || !to8(resourceName, name))
+    if (!resourceName || !ToNarrow(resourceName, name))
         return E_OUTOFMEMORY;
     return RunResource(moduleFile, name.c_str(), resourceType, doRegister);
 }
@@ -755,7 +540,8 @@ HRESULT CRegObject::RunScriptResource(LPCOLESTR moduleFile, LPCOLESTR resourceNa
 HRESULT CRegObject::RunResource(LPCOLESTR moduleFile, LPCSTR resourceName, LPCOLESTR resourceType,
                                 bool doRegister) {
     std::string type, path;
-    if (!moduleFile || !resourceType || !to8(resourceType, type) || !to8(moduleFile, path))
+    if (!moduleFile || !resourceType || !ToNarrow(resourceType, type) ||
+        !ToNarrow(moduleFile, path))
         return E_OUTOFMEMORY;
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!module)

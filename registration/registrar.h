@@ -35,6 +35,8 @@ UINT ConversionCodePage();
 /// 8-bit text as 16-bit text in that code page; false (out unspecified) when it
 /// cannot be converted.
 bool ToWide(LPCSTR text, std::u16string& out);
+/// 16-bit text as 8-bit text in that code page; false when it cannot be converted.
+bool ToNarrow(LPCOLESTR text, std::string& out);
 
 class CRegObject final : public IRegistrarBase {
 public:
@@ -113,6 +115,7 @@ private:
         return Fail(m_tokenStart, std::move(reason), hr);
     }
     HRESULT CheckText(LPCSTR text);
+    static bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
     static std::string tokenTooLong();
     void PublishFailure(LPCSTR text, LPCSTR scriptName) const;
 
