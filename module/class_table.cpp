@@ -1,4 +1,4 @@
-// registration/class_table.cpp: the module's classes, in lookup order
+// module/class_table.cpp: the module's classes, in lookup order
 //
 // The order is the published one (Point, Vector, Axis, Matrix, BoundingBox,
 // AreaProperties, MassProperties, Length, Angle, Plane, Option, RgbData);

@@ -1,6 +1,6 @@
 // module/class_table.h: the module's classes, in lookup order
-#ifndef ORVIK_REGISTRATION_CLASS_TABLE_H
-#define ORVIK_REGISTRATION_CLASS_TABLE_H
+#ifndef ORVIK_MODULE_CLASS_TABLE_H
+#define ORVIK_MODULE_CLASS_TABLE_H
 
 #include "server/module.h"
 
@@ -11,4 +11,4 @@ extern ClassEntry g_classTable[];
 
 } // namespace orvik
 
-#endif // ORVIK_REGISTRATION_CLASS_TABLE_H
+#endif // ORVIK_MODULE_CLASS_TABLE_H

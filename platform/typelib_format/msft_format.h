@@ -1,4 +1,4 @@
-// platform/src/msft_format.h: the record layouts of "MSFT" type libraries
+// platform/typelib_format/msft_format.h: the record layouts of "MSFT" type libraries
 //
 // Shared by the library writer (the interface compiler) and the reader (the
 // platform's LoadTypeLib), so that both agree on every offset. The layouts follow the
@@ -21,8 +21,8 @@
 //    {VT, value} referred to by offset.
 //  - The name and GUID hash segments are written empty (-1); readers look names
 //    and GUIDs up by scanning.
-#ifndef ORVIK_PLATFORM_MSFT_FORMAT_H
-#define ORVIK_PLATFORM_MSFT_FORMAT_H
+#ifndef ORVIK_PLATFORM_TYPELIB_FORMAT_MSFT_FORMAT_H
+#define ORVIK_PLATFORM_TYPELIB_FORMAT_MSFT_FORMAT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -310,4 +310,4 @@ inline uint16_t nameHash(const char* name, size_t length) {
 
 } // namespace orvik::msft
 
-#endif // ORVIK_PLATFORM_MSFT_FORMAT_H
+#endif // ORVIK_PLATFORM_TYPELIB_FORMAT_MSFT_FORMAT_H

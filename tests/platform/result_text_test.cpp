@@ -1,5 +1,7 @@
-// Result codes in words: every code the platform's headers define has its name and
-// text, and FormatMessageA keeps the operating system's buffer rules.
+// tests/platform/result_text_test.cpp: result codes in words
+//
+// Every code the platform's headers define has its name and text, and FormatMessageA
+// keeps the operating system's buffer rules.
 
 #include "orvik/platform/result_text.h"
 

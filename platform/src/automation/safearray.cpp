@@ -1,4 +1,4 @@
-// platform/src/safearray.cpp: automation safe arrays
+// platform/src/automation/safearray.cpp: automation safe arrays
 //
 // Each array made here is one allocation for the descriptor, preceded by a 16-byte
 // prefix whose last four bytes hold the element type (as the platform keeps it, so

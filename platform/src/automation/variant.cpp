@@ -1,4 +1,4 @@
-// platform/src/variant.cpp: variants and their conversions
+// platform/src/automation/variant.cpp: variants and their conversions
 //
 // Conversions go through one intermediate number: every numeric source (and a
 // string, a boolean or an empty variant) is first read as an exact 64-bit integer

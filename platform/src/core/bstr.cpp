@@ -1,4 +1,4 @@
-// platform/src/bstr.cpp: length-prefixed strings
+// platform/src/core/bstr.cpp: length-prefixed strings
 //
 // Layout: a 32-bit byte count, the characters, then one zero character. The count
 // is in bytes so that byte strings (SysAllocStringByteLen) of odd length work.

@@ -1,6 +1,6 @@
-// platform/src/bstr_copy.h: an exact copy of a length-prefixed string
-#ifndef ORVIK_PLATFORM_BSTR_COPY_H
-#define ORVIK_PLATFORM_BSTR_COPY_H
+// platform/src/core/bstr_copy.h: an exact copy of a length-prefixed string
+#ifndef ORVIK_PLATFORM_SRC_CORE_BSTR_COPY_H
+#define ORVIK_PLATFORM_SRC_CORE_BSTR_COPY_H
 
 #include "orvik/platform/bstr.h"
 
@@ -14,4 +14,4 @@ inline BSTR copyBstr(BSTR s) {
 
 } // namespace orvik
 
-#endif // ORVIK_PLATFORM_BSTR_COPY_H
+#endif // ORVIK_PLATFORM_SRC_CORE_BSTR_COPY_H

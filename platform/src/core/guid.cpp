@@ -1,4 +1,4 @@
-// platform/src/guid.cpp: identifier text form and the platform's well-known identifiers
+// platform/src/core/guid.cpp: identifier text form and the platform's well-known identifiers
 //
 // The text form is fixed-width ("{8-4-4-4-12}" hex digits), so parsing checks every
 // position and refuses anything else, including a missing brace or trailing text.

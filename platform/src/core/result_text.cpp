@@ -1,5 +1,7 @@
-// Result codes and platform error numbers in words: the symbolic name of each code
-// the platform's headers define, and the text the operating system gives for it.
+// platform/src/core/result_text.cpp: result codes and platform error numbers in words
+//
+// The symbolic name of each code the platform's headers define, and the text the
+// operating system gives for it.
 
 #include "orvik/platform/result_text.h"
 

@@ -1,4 +1,4 @@
-// platform/src/text.cpp: UTF-8 as the 8-bit code page
+// platform/src/core/text.cpp: UTF-8 as the 8-bit code page
 //
 // Every 8-bit code page a caller may name (the ANSI, OEM and thread code pages, and
 // UTF-8 itself) is UTF-8 here. Conversions are strict in both directions: overlong

@@ -1,4 +1,4 @@
-// loader/threads_since.h: whether the other threads of the process have left the code
+// platform/src/loader/threads_since.h: whether the other threads of the process have left the code
 // they were running at some instant
 //
 // A module's last object gives its lock back a few instructions before it is done:
@@ -14,8 +14,8 @@
 //     takes; a thread preempted there is runnable, not asleep, and does not pass).
 // A thread that was preempted there and has not run since passes none of these.
 // Where the process's threads cannot be listed, only kBlindWait passing will do.
-#ifndef ORVIK_PLATFORM_LOADER_THREADS_SINCE_H
-#define ORVIK_PLATFORM_LOADER_THREADS_SINCE_H
+#ifndef ORVIK_PLATFORM_SRC_LOADER_THREADS_SINCE_H
+#define ORVIK_PLATFORM_SRC_LOADER_THREADS_SINCE_H
 
 #include <chrono>
 #include <cstdint>

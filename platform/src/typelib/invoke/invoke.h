@@ -1,6 +1,6 @@
-// platform/src/typelib/typelib_invoke.h: ITypeInfo::Invoke for any table interface
-#ifndef ORVIK_PLATFORM_SRC_TYPELIB_TYPELIB_INVOKE_H
-#define ORVIK_PLATFORM_SRC_TYPELIB_TYPELIB_INVOKE_H
+// platform/src/typelib/invoke/invoke.h: ITypeInfo::Invoke for any table interface
+#ifndef ORVIK_PLATFORM_SRC_TYPELIB_INVOKE_INVOKE_H
+#define ORVIK_PLATFORM_SRC_TYPELIB_INVOKE_INVOKE_H
 
 #include "typelib/model/library.h"
 
@@ -25,4 +25,4 @@ HRESULT invokeMember(ITypeInfo* info, const Library& lib, const Type& type, PVOI
 
 } // namespace orvik::tlb
 
-#endif // ORVIK_PLATFORM_SRC_TYPELIB_TYPELIB_INVOKE_H
+#endif // ORVIK_PLATFORM_SRC_TYPELIB_INVOKE_INVOKE_H

@@ -1,11 +1,11 @@
-// platform/src/typelib_model.h: a loaded type library, as plain data
+// platform/src/typelib/model/library.h: a loaded type library, as plain data
 //
 // What the reader makes of a library file and what the ITypeLib and ITypeInfo
 // objects serve. Type descriptions form a small tree per element: each node is a
 // VT, and VT_PTR and VT_SAFEARRAY nodes point at their target node, VT_USERDEFINED
 // nodes carry a reference handle resolved through the library.
-#ifndef ORVIK_PLATFORM_TYPELIB_MODEL_H
-#define ORVIK_PLATFORM_TYPELIB_MODEL_H
+#ifndef ORVIK_PLATFORM_SRC_TYPELIB_MODEL_LIBRARY_H
+#define ORVIK_PLATFORM_SRC_TYPELIB_MODEL_LIBRARY_H
 
 #include "orvik/platform/typelib.h"
 
@@ -195,4 +195,4 @@ extern const GUID kStdOleLibid;
 
 } // namespace orvik::tlb
 
-#endif // ORVIK_PLATFORM_TYPELIB_MODEL_H
+#endif // ORVIK_PLATFORM_SRC_TYPELIB_MODEL_LIBRARY_H

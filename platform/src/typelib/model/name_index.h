@@ -1,11 +1,11 @@
-// typelib/name_index.h: every name a type's GetIDsOfNames can find, made once
+// platform/src/typelib/model/name_index.h: every name a type's GetIDsOfNames can find, made once
 //
 // A type's own functions, then its variables, then its base interfaces' members in
 // the same order, each name folded to lower case; the first of a name is the one
 // found, as a walk over the members and then the bases would find it. A known or
 // unknown name costs one lookup.
-#ifndef ORVIK_PLATFORM_TYPELIB_NAME_INDEX_H
-#define ORVIK_PLATFORM_TYPELIB_NAME_INDEX_H
+#ifndef ORVIK_PLATFORM_SRC_TYPELIB_MODEL_NAME_INDEX_H
+#define ORVIK_PLATFORM_SRC_TYPELIB_MODEL_NAME_INDEX_H
 
 #include "orvik/platform/base_types.h"
 
@@ -98,4 +98,4 @@ private:
 
 } // namespace orvik::tlb
 
-#endif // ORVIK_PLATFORM_TYPELIB_NAME_INDEX_H
+#endif // ORVIK_PLATFORM_SRC_TYPELIB_MODEL_NAME_INDEX_H

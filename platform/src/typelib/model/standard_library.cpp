@@ -1,4 +1,4 @@
-// platform/src/stdole_library.cpp: the standard automation library, built in
+// platform/src/typelib/model/standard_library.cpp: the standard automation library, built in
 //
 // Every dual interface derives from IDispatch as the standard automation library
 // ("stdole2.tlb") describes it. No file of that library exists on this host, so its

@@ -1,6 +1,6 @@
-// platform/src/typelib_objects.h: ITypeLib and ITypeInfo over a loaded library
-#ifndef ORVIK_PLATFORM_TYPELIB_OBJECTS_H
-#define ORVIK_PLATFORM_TYPELIB_OBJECTS_H
+// platform/src/typelib/objects/objects.h: ITypeLib and ITypeInfo over a loaded library
+#ifndef ORVIK_PLATFORM_SRC_TYPELIB_OBJECTS_OBJECTS_H
+#define ORVIK_PLATFORM_SRC_TYPELIB_OBJECTS_OBJECTS_H
 
 #include "typelib/model/library.h"
 
@@ -36,4 +36,4 @@ HRESULT createLoadedTypeLib(std::shared_ptr<const Library> lib, const LoadedFile
 
 } // namespace orvik::tlb
 
-#endif // ORVIK_PLATFORM_TYPELIB_OBJECTS_H
+#endif // ORVIK_PLATFORM_SRC_TYPELIB_OBJECTS_OBJECTS_H

@@ -1,4 +1,4 @@
-// platform/src/typelib_reader.cpp: reading "MSFT" type libraries safely
+// platform/src/typelib/reader/library_reader.cpp: reading "MSFT" type libraries safely
 //
 // Every offset and count in a library file comes from outside and is checked
 // before it is used: segment extents against the file, records against their
