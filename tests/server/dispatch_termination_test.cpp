@@ -32,8 +32,7 @@ TEST_F(DispatchTermination, ReleasesEveryLoadedHolderWithItsTypeInformationAndCa
     EXPECT_FALSE(CVector::holder().HasTypeInfo()) << "never asked for";
 
     _pModule->Term();
-    for (CComTypeInfoHolder* h :
-         {&CPoint::holder(), &CMatrix::holder()}) {
+    for (CComTypeInfoHolder* h : {&CPoint::holder(), &CMatrix::holder()}) {
         EXPECT_FALSE(h->HasTypeInfo());
         EXPECT_FALSE(h->HasNameCache());
     }

@@ -251,14 +251,14 @@ WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) noe
 }
 
 WINBASEAPI HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) noexcept {
-    return orvik::guardLastError<HRSRC>(nullptr,
-                                 [&] { return findResource(hModule, lpType, lpName, nullptr); });
+    return orvik::guardLastError<HRSRC>(
+        nullptr, [&] { return findResource(hModule, lpType, lpName, nullptr); });
 }
 
 WINBASEAPI HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName,
                                         WORD wLanguage) noexcept {
-    return orvik::guardLastError<HRSRC>(nullptr,
-                                 [&] { return findResource(hModule, lpType, lpName, &wLanguage); });
+    return orvik::guardLastError<HRSRC>(
+        nullptr, [&] { return findResource(hModule, lpType, lpName, &wLanguage); });
 }
 
 WINBASEAPI HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) noexcept {

@@ -1,4 +1,5 @@
-// platform/src/loader/threads_since.cpp: the threads of the process, from the kernel's process files
+// platform/src/loader/threads_since.cpp: the threads of the process, from the kernel's
+// process files
 
 #include "loader/threads_since.h"
 

@@ -1,4 +1,5 @@
-// platform/src/typelib/registration/library_registration.cpp: loading libraries from files and the registry
+// platform/src/typelib/registration/library_registration.cpp: loading libraries from
+// files and the registry
 //
 // A registered library is found under HKEY_CLASSES_ROOT\TypeLib\{LIBID}\MAJ.MIN
 // (hexadecimal version numbers), one sub-key per locale (hex) holding the path under
