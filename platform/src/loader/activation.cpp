@@ -49,8 +49,10 @@ struct UnloadCandidate {
     orvik::ThreadsSince threads;
 };
 
+// A module serving classes, loaded (and at last freed) through LoadLibraryExA and
+// FreeLibrary like any other, so that the loader's one table knows it.
 struct LoadedServer {
-    void* handle = nullptr;
+    HMODULE module = nullptr;
     GetClassObjectFn getClassObject = nullptr;
     CanUnloadNowFn canUnloadNow = nullptr; // may be absent: such a module stays
     // Class objects asked of it: counted under the table's shared lock, read under
@@ -140,21 +142,22 @@ HRESULT loadServer(const std::string& path) {
     std::unique_lock lock(g_serversLock);
     if (g_servers.count(path))
         return S_OK;
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        orvik::noteLoadFailure(dlerror());
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, 0);
+    if (!module)
         return CO_E_DLLNOTFOUND;
-    }
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+    // The entry points' own types, through the generic one GetProcAddress returns.
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     if (!getClassObject) {
         orvik::noteLoadFailure("the file has no DllGetClassObject");
-        dlclose(handle);
+        FreeLibrary(module);
         return CO_E_ERRORINDLL;
     }
     LoadedServer& server = g_servers[path];
-    server.handle = handle;
+    server.module = module;
     server.getClassObject = getClassObject;
-    server.canUnloadNow = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
+    server.canUnloadNow = reinterpret_cast<CanUnloadNowFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     return S_OK;
 }
 
@@ -340,7 +343,7 @@ STDAPI_(void) CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD) noexcept {
         for (auto it = g_servers.begin(); it != g_servers.end();) {
             if (unloadable(it->second, delay, now)) {
                 g_classServers.clear(); // it may point at the module about to go
-                dlclose(it->second.handle);
+                FreeLibrary(it->second.module);
                 it = g_servers.erase(it);
             } else {
                 ++it;

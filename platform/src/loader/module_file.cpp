@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +29,9 @@ struct LoadedResources {
     std::string path;
     std::vector<uint8_t> bytes;
     std::vector<Resource> resources;
+    // For a module mapped by someone else: the file it was read from, so that a
+    // module mapped at the same address later is told apart.
+    struct stat file {};
 };
 
 // A module loaded to run through LoadLibraryExA: the loader's handle and how many
@@ -41,8 +45,12 @@ constexpr uintptr_t kDataFileTag = 1;
 
 std::mutex g_lock;
 std::map<LoadedResources*, std::unique_ptr<LoadedResources>> g_dataFiles;
+// The one table of modules loaded to run, by mapped address: LoadLibraryExA and
+// FreeLibrary keep it, activation loads and unloads its servers through them, and
+// a module's resources are cached here until its last load is undone.
+std::map<void*, RunningModule> g_running;
 std::map<void*, std::unique_ptr<LoadedResources>> g_mappedResources; // by mapped address
-std::map<void*, RunningModule> g_running;                            // by mapped address
+std::vector<std::unique_ptr<LoadedResources>> g_replacedResources;
 
 LoadedResources* dataFileOf(HMODULE module) {
     if (!(uintptr_t(module) & kDataFileTag))
@@ -71,10 +79,12 @@ bool mappedModulePath(HMODULE module, std::string& path) {
     return true;
 }
 
-// Reads the resources of the file at path into a record. A platform error number.
-DWORD loadResources(const std::string& path, LoadedResources& into) {
+// Reads the resources of the file at path into a record: of a module mapped at
+// mappedAt, from its mapped section. A platform error number.
+DWORD loadResources(const std::string& path, LoadedResources& into,
+                    const void* mappedAt = nullptr) {
     into.path = path;
-    DWORD error = orvik::res::readResourceSection(path, into.bytes);
+    DWORD error = orvik::res::readResourceSection(path, into.bytes, mappedAt);
     if (error == ERROR_RESOURCE_DATA_NOT_FOUND) // a module without resources loads
         return ERROR_SUCCESS;
     if (error)
@@ -82,6 +92,11 @@ DWORD loadResources(const std::string& path, LoadedResources& into) {
     if (!orvik::res::parseResourceFile(into.bytes.data(), into.bytes.size(), into.resources))
         return ERROR_BAD_EXE_FORMAT;
     return ERROR_SUCCESS;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 // The resources of module, under g_lock; null, with the last error set, for a
@@ -94,18 +109,30 @@ const LoadedResources* resourcesOf(HMODULE module) {
         return nullptr;
     }
     auto found = g_mappedResources.find(module);
-    if (found != g_mappedResources.end())
+    // A module loaded here stays mapped until its last FreeLibrary, which drops the
+    // record; one mapped by someone else may have gone, and another taken its place.
+    if (found != g_mappedResources.end() && (!module || g_running.count(module)))
         return found->second.get();
     std::string path;
     if (!mappedModulePath(module, path)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
+    struct stat file {};
+    bool identified = module && stat(path.c_str(), &file) == 0;
+    if (found != g_mappedResources.end() && identified && sameFile(found->second->file, file) &&
+        found->second->path == path)
+        return found->second.get();
     auto record = std::make_unique<LoadedResources>();
-    if (DWORD error = loadResources(path, *record)) {
+    if (DWORD error = loadResources(path, *record, module)) {
         SetLastError(error);
         return nullptr;
     }
+    record->file = file;
+    // What was handed out of a record replaced here stays readable: whoever mapped
+    // that module may not have let it go.
+    if (found != g_mappedResources.end())
+        g_replacedResources.push_back(std::move(found->second));
     return (g_mappedResources[module] = std::move(record)).get();
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <elf.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,7 +120,46 @@ bool parseResourceFile(const uint8_t* bytes, size_t size, std::vector<Resource>&
     return true;
 }
 
-DWORD readResourceSection(const std::string& path, std::vector<uint8_t>& out) {
+namespace {
+
+// Where section s of the object whose mapping begins at base lies in memory, when it
+// is allocated and lies inside one readable loaded segment of that object; else null.
+const uint8_t* mappedSection(const void* base, const Elf64_Shdr& s) {
+    if (!(s.sh_flags & SHF_ALLOC) || s.sh_size == 0)
+        return nullptr;
+    struct Search {
+        uintptr_t base;
+        uint64_t addr, size;
+        const uint8_t* found;
+    } search{reinterpret_cast<uintptr_t>(base), s.sh_addr, s.sh_size, nullptr};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) -> int {
+            auto& find = *static_cast<Search*>(data);
+            const ElfW(Phdr)* first = nullptr;
+            for (int i = 0; i < info->dlpi_phnum; ++i)
+                if (info->dlpi_phdr[i].p_type == PT_LOAD) {
+                    first = &info->dlpi_phdr[i];
+                    break;
+                }
+            if (!first ||
+                ((info->dlpi_addr + first->p_vaddr) & ~uintptr_t(first->p_align - 1)) != find.base)
+                return 0;
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+                if (ph.p_type == PT_LOAD && (ph.p_flags & PF_R) && find.addr >= ph.p_vaddr &&
+                    find.size <= ph.p_memsz && find.addr - ph.p_vaddr <= ph.p_memsz - find.size)
+                    find.found = reinterpret_cast<const uint8_t*>(info->dlpi_addr + find.addr);
+            }
+            return 1;
+        },
+        &search);
+    return search.found;
+}
+
+} // namespace
+
+DWORD readResourceSection(const std::string& path, std::vector<uint8_t>& out,
+                          const void* mappedAt) {
     // Not blocking: a FIFO or a device is refused below instead of waited on.
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
@@ -158,6 +198,14 @@ DWORD readResourceSection(const std::string& path, std::vector<uint8_t>& out) {
             continue;
         if (s.sh_type == SHT_NOBITS || !inFile(s) || s.sh_size > kMaxSectionSize)
             return ERROR_BAD_EXE_FORMAT;
+        if (mappedAt) {
+            // The section as the loader mapped it, where it lies whole inside one
+            // readable segment of the object at that address; else from the file.
+            if (const uint8_t* mapped = mappedSection(mappedAt, s)) {
+                out.assign(mapped, mapped + s.sh_size);
+                return ERROR_SUCCESS;
+            }
+        }
         out.assign(s.sh_size, 0);
         return readAt(fd, s.sh_offset, out.data(), out.size()) ? ERROR_SUCCESS
                                                                : ERROR_BAD_EXE_FORMAT;

@@ -36,11 +36,13 @@ struct Resource {
 /// header too short for its fields, text without its terminating zero.
 bool parseResourceFile(const uint8_t* bytes, size_t size, std::vector<Resource>& out);
 
-/// The bytes of the ".rsrc" section of the ELF file at path. A platform error
-/// number: ERROR_FILE_NOT_FOUND (or the error of opening it), ERROR_BAD_EXE_FORMAT
-/// for a file that is not a well-formed 64-bit ELF file, ERROR_RESOURCE_DATA_NOT_FOUND
-/// for one without the section.
-DWORD readResourceSection(const std::string& path, std::vector<uint8_t>& out);
+/// The bytes of the ".rsrc" section of the ELF file at path: with mappedAt, the
+/// address where that file is loaded, as the loader mapped them (the file's section
+/// table only says where). A platform error number: ERROR_FILE_NOT_FOUND (or the
+/// error of opening it), ERROR_BAD_EXE_FORMAT for a file that is not a well-formed
+/// 64-bit ELF file, ERROR_RESOURCE_DATA_NOT_FOUND for one without the section.
+DWORD readResourceSection(const std::string& path, std::vector<uint8_t>& out,
+                          const void* mappedAt = nullptr);
 
 /// Whether id names the resource type or name given as an argument: a small integer
 /// (MAKEINTRESOURCEA), "#number", or text compared without regard to ASCII case.
