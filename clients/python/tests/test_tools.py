@@ -187,3 +187,26 @@ class CreationFailures(unittest.TestCase):
             out = self.create(ORVIK_REGISTRY=store, ORVIK_MODULE=missing)
             self.assertIn("ERROR_MOD_NOT_FOUND", out)
             self.assertIn("ORVIK_MODULE names %s, which does not exist" % missing, out)
+
+
+class Layouts(unittest.TestCase):
+    def test_every_structure_is_laid_out_as_the_c_headers_lay_it_out(self):
+        printer = os.environ.get("ORVIK_LAYOUTS_PRINTER")
+        if not printer:
+            self.skipTest("no layout printer named (ORVIK_LAYOUTS_PRINTER)")
+        from orvik import _layouts
+        printed = dict(line.rsplit(" ", 1) for line in
+                       subprocess.run([printer], capture_output=True, text=True,
+                                      check=True).stdout.splitlines())
+        for layout in _layouts.LAYOUTS:
+            name = layout.__name__
+            self.assertEqual(ctypes_size(layout), int(printed[name]), name)
+            for field, _ in layout._fields_:
+                key = "%s.%s" % (name, field)
+                self.assertIn(key, printed, "the C side prints no offset for " + key)
+                self.assertEqual(getattr(layout, field).offset, int(printed[key]), key)
+
+
+def ctypes_size(layout):
+    import ctypes
+    return ctypes.sizeof(layout)

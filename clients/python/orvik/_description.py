@@ -1,0 +1,271 @@
+"""Interfaces as their type information describes them: each interface's members are
+read once and kept by interface: names (case-insensitive as the type information
+allows), dispatch identifiers, what each kind of access takes, parameter names and
+directions."""
+
+import ctypes
+import threading
+from ctypes import POINTER, byref, c_double, c_int16, c_int32, c_uint32, c_void_p
+
+from . import _platform as P
+from .errors import ComError
+
+
+class _NoDefault:
+    def __repr__(self):
+        return "<no default>"
+
+
+_NO_DEFAULT = _NoDefault()
+
+_INVOKE = ctypes.CFUNCTYPE(P.HRESULT, c_void_p, c_int32, POINTER(P.GUID), c_uint32, ctypes.c_uint16,
+                           POINTER(P.DISPPARAMS), POINTER(P.VARIANT), POINTER(P.EXCEPINFO),
+                           POINTER(c_uint32))
+
+_GET_TYPE_INFO = (c_uint32, c_uint32, POINTER(c_void_p))
+
+_FRAME = {"queryinterface", "addref", "release", "gettypeinfocount", "gettypeinfo",
+          "getidsofnames", "invoke"}
+
+_OUT_STORAGE = {P.VT_R8: c_double, P.VT_I4: c_int32, P.VT_I2: c_int16, P.VT_BOOL: c_int16,
+                P.VT_INT: c_int32, P.VT_UI4: ctypes.c_uint32}
+
+
+def _referenced(info, tdesc):
+    """The type a VT_USERDEFINED description refers to: its name, its interface
+    identifier, and whether it is dual (its table pointer is also an IDispatch)."""
+    handle = (ctypes.cast(tdesc.lptdesc, c_void_p).value or 0) & 0xFFFFFFFF
+    referenced = c_void_p()
+    if P.call(info, P.Slot.GET_REF_TYPE_INFO, P.HRESULT, (c_uint32, POINTER(c_void_p)), handle, byref(referenced)) < 0:
+        return None, None, False
+    try:
+        attr = POINTER(P.TYPEATTR)()
+        if P.call(referenced, P.Slot.GET_TYPE_ATTR, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)) < 0:
+            return None, None, False
+        iid = str(attr.contents.guid)
+        dual = bool(attr.contents.wTypeFlags & P.TYPEFLAG_FDUAL)
+        P.call(referenced, P.Slot.RELEASE_TYPE_ATTR, None, (POINTER(P.TYPEATTR),), attr)
+        return _documentation(referenced, -1)[0] or None, iid, dual
+    finally:
+        P.release(referenced)
+
+
+class _Param:
+    __slots__ = ("name", "flags", "vt", "is_object", "is_array", "interface", "iid", "dual",
+                 "default")
+
+    def __init__(self, name, flags, tdesc, info, defaults=None):
+        self.name = name
+        self.flags = flags
+        self.is_object = False
+        self.is_array = False
+        # An object parameter's interface: its name, identifier and whether it is dual.
+        self.interface, self.iid, self.dual = None, None, False
+        vt = tdesc.vt
+        pointed = tdesc
+        if vt == P.VT_PTR:
+            pointed = tdesc.lptdesc.contents
+            vt = pointed.vt
+            if vt == P.VT_PTR and pointed.lptdesc.contents.vt == P.VT_USERDEFINED:
+                vt, self.is_object = P.VT_DISPATCH, True  # an [out] object
+                self.interface, self.iid, self.dual = _referenced(info, pointed.lptdesc.contents)
+            elif vt == P.VT_USERDEFINED:
+                vt, self.is_object = P.VT_DISPATCH, True  # an object passed in
+                self.interface, self.iid, self.dual = _referenced(info, pointed)
+            elif vt == P.VT_SAFEARRAY:
+                self.is_array = True
+        elif vt == P.VT_USERDEFINED:
+            vt, self.is_object = P.VT_DISPATCH, True
+            self.interface, self.iid, self.dual = _referenced(info, tdesc)
+        elif vt in (P.VT_DISPATCH, P.VT_UNKNOWN):
+            self.is_object = True
+        self.vt = vt
+        self.default = _NO_DEFAULT  # the library's stored default, where it has one
+        if flags & P.PARAMFLAG_FHASDEFAULT and defaults:
+            stored = ctypes.cast(defaults, POINTER(P.PARAMDESCEX)).contents.varDefaultValue
+            if self.is_object:
+                self.default = None  # an object's stored 0 is no object
+            elif stored.vt in (P.VT_R8, P.VT_R4, P.VT_I2, P.VT_I4, P.VT_BOOL, P.VT_BSTR):
+                from ._dispatch import _from_variant  # values and objects live there
+                self.default = _from_variant(stored)
+
+    @property
+    def out(self):
+        return bool(self.flags & P.PARAMFLAG_FOUT) and not self.retval
+
+    @property
+    def retval(self):
+        return bool(self.flags & P.PARAMFLAG_FRETVAL)
+
+    @property
+    def optional(self):
+        return bool(self.flags & (P.PARAMFLAG_FOPT | P.PARAMFLAG_FHASDEFAULT))
+
+
+class _Function:
+    __slots__ = ("memid", "kind", "params", "doc", "simple", "slot", "result_class")
+
+    def __init__(self, memid, kind, params, doc):
+        self.memid, self.kind, self.params, self.doc = memid, kind, params, doc
+        self.slot = None  # its place in a dual interface's table
+        self.result_class = None  # the wrapper class of an object it gives back, once seen
+        # Callable with no arguments and nothing to write back: nothing to bind.
+        self.simple = all(p.retval or (p.optional and not p.out) for p in params)
+
+    @property
+    def inputs(self):
+        return [p for p in self.params if not p.out and not p.retval]
+
+    def may_omit(self):
+        """For each input, whether a caller may leave it out: optional, with nothing
+        required after it (a put's value follows an optional index, which must then
+        be given to reach it)."""
+        flags, required_after = [], False
+        for p in reversed(self.inputs):
+            flags.append(p.optional and not required_after)
+            required_after = required_after or not p.optional
+        return flags[::-1]
+
+
+class _Member:
+    __slots__ = ("name", "method", "get", "put")
+
+    def __init__(self, name):
+        self.name, self.method, self.get, self.put = name, None, None, None
+
+
+class _Interface:
+    """The members of one interface, read from its type information."""
+
+    def __init__(self, info):
+        self.members = {}
+        self.cls = None  # the Dispatch subclass of this interface, made on first use
+        attr = POINTER(P.TYPEATTR)()
+        _check(P.call(info, P.Slot.GET_TYPE_ATTR, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)), "GetTypeAttr")
+        try:
+            self.iid = str(attr.contents.guid)
+            count = attr.contents.cFuncs
+            kind = attr.contents.typekind
+            dual = bool(attr.contents.wTypeFlags & P.TYPEFLAG_FDUAL)
+        finally:
+            P.call(info, P.Slot.RELEASE_TYPE_ATTR, None, (POINTER(P.TYPEATTR),), attr)
+        self.name = _documentation(info, -1)[0]
+        self._functions = {}
+        for index in range(count):
+            self._each_function(info, index, lambda f: self._add(info, f))
+        # A dual interface's functions are also in its operation table: where each
+        # sits there, so that a call with plain arguments is one call. The
+        # description is either the table's own or the dispatch view of it.
+        if dual and kind == P.TKIND_INTERFACE:
+            self._note_slots(info)
+        elif dual and kind == P.TKIND_DISPATCH:
+            self._note_partner_slots(info)
+
+    @staticmethod
+    def _each_function(info, index, use):
+        desc = POINTER(P.FUNCDESC)()
+        _check(P.call(info, P.Slot.GET_FUNC_DESC, P.HRESULT, (c_uint32, POINTER(POINTER(P.FUNCDESC))), index,
+                      byref(desc)), "GetFuncDesc")
+        try:
+            use(desc.contents)
+        finally:
+            P.call(info, P.Slot.RELEASE_FUNC_DESC, None, (POINTER(P.FUNCDESC),), desc)
+
+    def _note_slots(self, table):
+        attr = POINTER(P.TYPEATTR)()
+        if P.call(table, P.Slot.GET_TYPE_ATTR, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)) < 0:
+            return
+        count = attr.contents.cFuncs
+        P.call(table, P.Slot.RELEASE_TYPE_ATTR, None, (POINTER(P.TYPEATTR),), attr)
+
+        def note_slot(f):
+            function = self._functions.get((f.memid, f.invkind))
+            if function is not None:
+                function.slot = f.oVft // ctypes.sizeof(c_void_p)
+
+        for index in range(count):
+            self._each_function(table, index, note_slot)
+
+    def _note_partner_slots(self, info):
+        href = c_uint32()
+        if P.call(info, P.Slot.GET_REF_TYPE_OF_IMPL_TYPE, P.HRESULT, (c_uint32, POINTER(c_uint32)), 0xFFFFFFFF, byref(href)) < 0:
+            return
+        table = c_void_p()
+        if P.call(info, P.Slot.GET_REF_TYPE_INFO, P.HRESULT, (c_uint32, POINTER(c_void_p)), href, byref(table)) < 0:
+            return
+        try:
+            self._note_slots(table)
+        finally:
+            P.release(table)
+
+    def _add(self, info, f):
+        names = (c_void_p * (f.cParams + 1))()
+        got = c_uint32()
+        _check(P.call(info, P.Slot.GET_NAMES, P.HRESULT, (c_int32, c_void_p, c_uint32, POINTER(c_uint32)),
+                      f.memid, names, f.cParams + 1, byref(got)), "GetNames")
+        texts = [P.from_bstr(names[i]) for i in range(got.value)]
+        for i in range(got.value):
+            P.SysFreeString(names[i])
+        name = texts[0]
+        if name.lower() in _FRAME or f.wFuncFlags & P.FUNCFLAG_FRESTRICTED:
+            return
+        params = [_Param(texts[i + 1] if i + 1 < len(texts) else "arg%d" % i,
+                         f.lprgelemdescParam[i].paramdesc.wParamFlags,
+                         f.lprgelemdescParam[i].tdesc, info,
+                         f.lprgelemdescParam[i].paramdesc.pparamdescex)
+                  for i in range(f.cParams)]
+        function = _Function(f.memid, f.invkind, params, _documentation(info, f.memid)[1])
+        self._functions[(f.memid, f.invkind)] = function
+        member = self.members.setdefault(name.lower(), _Member(name))
+        if f.invkind == P.INVOKE_FUNC:
+            member.method = function
+        elif f.invkind == P.INVOKE_PROPERTYGET:
+            member.get = function
+        elif f.invkind == P.INVOKE_PROPERTYPUT:
+            member.put = function
+
+
+def _documentation(info, memid):
+    name, doc = c_void_p(), c_void_p()
+    hr = P.call(info, P.Slot.GET_DOCUMENTATION, P.HRESULT, (c_int32, POINTER(c_void_p), POINTER(c_void_p), c_void_p,
+                                      c_void_p), memid, byref(name), byref(doc), None, None)
+    if hr < 0:
+        return "", ""
+    texts = P.from_bstr(name.value), P.from_bstr(doc.value)
+    P.SysFreeString(name)
+    P.SysFreeString(doc)
+    return texts
+
+
+def _check(hr, member):
+    if hr < 0:
+        raise ComError(hr, member)
+
+
+# Interfaces by the address of the type information that describes them: the
+# entries keep a reference to it, so an address here is never another's.
+_interfaces = {}
+_interfaces_lock = threading.Lock()
+
+
+def _interface_of(pointer):
+    """The members of the interface the object at pointer describes, read once per
+    interface."""
+    info = c_void_p()
+    _check(P.call(pointer, P.Slot.GET_TYPE_INFO, P.HRESULT, _GET_TYPE_INFO, 0, 0, byref(info)), "GetTypeInfo")
+    with _interfaces_lock:
+        known = _interfaces.get(info.value)
+    if known is not None:
+        P.release(info)
+        return known
+    try:
+        known = _Interface(info)
+    except BaseException:
+        P.release(info)
+        raise
+    with _interfaces_lock:
+        if info.value in _interfaces:
+            P.release(info)
+            return _interfaces[info.value]
+        _interfaces[info.value] = known  # the reference stays with the entry
+    return known
