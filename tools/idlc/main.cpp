@@ -72,6 +72,28 @@ std::string guardFor(const std::string& path, const std::string& input, const ch
 
 } // namespace
 
+// Writes the C++ layer of def to path, with the words of the notes file (if any); an
+// exit status.
+int writeCppLayerFile(const orvik::idl::Definition& def, const std::string& path,
+                      const std::string& notesPath, const std::string& input,
+                      const std::string& included) {
+    namespace tool = orvik::tool;
+    orvik::idl::Notes notes;
+    std::string notesText;
+    int badLine = 0;
+    if (!notesPath.empty() && !readFile(notesPath, notesText))
+        return tool::fail(kTool, "cannot read " + notesPath + ": " + std::strerror(errno));
+    if (!orvik::idl::parseNotes(notesText, notes, badLine)) {
+        std::fprintf(stderr, "%s:%d: expected \"Key: words\"\n", notesPath.c_str(), badLine);
+        return tool::kFailure;
+    }
+    if (!tool::writeOutput(path,
+                           orvik::idl::writeCppLayer(def, notes, guardFor(path, input, ".hpp"),
+                                                     baseName(input), included)))
+        return tool::fail(kTool, "cannot write " + path + ": " + std::strerror(errno));
+    return tool::kSuccess;
+}
+
 int main(int argc, char** argv) {
     namespace tool = orvik::tool;
     if (int status = tool::standardOptions(argc, argv, kTool, kUsage); status >= 0)
@@ -126,21 +148,10 @@ int main(int argc, char** argv) {
         !tool::writeOutput(
             header, orvik::idl::writeHeader(def, guardFor(header, input, "_i.h"), baseName(input))))
         return cannotWrite(header);
-    if (!cppLayer.empty()) {
-        orvik::idl::Notes notes;
-        std::string notesText;
-        int badLine = 0;
-        if (!notesPath.empty() && !readFile(notesPath, notesText))
-            return tool::fail(kTool, "cannot read " + notesPath + ": " + std::strerror(errno));
-        if (!orvik::idl::parseNotes(notesText, notes, badLine)) {
-            std::fprintf(stderr, "%s:%d: expected \"Key: words\"\n", notesPath.c_str(), badLine);
-            return tool::kFailure;
-        }
-        if (!tool::writeOutput(
-                cppLayer, orvik::idl::writeCppLayer(def, notes, guardFor(cppLayer, input, ".hpp"),
-                                                    baseName(input), included)))
-            return cannotWrite(cppLayer);
-    }
+    if (!cppLayer.empty())
+        if (int status = writeCppLayerFile(def, cppLayer, notesPath, input, included);
+            status != tool::kSuccess)
+            return status;
     if (!tlb.empty()) {
         std::vector<uint8_t> bytes;
         std::string message;

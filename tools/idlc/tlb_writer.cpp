@@ -317,6 +317,50 @@ private:
         return offset;
     }
 
+    // Appends the record of operation op, the index-th of its interface, whose table
+    // slots begin at firstSlot; its offset among the records.
+    int32_t appendFunction(Buffer& records, const Operation& op, size_t index, int firstSlot) {
+        bool anyDefault = false;
+        for (const Parameter& p : op.params)
+            anyDefault |= p.defaultValue.has_value();
+        FuncRecordFixed f{};
+        f.index = uint16_t(index);
+        f.returnType = typeCode(op.returnType);
+        f.flags = 0;
+        f.vtableOffset = int16_t((firstSlot + int(index)) * 4);
+        f.funcDescSize = int16_t(sizeof(FUNCDESC) + op.params.size() * sizeof(ELEMDESC));
+        int invkind = op.kind == InvokeKind::PropertyGet      ? INVOKE_PROPERTYGET
+                      : op.kind == InvokeKind::PropertyPut    ? INVOKE_PROPERTYPUT
+                      : op.kind == InvokeKind::PropertyPutRef ? INVOKE_PROPERTYPUTREF
+                                                              : INVOKE_FUNC;
+        f.fkccic = FUNC_PUREVIRTUAL | invkind << 3 | CC_STDCALL << 8 |
+                   (anyDefault ? kFkccicHasDefaults : 0);
+        f.paramCount = int16_t(op.params.size());
+        f.optionalParamCount = 0;
+        size_t size = sizeof f + sizeof(FuncRecordOptional) +
+                      (anyDefault ? 4 * op.params.size() : 0) +
+                      sizeof(ParamRecord) * op.params.size();
+        if (size > 0xFFFF)
+            throw FailedWrite{"operation '" + op.name + "' has too many parameters"};
+        f.recordSize = uint16_t(size);
+        int32_t offset = records.append(f);
+        records.append(FuncRecordOptional{0, string(op.helpString), -1, 0, 0, 0, -1});
+        if (anyDefault)
+            for (const Parameter& p : op.params)
+                records.append(p.defaultValue ? defaultValue(p) : int32_t(-1));
+        for (const Parameter& p : op.params) {
+            int flags = (p.in ? PARAMFLAG_FIN : 0) | (p.out ? PARAMFLAG_FOUT : 0) |
+                        (p.retval ? PARAMFLAG_FRETVAL : 0) | (p.optional ? PARAMFLAG_FOPT : 0) |
+                        (p.defaultValue ? PARAMFLAG_FHASDEFAULT : 0);
+            // A property put's value carries no name in the library.
+            bool named =
+                !p.name.empty() && !(op.kind != InvokeKind::Method &&
+                                     op.kind != InvokeKind::PropertyGet && &p == &op.params.back());
+            records.append(ParamRecord{typeCode(p.type), named ? name(p.name, -1) : -1, flags});
+        }
+        return offset;
+    }
+
     void describeInterface(const Interface& itf, TypeInfoRecord& r, std::vector<uint8_t>& block) {
         int32_t self = m_typeOffset.at(itf.name);
         r.typekind = TKIND_INTERFACE | (4 << 11);
@@ -351,44 +395,7 @@ private:
         std::vector<int32_t> ids, names, offsets;
         for (size_t i = 0; i < itf.operations.size(); ++i) {
             const Operation& op = itf.operations[i];
-            bool anyDefault = false;
-            for (const Parameter& p : op.params)
-                anyDefault |= p.defaultValue.has_value();
-            FuncRecordFixed f{};
-            f.index = uint16_t(i);
-            f.returnType = typeCode(op.returnType);
-            f.flags = 0;
-            f.vtableOffset = int16_t((firstSlot + int(i)) * 4);
-            f.funcDescSize = int16_t(sizeof(FUNCDESC) + op.params.size() * sizeof(ELEMDESC));
-            int invkind = op.kind == InvokeKind::PropertyGet      ? INVOKE_PROPERTYGET
-                          : op.kind == InvokeKind::PropertyPut    ? INVOKE_PROPERTYPUT
-                          : op.kind == InvokeKind::PropertyPutRef ? INVOKE_PROPERTYPUTREF
-                                                                  : INVOKE_FUNC;
-            f.fkccic = FUNC_PUREVIRTUAL | invkind << 3 | CC_STDCALL << 8 |
-                       (anyDefault ? kFkccicHasDefaults : 0);
-            f.paramCount = int16_t(op.params.size());
-            f.optionalParamCount = 0;
-            size_t size = sizeof f + sizeof(FuncRecordOptional) +
-                          (anyDefault ? 4 * op.params.size() : 0) +
-                          sizeof(ParamRecord) * op.params.size();
-            if (size > 0xFFFF)
-                throw FailedWrite{"operation '" + op.name + "' has too many parameters"};
-            f.recordSize = uint16_t(size);
-            offsets.push_back(records.append(f));
-            records.append(FuncRecordOptional{0, string(op.helpString), -1, 0, 0, 0, -1});
-            if (anyDefault)
-                for (const Parameter& p : op.params)
-                    records.append(p.defaultValue ? defaultValue(p) : int32_t(-1));
-            for (const Parameter& p : op.params) {
-                int flags = (p.in ? PARAMFLAG_FIN : 0) | (p.out ? PARAMFLAG_FOUT : 0) |
-                            (p.retval ? PARAMFLAG_FRETVAL : 0) | (p.optional ? PARAMFLAG_FOPT : 0) |
-                            (p.defaultValue ? PARAMFLAG_FHASDEFAULT : 0);
-                // A property put's value carries no name in the library.
-                bool named = !p.name.empty() &&
-                             !(op.kind != InvokeKind::Method &&
-                               op.kind != InvokeKind::PropertyGet && &p == &op.params.back());
-                records.append(ParamRecord{typeCode(p.type), named ? name(p.name, -1) : -1, flags});
-            }
+            offsets.push_back(appendFunction(records, op, i, firstSlot));
             ids.push_back(op.dispid);
             names.push_back(name(op.name, self));
         }
