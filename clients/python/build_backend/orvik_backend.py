@@ -42,7 +42,7 @@ def _digest(data):
 def _package_files():
     root = os.path.join(HERE, NAME)
     for name in sorted(os.listdir(root)):
-        if name.endswith(".py") and name != "_installed.py":
+        if name.endswith(".py") and name not in ("_installed.py", "_version.py"):
             yield "%s/%s" % (NAME, name), os.path.join(root, name)
 
 
@@ -68,6 +68,8 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
         for arcname, path in _package_files():
             with open(path, "rb") as source:
                 entries.append((arcname, source.read()))
+        # The version, written into the package it is built with.
+        entries.append((NAME + "/_version.py", ("VERSION = %r\n" % VERSION).encode()))
         entries += [(DIST_INFO + "/METADATA", METADATA.encode()),
                     (DIST_INFO + "/WHEEL", WHEEL.encode())]
         for arcname, data in entries:

@@ -2,6 +2,7 @@
 Orvik classes, write type stubs. The registry store is the one ORVIK_REGISTRY names."""
 
 import argparse
+import ctypes
 import os
 import sys
 
@@ -30,6 +31,13 @@ def _run_entry(module, entry):
     return 0
 
 
+def _store():
+    """The registry store in use, as the platform names it."""
+    path = ctypes.create_string_buffer(4096)
+    P.lib.OrvikGetRegistryStorePath(path, len(path))
+    return path.value.decode(errors="replace") or "the registry store"
+
+
 def _classes():
     """(programmatic identifier, version-independent identifier, class identifier) of
     every registered class whose identifier begins with "Orvik."."""
@@ -43,7 +51,9 @@ def _classes():
 
 
 def main(argv=None):
+    from . import __version__
     parser = argparse.ArgumentParser(prog="python3 -m orvik", description=__doc__)
+    parser.add_argument("--version", action="version", version="orvik " + __version__)
     commands = parser.add_subparsers(dest="command", required=True)
     for name, text in (("register", "register a module file through DllRegisterServer"),
                        ("unregister", "unregister it through DllUnregisterServer")):
@@ -72,7 +82,12 @@ def main(argv=None):
             print("orvik: cannot write the stubs: %s" % error, file=sys.stderr)
             return 1
         return 0
-    for prog_id, independent, clsid in _classes():
+    classes = _classes()
+    if not classes:
+        print("orvik: no Orvik class is registered in %s; register the module first "
+              "(python3 -m orvik register liborvik.so)" % _store(), file=sys.stderr)
+        return 1
+    for prog_id, independent, clsid in classes:
         print("%-26s %-24s %s" % (prog_id, independent, clsid))
     return 0
 

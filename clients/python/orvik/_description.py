@@ -127,6 +127,65 @@ class _Function:
         return flags[::-1]
 
 
+def _type_attr(info, read):
+    """read(TYPEATTR) of the type info at info, or None when it cannot be had."""
+    attr = POINTER(P.TYPEATTR)()
+    if P.call(info, P.Slot.GET_TYPE_ATTR, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),),
+              byref(attr)) < 0:
+        return None
+    try:
+        return read(attr.contents)
+    finally:
+        P.call(info, P.Slot.RELEASE_TYPE_ATTR, None, (POINTER(P.TYPEATTR),), attr)
+
+
+def _class_serving(info, iid):
+    """The name of the class in the interface's own library whose default interface it
+    is (Point for IPoint), or None."""
+    library, index = c_void_p(), c_uint32()
+    if P.call(info, P.Slot.GET_CONTAINING_TYPE_LIB, P.HRESULT, (POINTER(c_void_p), POINTER(c_uint32)),
+              byref(library), byref(index)) < 0:
+        return None
+    try:
+        count = P.call(library, P.Slot.LIB_GET_TYPE_INFO_COUNT, c_uint32, ())
+        for i in range(count):
+            kind = c_int32()
+            if (P.call(library, P.Slot.LIB_GET_TYPE_INFO_TYPE, P.HRESULT, (c_uint32, POINTER(c_int32)),
+                       i, byref(kind)) < 0 or kind.value != P.TKIND_COCLASS):
+                continue
+            coclass = c_void_p()
+            if P.call(library, P.Slot.LIB_GET_TYPE_INFO, P.HRESULT, (c_uint32, POINTER(c_void_p)), i,
+                      byref(coclass)) < 0:
+                continue
+            try:
+                if _default_interface_is(coclass, iid):
+                    return _documentation(coclass, -1)[0]
+            finally:
+                P.release(coclass)
+    finally:
+        P.release(library)
+    return None
+
+
+def _default_interface_is(coclass, iid):
+    implemented = _type_attr(coclass, lambda a: a.cImplTypes) or 0
+    for i in range(implemented):
+        flags, href, itf = c_int32(), c_uint32(), c_void_p()
+        if (P.call(coclass, P.Slot.GET_IMPL_TYPE_FLAGS, P.HRESULT, (c_uint32, POINTER(c_int32)), i,
+                   byref(flags)) < 0 or not flags.value & P.IMPLTYPEFLAG_FDEFAULT):
+            continue
+        if (P.call(coclass, P.Slot.GET_REF_TYPE_OF_IMPL_TYPE, P.HRESULT, (c_uint32, POINTER(c_uint32)),
+                   i, byref(href)) < 0 or
+                P.call(coclass, P.Slot.GET_REF_TYPE_INFO, P.HRESULT, (c_uint32, POINTER(c_void_p)),
+                       href, byref(itf)) < 0):
+            continue
+        try:
+            return _type_attr(itf, lambda a: str(a.guid)) == str(iid)
+        finally:
+            P.release(itf)
+    return False
+
+
 class _Member:
     __slots__ = ("name", "method", "get", "put")
 
@@ -144,12 +203,14 @@ class _Interface:
         _check(P.call(info, P.Slot.GET_TYPE_ATTR, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)), "GetTypeAttr")
         try:
             self.iid = str(attr.contents.guid)
+            attr_guid = P.GUID.from_buffer_copy(attr.contents.guid)
             count = attr.contents.cFuncs
             kind = attr.contents.typekind
             dual = bool(attr.contents.wTypeFlags & P.TYPEFLAG_FDUAL)
         finally:
             P.call(info, P.Slot.RELEASE_TYPE_ATTR, None, (POINTER(P.TYPEATTR),), attr)
         self.name = _documentation(info, -1)[0]
+        self.coclass = _class_serving(info, attr_guid)
         self._functions = {}
         for index in range(count):
             self._each_function(info, index, lambda f: self._add(info, f))

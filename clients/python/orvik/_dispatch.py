@@ -73,9 +73,10 @@ def _to_variant(value, v, param, member, position):
             index, element = c_int32(i), c_double(x)
             P.SafeArrayPutElement(array, byref(index), byref(element))
         v.vt, v.value.ptr = P.VT_ARRAY | P.VT_R8, array
-    elif isinstance(value, bool):
+    elif isinstance(value, bool) and param.vt in (P.VT_BOOL, P.VT_VARIANT):
         v.vt, v.value.iVal = P.VT_BOOL, -1 if value else 0
-    elif isinstance(value, int):
+    elif isinstance(value, int):  # a bool elsewhere is the number it is in Python
+        value = int(value)
         if param.vt in (P.VT_R8, P.VT_R4, P.VT_DATE):
             v.vt, v.value.dblVal = P.VT_R8, float(value)
         elif -2**31 <= value < 2**31:
@@ -274,9 +275,15 @@ class Dispatch:
     def _describe(self):
         return "<orvik.Dispatch %s>" % self._members.name
 
+    def _qualified(self, member):
+        """IPoint.Add: a member as the C++ layer names it in its errors."""
+        return "%s.%s" % (self._members.name, member)
+
     def __repr__(self):
         state = "" if self._ptr else " (released)"
-        return "<orvik.Dispatch %s %s%s>" % (self._members.name, self._members.iid, state)
+        made_by = self._members.coclass + ": " if self._members.coclass else ""
+        return "<orvik.Dispatch %s%s %s%s>" % (made_by, self._members.name, self._members.iid,
+                                                state)
 
     # Calls.
     def _invoke_plain(self, name, function, kind):
@@ -286,7 +293,7 @@ class Dispatch:
         hr = self._call(function.memid, byref(P.IID_NULL), 0, kind, byref(_NO_ARGUMENTS),
                         byref(result), byref(excep), None)
         if hr < 0:
-            _raise(hr, name, excep, 0xFFFFFFFF, 0)
+            _raise(hr, self._qualified(name), excep, 0xFFFFFFFF, 0)
         if result.vt == P.VT_R8:
             return result.value.dblVal
         value = _from_variant(result)
@@ -341,7 +348,7 @@ class Dispatch:
             hr = self._call(function.memid, byref(P.IID_NULL), 0, kind, byref(params),
                             byref(result), byref(excep), byref(argerr))
             if hr < 0:
-                _raise(hr, name, excep, argerr.value, len(order))
+                _raise(hr, self._qualified(name), excep, argerr.value, len(order))
             value = _from_variant(result)
             P.VariantClear(byref(result))
             outs = arguments.outs()
@@ -357,11 +364,14 @@ _NO_ARGUMENTS = P.DISPPARAMS(None, None, 0, 0)
 
 def _raise(hr, name, excep, argerr, count):
     """The failure of a call as ComError: the operation's own code where it reported
-    one, and the Python position of the argument at fault."""
+    one, and the Python position of the argument at fault. A description that only
+    says the member failed with that code says nothing the error does not."""
     description = None
     if hr == P.DISP_E_EXCEPTION:
         hr = excep.scode or hr
         description = P.from_bstr(excep.bstrDescription)
+        if description == "%s failed with 0x%08X" % (name, hr & 0xFFFFFFFF):
+            description = None
     P.SysFreeString(excep.bstrDescription)
     P.SysFreeString(excep.bstrSource)
     P.SysFreeString(excep.bstrHelpFile)
@@ -513,8 +523,7 @@ _NUMBERS = frozenset((float, int))
 
 
 def _table_error(self, member, hr):
-    return ComError(hr, member, "%s.%s failed with 0x%08X" % (self._members.name, member,
-                                                              hr & 0xFFFFFFFF))
+    return ComError(hr, self._qualified(member))
 
 
 _new_object = object.__new__

@@ -6,6 +6,7 @@ import importlib.machinery
 import importlib.util
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -27,7 +28,9 @@ class CommandLine(unittest.TestCase):
         with tempfile.TemporaryDirectory() as work:
             store = os.path.join(work, "registry.db")
             module = os.environ["ORVIK_MODULE"]
-            self.assertEqual(run_orvik("classes", store=store).stdout, "")
+            empty = run_orvik("classes", store=store)
+            self.assertEqual((empty.returncode, empty.stdout), (1, ""))
+            self.assertIn("no Orvik class is registered in " + store, empty.stderr)
             done = run_orvik("register", module, store=store)
             self.assertEqual(done.returncode, 0, done.stderr)
             lines = run_orvik("classes", store=store).stdout.splitlines()
@@ -41,6 +44,16 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(missing.returncode, 3)
             self.assertIn("cannot load", missing.stderr)
             self.assertEqual(run_orvik("frobnicate", store=store).returncode, 2)
+
+    def test_the_version_is_the_projects(self):
+        with open(os.path.join(PACKAGE_ROOT, "..", "..", "CMakeLists.txt")) as cmake:
+            version = re.search(r"project\(Orvik VERSION ([0-9.]+)", cmake.read()).group(1)
+        shown = run_orvik("--version", store=os.devnull)
+        self.assertEqual((shown.returncode, shown.stdout.strip()), (0, "orvik " + version))
+        env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT)
+        imported = subprocess.run([sys.executable, "-c", "import orvik; print(orvik.__version__)"],
+                                  env=env, capture_output=True, text=True)
+        self.assertEqual(imported.stdout.strip(), version, imported.stderr)
 
     def test_a_broken_script_is_told_by_position_and_reason(self):
         with tempfile.TemporaryDirectory() as work:
@@ -145,11 +158,14 @@ class BuildBackend(unittest.TestCase):
                                    target, PACKAGE_ROOT], capture_output=True, text=True)
             self.assertEqual(done.returncode, 0, done.stderr)
             found = subprocess.run(
-                [sys.executable, "-c", "import orvik, sys; sys.stdout.write(orvik.__file__)"],
+                [sys.executable, "-c",
+                 "import orvik, sys; sys.stdout.write(orvik.__file__ + ' ' + orvik.__version__)"],
                 env=dict(os.environ, PYTHONPATH=target), cwd=target, capture_output=True,
                 text=True)
             self.assertEqual(found.returncode, 0, found.stderr)
-            self.assertEqual(os.path.dirname(found.stdout), os.path.join(target, "orvik"))
+            where, version = found.stdout.split(" ")
+            self.assertEqual(os.path.dirname(where), os.path.join(target, "orvik"))
+            self.assertRegex(version, r"^[0-9]+\.[0-9]+\.[0-9]+$")  # the wheel's own record
 
 
 if __name__ == "__main__":
