@@ -26,6 +26,11 @@ METADATA = """Metadata-Version: 2.1
 Name: orvik
 Version: %s
 Summary: Orvik's geometry objects from Python, called by name
+Author: the Orvik developers
+License: MIT
+Classifier: License :: OSI Approved :: MIT License
+Classifier: Programming Language :: Python :: 3
+Classifier: Operating System :: POSIX :: Linux
 Requires-Python: >=3.8
 """ % VERSION
 WHEEL = """Wheel-Version: 1.0
@@ -70,6 +75,8 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
                 entries.append((arcname, source.read()))
         # The version, written into the package it is built with.
         entries.append((NAME + "/_version.py", ("VERSION = %r\n" % VERSION).encode()))
+        with open(os.path.join(HERE, "..", "..", "LICENSE"), "rb") as licence:
+            entries.append((DIST_INFO + "/LICENSE", licence.read()))
         entries += [(DIST_INFO + "/METADATA", METADATA.encode()),
                     (DIST_INFO + "/WHEEL", WHEEL.encode())]
         for arcname, data in entries:

@@ -148,6 +148,12 @@ class BuildBackend(unittest.TestCase):
                     expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
                     self.assertEqual((digest, int(size)), ("sha256=" + expected.decode(), len(data)))
                 self.assertIn("Root-Is-Purelib: true", wheel.read(info + "WHEEL").decode())
+                metadata = wheel.read(info + "METADATA").decode()
+                self.assertIn("License: MIT", metadata)
+                self.assertIn("Author: the Orvik developers", metadata)
+                self.assertIn(b"MIT License", wheel.read(info + "LICENSE"))
+                self.assertEqual(wheel.read("orvik/_version.py").decode(),
+                                 "VERSION = %r\n" % orvik_backend.VERSION)
 
     @unittest.skipIf(subprocess.run([sys.executable, "-m", "pip", "--version"],
                                     capture_output=True).returncode != 0, "no pip here")
