@@ -12,6 +12,7 @@
 #include "orvik/platform/activation.h"
 #include "orvik/platform/ref.h"
 #include "orvik/platform/registry_helpers.h"
+#include "orvik/platform/result_text.h"
 #include "orvik/platform/utf.h"
 
 #include <dlfcn.h>
@@ -322,7 +323,24 @@ int run() {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        std::string arg = argv[1];
+        if (arg == "-h" || arg == "--help") {
+            std::printf("usage: orvik-example\n\nCreates Orvik's objects by name, uses them "
+                        "early- and late-bound, and\nlets the module go. The module must be "
+                        "registered in the store ORVIK_REGISTRY\nnames (orvik-regsvr "
+                        "liborvik.so).\n");
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("orvik-example (Orvik)\nplatform library %s\n", OrvikPlatformVersion());
+            return 0;
+        }
+        std::fprintf(stderr, "orvik-example: unexpected argument '%s'\nusage: orvik-example\n",
+                     argv[1]);
+        return 2;
+    }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int rc = run();
     std::printf("after releasing everything, DllCanUnloadNow = %s\n", moduleState());

@@ -13,6 +13,8 @@ export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 test "$(realpath "$(pkg-config --variable=libdir orvik)")" = "$(realpath "$prefix/lib")"
 test -f "$prefix/include/orvik/orvik_i.h"
 test -x "$prefix/bin/orvik-idlc"
+test -x "$prefix/bin/orvik-rescomp"
+test -f "$prefix/share/doc/Orvik/LICENSE"
 cc -std=c99 -Wall -Wpedantic -Werror -o "$prefix/client" \
    "$source_dir/tests/clients/c_header_check.c" $(pkg-config --cflags --libs orvik) \
    -Wl,-rpath,"$prefix/lib"

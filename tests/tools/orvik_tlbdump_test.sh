@@ -12,7 +12,7 @@ module=$4
 "$dump" 2>/dev/null; expect "no file is a usage error" $? 2
 err=$("$dump" "$dir/missing.tlb" 2>&1); expect "missing file exits 1" $? 1
 expect "missing file message" "$err" \
-    "orvik-tlbdump: cannot load $dir/missing.tlb: Error loading type library/DLL. (TYPE_E_CANTLOADLIBRARY, 0x80029C4A)"
+    "orvik-tlbdump: cannot read $dir/missing.tlb: No such file or directory"
 head -c 300 "$library" > "$dir/short.tlb"
 "$dump" "$dir/short.tlb" 2>/dev/null; expect "truncated file exits 1" $? 1
 

@@ -5,7 +5,7 @@
 # never create a store.
 set -uo pipefail
 source "$(dirname "$0")/expect.sh"
-idlc=$1 reg=$2 regsvr=$3 rescomp=$4 tlbdump=$5 idl=$6 version=$7
+idlc=$1 reg=$2 regsvr=$3 rescomp=$4 tlbdump=$5 idl=$6 version=$7 example=$8
 export ORVIK_REGISTRY=$dir/registry.db
 
 for tool in "$idlc" "$reg" "$regsvr" "$rescomp" "$tlbdump"; do
@@ -59,10 +59,11 @@ printf "HKCR\r\n{\r\n\tNoRemove CLSID\r\n\t{\r\n\t\tForceRemove Example = s '%%M
 expect "orvik-reg script with a relative module exits 0" $rc 0
 expect "the stored module path is absolute and normal" \
     "$("$reg" query 'HKCR\CLSID\Example' '')" "@=\"$dir/lib/m.so\""
-err=$("$reg" query 'HKCR\Nothing' 2>&1 >/dev/null); rc=$?
-expect "orvik-reg query of a missing key fails" $rc 1
-expect "orvik-reg failure message" "$err" \
-    "orvik-reg: open HKEY_CLASSES_ROOT\\Nothing: The system cannot find the file specified. (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0x80070002)"
+for command in query delete export; do
+    err=$("$reg" $command 'HKCR\Nothing' 2>&1 >/dev/null); rc=$?
+    expect "orvik-reg $command of a missing key" "$rc: $err" \
+        "1: orvik-reg: no key HKEY_CLASSES_ROOT\\Nothing in $dir/registry.db"
+done
 
 # "-" is standard output wherever a tool writes a file.
 # (Files named as the definition's own, whose names the include guards follow.)
@@ -79,5 +80,24 @@ expect "orvik-idlc --cpp - gives the C++ layer" "$(cmp -s "$dir/orvik.hpp" "$dir
 expect "orvik-rescomp --out - gives the resource file" \
     "$(cmp -s "$dir/a.res" "$dir/stdout.res"; echo $?)" 0
 expect "no temporary file is left" "$(ls "$dir" | grep -c '\.tmp')" 0
+
+# Each edge in words of its own.
+err=$("$tlbdump" --bogus 2>&1 | head -1)
+expect "orvik-tlbdump names an unknown option" "$err" "orvik-tlbdump: unknown option '--bogus'"
+err=$("$idlc" --header 2>&1 | head -1)
+expect "orvik-idlc option without its file" "$err" \
+    "orvik-idlc: --header needs a file (or - for standard output)"
+err=$("$idlc" "$idl" 2>&1 | head -1); rc=${PIPESTATUS[0]}
+expect "orvik-idlc with nothing to write" "$rc: $err" \
+    "2: orvik-idlc: nothing to write: give --header, --cpp, --tlb or --list"
+printf 'interface \001\x89' > "$dir/garbage.idl"
+err=$("$idlc" --list "$dir/garbage.idl" 2>&1)
+expect "orvik-idlc shows a byte that is not text by its value" "$err" \
+    "$dir/garbage.idl:1:11: unexpected byte 0x01 (not text)"
+out=$("$example" --version); rc=$?
+expect "orvik-example --version" "$rc: $(head -1 <<<"$out")" "0: orvik-example (Orvik)"
+out=$("$example" -h); rc=$?
+expect "orvik-example -h" "$rc: $(head -1 <<<"$out")" "0: usage: orvik-example"
+"$example" --bogus >/dev/null 2>&1; expect "orvik-example usage error" $? 2
 
 finish

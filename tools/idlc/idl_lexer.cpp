@@ -5,10 +5,22 @@
 #include "orvik/platform/utf.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace orvik::idl {
 
 namespace {
+
+// A character no token begins with, shown so that a terminal shows it: a printable
+// one between quotes, any other byte by its value.
+std::string unexpectedCharacter(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F)
+        return std::string("unexpected character '") + c + "'";
+    char text[40];
+    std::snprintf(text, sizeof text, "unexpected byte 0x%02X (not text)", unsigned(byte));
+    return text;
+}
 
 bool isIdentStart(char c) {
     return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
@@ -171,7 +183,7 @@ Token Lexer::next() {
             m_guidNext = true;
     } else {
         advance();
-        t = {TokenKind::Error, std::string("unexpected character '") + c + "'", at};
+        t = {TokenKind::Error, unexpectedCharacter(c), at};
     }
     m_previous = t.text;
     return t;

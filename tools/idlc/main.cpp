@@ -112,6 +112,9 @@ int main(int argc, char** argv) {
             notesPath = argv[++i];
         } else if (arg == "--tlb" && i + 1 < argc) {
             tlb = argv[++i];
+        } else if (arg == "--header" || arg == "--cpp" || arg == "--notes" || arg == "--tlb") {
+            return tool::usageError(kTool, arg + " needs a file (or - for standard output)",
+                                    kUsage);
         } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
             input = arg;
         } else {
@@ -120,6 +123,9 @@ int main(int argc, char** argv) {
     }
     if (input.empty())
         return tool::usageError(kTool, "no definition file", kUsage);
+    if (header.empty() && cppLayer.empty() && tlb.empty() && !list)
+        return tool::usageError(kTool, "nothing to write: give --header, --cpp, --tlb or --list",
+                                kUsage);
 
     std::string source;
     if (!readFile(input, source))

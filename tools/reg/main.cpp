@@ -103,6 +103,11 @@ int fail(const std::string& what, HRESULT hr) {
     return orvik::tool::fail(kTool, what, hr);
 }
 
+// A key that is not in the store, said as such.
+int noKey(const KeyPath& k) {
+    return orvik::tool::fail(kTool, "no key " + k.full() + " in " + storePath());
+}
+
 int usage(const std::string& message) {
     return orvik::tool::usageError(kTool, message, kUsage);
 }
@@ -251,6 +256,8 @@ int runExport(const std::vector<std::string>& args) {
             return fail("export " + k.full() + ": keys nested deeper than a store can hold, at " +
                             printable(badName.substr(0, 200)) + "...",
                         HRESULT_FROM_WIN32(e));
+        if (e == ERROR_FILE_NOT_FOUND)
+            return noKey(k);
         if (e != ERROR_SUCCESS)
             return fail("export " + k.full(), HRESULT_FROM_WIN32(e));
     }
@@ -269,6 +276,8 @@ int runQuery(const std::vector<std::string>& args) {
         return orvik::tool::kFailure;
     RegKey key;
     LONG e = RegOpenKeyExA(k.root->key, k.path.c_str(), 0, KEY_READ, key.put());
+    if (e == ERROR_FILE_NOT_FOUND)
+        return noKey(k);
     if (e != ERROR_SUCCESS)
         return fail("open " + k.full(), HRESULT_FROM_WIN32(e));
     std::vector<Value> values;
@@ -284,7 +293,7 @@ int runQuery(const std::vector<std::string>& args) {
                 std::printf("%s\n", orvik::regtext::valueLine(v.name, v.type, v.data).c_str());
                 return 0;
             }
-        return fail("value " + args[1], HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+        return orvik::tool::fail(kTool, "no value '" + args[1] + "' in " + k.full());
     }
     std::printf("[%s]\n", k.full().c_str());
     for (const Value& v : values)
@@ -417,6 +426,8 @@ int runDelete(const std::vector<std::string>& args) {
             e = orvik::regDeleteTree(parent.get(), name.c_str());
         return HRESULT_FROM_WIN32(e);
     });
+    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+        return noKey(k);
     if (FAILED(hr))
         return fail("delete " + k.full(), hr);
     return 0;

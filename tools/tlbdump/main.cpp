@@ -7,7 +7,10 @@
 #include "orvik/platform/text.h"
 
 #include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -29,9 +32,16 @@ int main(int argc, char** argv) {
     namespace tool = orvik::tool;
     if (int status = tool::standardOptions(argc, argv, kTool, kUsage); status >= 0)
         return status;
-    if (argc != 2 || argv[1][0] == '-')
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] == '-')
+            return tool::usageError(kTool, std::string("unknown option '") + argv[i] + "'", kUsage);
+    if (argc != 2)
         return tool::usageError(kTool, argc < 2 ? "no library file" : "expected one library file",
                                 kUsage);
+    // A file that is not there is said to be missing, not to be no library.
+    if (struct stat st; stat(argv[1], &st) != 0)
+        return tool::fail(kTool,
+                          std::string("cannot read ") + argv[1] + ": " + std::strerror(errno));
     std::u16string path;
     int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, argv[1], -1, nullptr, 0);
     if (n > 0) {
