@@ -160,6 +160,7 @@ void writeCppStruct(std::ostringstream& out, const Interface& itf) {
         out << "    virtual HRESULT STDMETHODCALLTYPE " << tableMemberName(op) << "("
             << parameterList(op) << ") = 0;\n";
     }
+    out << "    ORVIK_INTERFACE_DESTRUCTOR(" << itf.name << ")\n";
     out << "};\n\n";
 }
 

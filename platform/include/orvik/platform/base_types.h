@@ -17,11 +17,20 @@
 #define ORVIK_EXTERN_C_END }
 /* No platform function lets an exception escape. */
 #define ORVIK_NOEXCEPT noexcept
+/* A value converted to type: C++'s named cast, so that the headers stay quiet
+ * under -Wold-style-cast, and C's cast in C. */
+#define ORVIK_CAST(type, value) static_cast<type>(value)
+/* The interfaces are tables, never destroyed through a pointer to one: their
+ * destructors are protected (and need not be virtual). */
+#define ORVIK_INTERFACE_DESTRUCTOR(name)                                                           \
+protected:                                                                                         \
+    ~name() = default;
 #else
 #define ORVIK_NOEXCEPT
 #define ORVIK_EXTERN_C extern
 #define ORVIK_EXTERN_C_BEGIN
 #define ORVIK_EXTERN_C_END
+#define ORVIK_CAST(type, value) ((type)(value))
 #endif
 
 /* Platform functions are exported from the platform library with C linkage. */
@@ -96,8 +105,8 @@ typedef OLECHAR* BSTR;
 #ifndef FALSE
 #define FALSE 0
 #endif
-#define VARIANT_TRUE ((VARIANT_BOOL)-1)
-#define VARIANT_FALSE ((VARIANT_BOOL)0)
+#define VARIANT_TRUE ORVIK_CAST(VARIANT_BOOL, -1)
+#define VARIANT_FALSE ORVIK_CAST(VARIANT_BOOL, 0)
 
 /* The operating system's layouts have members without a name, an extension in C99
  * and C++; marked so that pedantic compilers accept them. */

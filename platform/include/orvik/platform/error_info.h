@@ -31,6 +31,7 @@ struct IErrorInfo : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR* pBstrDescription) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* pBstrHelpFile) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* pdwHelpContext) = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(IErrorInfo)
 };
 
 struct ICreateErrorInfo : public IUnknown {
@@ -39,6 +40,7 @@ struct ICreateErrorInfo : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR szDescription) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR szHelpFile) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD dwHelpContext) = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(ICreateErrorInfo)
 };
 
 #else /* C view */

@@ -35,12 +35,14 @@ struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(IUnknown)
 };
 
 struct IClassFactory : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
                                                      void** ppvObject) = 0;
     virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(IClassFactory)
 };
 
 struct IDispatch : public IUnknown {
@@ -52,6 +54,7 @@ struct IDispatch : public IUnknown {
                                              WORD wFlags, DISPPARAMS* pDispParams,
                                              VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                                              UINT* puArgErr) = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(IDispatch)
 };
 
 #else /* C view */

@@ -9,8 +9,8 @@
 
 #include "orvik/platform/base_types.h"
 
-#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
-#define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define SUCCEEDED(hr) (ORVIK_CAST(HRESULT, hr) >= 0)
+#define FAILED(hr) (ORVIK_CAST(HRESULT, hr) < 0)
 
 #define FACILITY_WIN32 7
 #define FACILITY_DISPATCH 2
@@ -19,12 +19,13 @@
 /* A positive platform error e becomes 0x80070000 | (e & 0xFFFF); 0 and negative
  * values are already result codes and pass unchanged. */
 static inline HRESULT HRESULT_FROM_WIN32(long e) {
-    return e <= 0 ? (HRESULT)e
-                  : (HRESULT)(((uint32_t)e & 0x0000FFFFu) | ((uint32_t)FACILITY_WIN32 << 16) |
-                              0x80000000u);
+    return e <= 0 ? ORVIK_CAST(HRESULT, e)
+                  : ORVIK_CAST(HRESULT, (ORVIK_CAST(uint32_t, e) & 0x0000FFFFu) |
+                                            (ORVIK_CAST(uint32_t, FACILITY_WIN32) << 16) |
+                                            0x80000000u);
 }
 
-#define ORVIK_HR(v) ((HRESULT)(v))
+#define ORVIK_HR(v) ORVIK_CAST(HRESULT, v)
 
 #define S_OK ORVIK_HR(0x00000000)
 #define S_FALSE ORVIK_HR(0x00000001)

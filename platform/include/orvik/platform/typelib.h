@@ -263,6 +263,7 @@ struct ITypeInfo : public IUnknown {
     virtual void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* pTypeAttr) = 0;
     virtual void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* pFuncDesc) = 0;
     virtual void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* pVarDesc) = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(ITypeInfo)
 };
 
 struct ITypeInfo2 : public ITypeInfo {
@@ -290,6 +291,7 @@ struct ITypeInfo2 : public ITypeInfo {
                                                           CUSTDATA* pCustData) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAllVarCustData(UINT index, CUSTDATA* pCustData) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAllImplTypeCustData(UINT index, CUSTDATA* pCustData) = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(ITypeInfo2)
 };
 
 struct ITypeLib : public IUnknown {
@@ -307,6 +309,7 @@ struct ITypeLib : public IUnknown {
                                                ITypeInfo** ppTInfo, MEMBERID* rgMemId,
                                                USHORT* pcFound) = 0;
     virtual void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* pTLibAttr) = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(ITypeLib)
 };
 
 struct ITypeLib2 : public ITypeLib {
@@ -317,6 +320,7 @@ struct ITypeLib2 : public ITypeLib {
                                                         DWORD* pdwHelpStringContext,
                                                         BSTR* pbstrHelpStringDll) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAllCustData(CUSTDATA* pCustData) = 0;
+    ORVIK_INTERFACE_DESTRUCTOR(ITypeLib2)
 };
 
 #endif /* C++ view */
