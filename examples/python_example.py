@@ -1,10 +1,11 @@
-"""Orvik from Python: a point moved along a vector, by name. Register the module
+"""Orvik from Python: the README's example as a whole script. Register the module
 first (python3 -m orvik register liborvik.so)."""
 import orvik
+p = orvik.Dispatch("Orvik.Point")        # or "{283075AE-...}", or a pointer
+p.Set(1, 2, Z=3)                          # keywords by parameter name
+x, y, z, e = p.Get()                      # [out] parameters as a tuple
+m = orvik.Dispatch("Orvik.Matrix")
+m.SetElement(1, 2, 4.0); m.Element(1, 2)  # indexed properties
 
-start, step = orvik.Dispatch("Orvik.Point"), orvik.Dispatch("Orvik.Vector")
-start.Set(1, 2, 3)
-step.Set(X=3, Y=4)
-end = start.Add(step)
-print("from", start.AsArray, "by", step.AsArray, "to", end.AsArray)
-print("distance", end.Diff(start).Length)
+print("point", (x, y, z), "error", e)
+print("matrix element (1, 2):", m.Element(1, 2))

@@ -232,3 +232,30 @@ class Layouts(unittest.TestCase):
 def ctypes_size(layout):
     import ctypes
     return ctypes.sizeof(layout)
+
+
+class Example(unittest.TestCase):
+    def test_the_readme_example_is_the_example_script_and_runs(self):
+        root = os.path.join(PACKAGE_ROOT, "..", "..")
+        with open(os.path.join(root, "README.md")) as readme:
+            section = readme.read().split("## From Python", 1)[1]
+        lines = section.splitlines()
+        start = next(i for i, line in enumerate(lines) if line.startswith("    "))
+        block = []
+        for line in lines[start:]:
+            if not line.startswith("    "):
+                break
+            block.append(line[4:])
+        self.assertTrue(block and block[0].startswith("import orvik"), block)
+        script_path = os.path.join(root, "examples", "python_example.py")
+        with open(script_path) as script:
+            self.assertIn("\n".join(block) + "\n", script.read())
+        with tempfile.TemporaryDirectory() as work:
+            store = os.path.join(work, "registry.db")
+            self.assertEqual(run_orvik("register", os.environ["ORVIK_MODULE"],
+                                       store=store).returncode, 0)
+            env = dict(os.environ, ORVIK_REGISTRY=store, PYTHONPATH=PACKAGE_ROOT)
+            ran = subprocess.run([sys.executable, script_path], env=env, capture_output=True,
+                                 text=True)
+            self.assertEqual(ran.returncode, 0, ran.stderr)
+            self.assertTrue(ran.stdout.startswith("point (1.0, 2.0, 3.0) error "), ran.stdout)
