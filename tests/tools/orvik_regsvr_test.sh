@@ -12,6 +12,9 @@ point='HKCR\CLSID\{283075AE-B177-11D3-BE8E-0060B0EB1D67}\InprocServer32'
 "$regsvr" -x "$module" 2>/dev/null; expect "an unknown option is a usage error" $? 1
 "$regsvr" "$module" "$module" 2>/dev/null; expect "two modules are a usage error" $? 1
 
+err=$("$regsvr" -u "$module" 2>&1); rc=$?
+expect "unregistering what was never registered fails as the platform does" $rc 5
+expect "and says what that means" "$(grep -c "is not registered in $dir/registry.db: was the module registered there?" <<<"$err")" 1
 "$regsvr" "$dir/missing.so" 2>/dev/null; expect "a missing file cannot be loaded" $? 3
 echo "not a module" > "$dir/text.so"
 "$regsvr" "$dir/text.so" 2>/dev/null; expect "a text file cannot be loaded" $? 3

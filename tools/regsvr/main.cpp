@@ -40,6 +40,13 @@ enum Exit { kDone = 0, kUsage = 1, kCannotLoad = 3, kNoEntryPoint = 4, kEntryFai
 
 } // namespace
 
+// The registry store in use, as the platform names it.
+std::string storePath() {
+    std::string path(4096, '\0');
+    path.resize(OrvikGetRegistryStorePath(path.data(), DWORD(path.size())));
+    return path;
+}
+
 int main(int argc, char** argv) {
     if (int status = orvik::tool::standardOptions(argc, argv, kTool, kUsageText); status >= 0)
         return status;
@@ -98,8 +105,14 @@ int main(int argc, char** argv) {
         std::string where = orvik::takeErrorDescription();
         if (!silent && !where.empty())
             std::fprintf(stderr, "%s\n", where.c_str());
+        // Unregistering what is not registered fails as the platform's unregistration
+        // does; say what that means here.
+        std::string why = unregister && hr == TYPE_E_REGISTRYACCESS
+                              ? " (its interface library is not registered in " + storePath() +
+                                    ": was the module registered there?)"
+                              : "";
         if (!silent)
-            orvik::tool::fail(kTool, std::string(entry) + " in " + absolute + " failed", hr);
+            orvik::tool::fail(kTool, std::string(entry) + " in " + absolute + " failed" + why, hr);
         return kEntryFailed;
     }
     if (!silent)
