@@ -47,7 +47,8 @@ def _digest(data):
 def _package_files():
     root = os.path.join(HERE, NAME)
     for name in sorted(os.listdir(root)):
-        if name.endswith(".py") and name not in ("_installed.py", "_version.py"):
+        if (name.endswith((".py", ".pyi")) or name == "py.typed") and \
+                name not in ("_installed.py", "_version.py"):
             yield "%s/%s" % (NAME, name), os.path.join(root, name)
 
 

@@ -61,9 +61,9 @@ def main(argv=None):
         sub.add_argument("module", help="the module file, e.g. liborvik.so")
     commands.add_parser("classes", help="list the registered Orvik classes")
     stubs = commands.add_parser("stubs", help="write type stubs (.pyi) for editors")
-    stubs.add_argument("directory", nargs="?",
-                       default=os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                       help="where the orvik/ folder of stubs goes (default: beside the package)")
+    stubs.add_argument("directory", nargs="?", default="typings",
+                       help="where the orvik/ folder of stubs goes (default: ./typings, where "
+                            "pyright looks; for mypy, MYPYPATH=typings)")
     args = parser.parse_args(argv)
     if args.command == "register":
         return _run_entry(args.module, "DllRegisterServer")

@@ -12,26 +12,9 @@ _NUMBERS = {2: "int", 3: "int", 4: "float", 5: "float", 6: "float", 7: "float", 
             11: "bool", 16: "int", 17: "int", 18: "int", 19: "int", 20: "int", 21: "int",
             22: "int", 23: "int"}
 
-_HEADER = '''"""Type stubs of the orvik package, written by python3 -m orvik stubs."""
-from typing import Literal, Optional, Sequence, Tuple, overload
-
-
-class ComError(OSError):
-    hresult: int
-    name: Optional[str]
-    member: Optional[str]
-    argerr: Optional[int]
-    description: Optional[str]
-
-
-def code_name(hresult: int) -> Optional[str]: ...
-
-
-class Dispatch:
-    def release(self) -> None: ...
-    def __enter__(self) -> "Dispatch": ...
-    def __exit__(self, *exc: object) -> None: ...
-'''
+# The part of the package's own stub that written stubs begin with.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "__init__.pyi")) as _stub:
+    _HEADER = _stub.read().split("    # Written stubs end here")[0]
 
 
 def _usable(name):

@@ -17,10 +17,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 PACKAGE_ROOT = os.path.dirname(HERE)
 
 
-def run_orvik(*args, store):
+def run_orvik(*args, store, cwd=None):
     env = dict(os.environ, ORVIK_REGISTRY=store, PYTHONPATH=PACKAGE_ROOT)
     return subprocess.run([sys.executable, "-m", "orvik", *args], env=env, capture_output=True,
-                          text=True)
+                          text=True, cwd=cwd)
 
 
 class CommandLine(unittest.TestCase):
@@ -120,6 +120,10 @@ class CommandLine(unittest.TestCase):
         loader.exec_module(module)
         self.assertTrue(issubclass(module.IMatrix, module.Dispatch))
         self.assertIn("Literal[%s]" % json.dumps(hostile), text)
+        # By default into ./typings, never beside the installed package.
+        default = run_orvik("stubs", store=store, cwd=work)
+        self.assertEqual(default.stdout.strip(), os.path.join("typings", "orvik", "__init__.pyi"))
+        self.assertTrue(os.path.exists(os.path.join(work, "typings", "orvik", "__init__.pyi")))
 
 
 class BuildBackend(unittest.TestCase):
@@ -138,7 +142,7 @@ class BuildBackend(unittest.TestCase):
             with zipfile.ZipFile(os.path.join(out, name)) as wheel:
                 names = set(wheel.namelist())
                 self.assertTrue({"orvik/__init__.py", "orvik/_dispatch.py", "orvik/__main__.py",
-                                 info + "WHEEL"} <= names)
+                                 "orvik/py.typed", "orvik/__init__.pyi", info + "WHEEL"} <= names)
                 record = wheel.read(info + "RECORD").decode().splitlines()
                 for line in record:
                     path, digest, size = line.rsplit(",", 2)
@@ -148,6 +152,7 @@ class BuildBackend(unittest.TestCase):
                     expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
                     self.assertEqual((digest, int(size)), ("sha256=" + expected.decode(), len(data)))
                 self.assertIn("Root-Is-Purelib: true", wheel.read(info + "WHEEL").decode())
+                compile(wheel.read("orvik/__init__.pyi"), "__init__.pyi", "exec")  # Python
                 metadata = wheel.read(info + "METADATA").decode()
                 self.assertIn("License: MIT", metadata)
                 self.assertIn("Author: the Orvik developers", metadata)
