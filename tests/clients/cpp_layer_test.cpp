@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -189,6 +190,46 @@ TEST_F(LayerTest, RegistrationThatFailsSaysWhichScriptWhereAndWhy) {
     }
     std::remove(broken.c_str());
     rmdir(folder);
+}
+
+// The README's table of what happens at the edges, row by row.
+TEST_F(WithoutARegistryEntry, EdgesAreAsTheReadmeSays) {
+    Vector v = Vector::create();
+    v.set(1, 2, 3, 0.5);
+    for (double tiny : {0.0, 1e-7, -9e-7}) {
+        Vector same = v.div(tiny);
+        EXPECT_EQ(same.AsArray(), (std::vector<double>{1, 2, 3})) << tiny;
+        EXPECT_EQ(same.Error(), 0.5) << tiny;
+    }
+    EXPECT_EQ(v.div(2).AsArray(), (std::vector<double>{0.5, 1, 1.5}));
+
+    Axis axis = Axis::create();
+    Point origin = Point::create();
+    origin.set(5, 5, 5);
+    axis.set(origin, v);
+    Axis fresh = axis.div(0);
+    EXPECT_EQ(fresh.Origin().AsArray(), (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(fresh.Vector().AsArray(), (std::vector<double>{0, 0, 0}));
+
+    Vector shortVector = Vector::create();
+    shortVector.set(1e-7, 0, 0);
+    shortVector.setNormalize();
+    EXPECT_EQ(shortVector.AsArray(), (std::vector<double>{1e-7, 0, 0}));
+
+    Matrix singular = Matrix::create();
+    singular.setElement(0, 0, 0);
+    singular.setElement(1, 1, 0);
+    singular.setElement(2, 2, 0);
+    Matrix inverse = singular.inverse();
+    EXPECT_TRUE(std::isnan(inverse.Element(0, 0)));
+    EXPECT_EQ(inverse.Error(), 0.001);
+
+    Point p = Point::create();
+    EXPECT_EQ(p.Error(), 0.001);
+    p.set(1, 2, 3, 0);
+    EXPECT_EQ(p.Error(), 0.001);
+    p.set(1, 2, 3);
+    EXPECT_EQ(p.Error(), 2.220446049250313e-12);
 }
 
 TEST_F(WithoutARegistryEntry, ObjectsComeStraightFromTheModuleFile) {
