@@ -12,9 +12,9 @@ int main() {
         start.set(1, 2, 3);
         step.set(3, 4); // Z and the error estimate take their defaults
         orvik::Point end = start.add(step);
-        std::printf("to (%g, %g, %g), distance %g\n", end.X(), end.Y(), end.Z(),
-                    end.diff(start).Length());
-        orvik::Matrix::create().Element(4, 0); // columns are 0 to 3
+        std::printf("to (%g, %g, %g), distance %g\n", end.x(), end.y(), end.z(),
+                    end.diff(start).length());
+        orvik::Matrix::create().element(4, 0); // columns are 0 to 3
     } catch (const orvik::ComError& error) {
         std::printf("%s\n", error.what()); // "IMatrix.Element failed: The parameter is ..."
     }

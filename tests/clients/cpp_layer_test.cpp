@@ -75,14 +75,14 @@ TEST_F(ThroughTheRegistry, PointsAndVectorsByProgidAndClass) {
     EXPECT_EQ(bitsOf(got.Error), kDefaultErrorBits);
 
     p.setX(1.5);
-    EXPECT_EQ(p.X(), 1.5);
+    EXPECT_EQ(p.x(), 1.5);
     double raw = 0;
     EXPECT_EQ(p->get_X(&raw), S_OK); // the table stays reachable
     EXPECT_EQ(raw, 1.5);
 
     v.set(0.5, 0.25, 0.125, 0.001);
     Point moved = p.add(v);
-    EXPECT_EQ(moved.AsArray(), (std::vector<double>{2.0, 2.25, 0.125}));
+    EXPECT_EQ(moved.asArray(), (std::vector<double>{2.0, 2.25, 0.125}));
     EXPECT_NE(moved.raw(), p.raw());
 
     Vector w = Vector::create();
@@ -97,16 +97,16 @@ TEST_F(ThroughTheRegistry, MatricesCombineAndApply) {
     Vector by = Vector::create();
     by.set(0.5, 0.25, 0.125);
     shift.setTranslation(by);
-    EXPECT_EQ(shift.Element(3, 0), 0.5) << "column 3 is the origin";
+    EXPECT_EQ(shift.element(3, 0), 0.5) << "column 3 is the origin";
     scale.setElement(0, 0, 2.0);
-    EXPECT_EQ(scale.AsArray1D()[0], 2.0) << "entry column * 3 + component";
+    EXPECT_EQ(scale.asArray1D()[0], 2.0) << "entry column * 3 + component";
     scale.setElement(1, 2, 4.0);
-    EXPECT_EQ(scale.AsArray1D()[5], 4.0);
+    EXPECT_EQ(scale.asArray1D()[5], 4.0);
 
     Point p = Point::create();
     p.set(1, 2, 3);
     Matrix both = shift.mul(scale); // scale first, then shift
-    EXPECT_EQ(p.apply(both).AsArray(), (std::vector<double>{2.5, 2.25, 11.125}));
+    EXPECT_EQ(p.apply(both).asArray(), (std::vector<double>{2.5, 2.25, 11.125}));
 
     Vector x = Vector::create();
     x.set(1, 0, 0);
@@ -119,7 +119,7 @@ TEST_F(ThroughTheRegistry, MatricesCombineAndApply) {
 TEST_F(ThroughTheRegistry, FailuresAreComErrorsInWords) {
     Matrix m = Matrix::create();
     try {
-        m.Element(1); // the second index left at its default, -1
+        m.element(1); // the second index left at its default, -1
         FAIL() << "no ComError";
     } catch (const ComError& error) {
         EXPECT_EQ(error.code(), E_INVALIDARG);
@@ -130,14 +130,14 @@ TEST_F(ThroughTheRegistry, FailuresAreComErrorsInWords) {
             "IMatrix.Element failed: The parameter is incorrect. (E_INVALIDARG, 0x80070057)");
     }
     try {
-        m.setNegate();
+        m.negateInPlace();
         FAIL() << "no ComError";
     } catch (const ComError& error) {
         EXPECT_EQ(error.code(), E_NOTIMPL);
     }
     Point empty;
     try {
-        (void)empty.X();
+        (void)empty.x();
         FAIL() << "no ComError";
     } catch (const ComError& error) {
         EXPECT_EQ(error.code(), E_POINTER);
@@ -198,38 +198,38 @@ TEST_F(WithoutARegistryEntry, EdgesAreAsTheReadmeSays) {
     v.set(1, 2, 3, 0.5);
     for (double tiny : {0.0, 1e-7, -9e-7}) {
         Vector same = v.div(tiny);
-        EXPECT_EQ(same.AsArray(), (std::vector<double>{1, 2, 3})) << tiny;
-        EXPECT_EQ(same.Error(), 0.5) << tiny;
+        EXPECT_EQ(same.asArray(), (std::vector<double>{1, 2, 3})) << tiny;
+        EXPECT_EQ(same.error(), 0.5) << tiny;
     }
-    EXPECT_EQ(v.div(2).AsArray(), (std::vector<double>{0.5, 1, 1.5}));
+    EXPECT_EQ(v.div(2).asArray(), (std::vector<double>{0.5, 1, 1.5}));
 
     Axis axis = Axis::create();
     Point origin = Point::create();
     origin.set(5, 5, 5);
     axis.set(origin, v);
     Axis fresh = axis.div(0);
-    EXPECT_EQ(fresh.Origin().AsArray(), (std::vector<double>{0, 0, 0}));
-    EXPECT_EQ(fresh.Vector().AsArray(), (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(fresh.origin().asArray(), (std::vector<double>{0, 0, 0}));
+    EXPECT_EQ(fresh.vector().asArray(), (std::vector<double>{0, 0, 0}));
 
     Vector shortVector = Vector::create();
     shortVector.set(1e-7, 0, 0);
-    shortVector.setNormalize();
-    EXPECT_EQ(shortVector.AsArray(), (std::vector<double>{1e-7, 0, 0}));
+    shortVector.normalizeInPlace();
+    EXPECT_EQ(shortVector.asArray(), (std::vector<double>{1e-7, 0, 0}));
 
     Matrix singular = Matrix::create();
     singular.setElement(0, 0, 0);
     singular.setElement(1, 1, 0);
     singular.setElement(2, 2, 0);
     Matrix inverse = singular.inverse();
-    EXPECT_TRUE(std::isnan(inverse.Element(0, 0)));
-    EXPECT_EQ(inverse.Error(), 0.001);
+    EXPECT_TRUE(std::isnan(inverse.element(0, 0)));
+    EXPECT_EQ(inverse.error(), 0.001);
 
     Point p = Point::create();
-    EXPECT_EQ(p.Error(), 0.001);
+    EXPECT_EQ(p.error(), 0.001);
     p.set(1, 2, 3, 0);
-    EXPECT_EQ(p.Error(), 0.001);
+    EXPECT_EQ(p.error(), 0.001);
     p.set(1, 2, 3);
-    EXPECT_EQ(p.Error(), 2.220446049250313e-12);
+    EXPECT_EQ(p.error(), 2.220446049250313e-12);
 }
 
 TEST_F(WithoutARegistryEntry, ObjectsComeStraightFromTheModuleFile) {
@@ -239,7 +239,7 @@ TEST_F(WithoutARegistryEntry, ObjectsComeStraightFromTheModuleFile) {
     byClass.set(1, 2, 3);
     byName.copyFrom(byClass);
     byVersionedName.copyFrom(byName);
-    EXPECT_EQ(byVersionedName.AsArray(), (std::vector<double>{1, 2, 3}));
+    EXPECT_EQ(byVersionedName.asArray(), (std::vector<double>{1, 2, 3}));
     try {
         create<IVector>("Orvik.Nothing");
         FAIL() << "no ComError";

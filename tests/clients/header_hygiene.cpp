@@ -10,5 +10,5 @@
 static_assert(DELETE == 0x1234, "the client's own DELETE stands");
 
 int hygieneCheck(orvik::Point& p) {
-    return static_cast<int>(p.X()) + TRUE;
+    return static_cast<int>(p.x()) + TRUE;
 }

@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
         p.set(1, 2, 3);
         v.set(0.5, 0.25, 0.125);
         orvik::Point sum = p.add(v);
-        std::printf("%g %g %g\n", sum.X(), sum.Y(), sum.Z());
-        orvik::Matrix::create().Element(1);
+        std::printf("%g %g %g\n", sum.x(), sum.y(), sum.z());
+        orvik::Matrix::create().element(1);
     } catch (const orvik::ComError& error) {
         std::printf("%s\n", error.what());
         return error.code() == E_INVALIDARG ? 0 : 1;

@@ -393,6 +393,38 @@ TEST(IdlWriters, TextThatWouldEndACommentStaysInside) {
     EXPECT_NE(layer.find("a backslash \\x5C"), std::string::npos);
 }
 
+// The C++ layer's names: properties x()/setX(v), methods their verbs, operations on
+// the object itself verbInPlace.
+TEST(IdlWriters, TheLayerNamesMembersByOneRule) {
+    ParseResult r =
+        parseDefinition("[uuid(11111111-2222-3333-4444-555555555560), version(1.0)]\n"
+                        "library L {\n"
+                        "[object, uuid(11111111-2222-3333-4444-555555555561), dual]\n"
+                        "interface IShape : IDispatch {\n"
+                        "  [propget, id(1)] HRESULT XVect([out, retval] double* v);\n"
+                        "  [propput, id(1)] HRESULT XVect([in] double v);\n"
+                        "  [propget, id(2)] HRESULT XYInertia([out, retval] double* v);\n"
+                        "  [propget, id(3)] HRESULT Z([out, retval] double* v);\n"
+                        "  [id(4)] HRESULT Add([in] double d, [out, retval] double* v);\n"
+                        "  [id(5)] HRESULT SetAdd([in] double d);\n"
+                        "  [id(6)] HRESULT SetNormalize();\n"
+                        "  [id(7)] HRESULT SetRotation([in] double angle);\n"
+                        "  [id(8)] HRESULT CopyFrom([in] double d);\n"
+                        "};\n"
+                        "[uuid(11111111-2222-3333-4444-555555555562)]\n"
+                        "coclass Shape { [default] interface IShape; };\n"
+                        "};\n");
+    ASSERT_TRUE(std::holds_alternative<Definition>(r)) << std::get<Diagnostic>(r).message;
+    std::string layer = writeCppLayer(std::get<Definition>(r), Notes(), "SHAPE_HPP", "shape.idl",
+                                      "orvik/shape_i.h");
+    for (const char* declared :
+         {"double xVect() const;", "void setXVect(double v) const;", "double xyInertia() const;",
+          "double z() const;", "double add(double d) const;", "void addInPlace(double d) const;",
+          "void normalizeInPlace() const;", "void setRotation(double angle) const;",
+          "void copyFrom(double d) const;"})
+        EXPECT_NE(layer.find(declared), std::string::npos) << declared << "\n" << layer;
+}
+
 // The command-line front end: a broken file gives file:line:column and writes nothing.
 TEST(IdlCompilerTool, BrokenInputReportsItsPositionAndLeavesNoOutputFile) {
     std::string dir = ::testing::TempDir() + "idlc_cli";
