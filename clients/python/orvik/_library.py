@@ -2,6 +2,7 @@
 
 import ctypes
 import os
+import subprocess
 from ctypes import POINTER, c_int32, c_uint16, c_uint32, c_void_p
 
 from ._layouts import GUID, HRESULT, VARIANT
@@ -29,6 +30,20 @@ def _candidates():
     except ImportError:
         pass
     yield SONAME
+    # A copy installed apart from Orvik (pip) asks pkg-config where Orvik is.
+    libdir = _pkg_config_libdir()
+    if libdir:
+        yield os.path.join(libdir, SONAME)
+
+
+def _pkg_config_libdir():
+    """The library folder of the Orvik that pkg-config knows (orvik.pc), or None."""
+    try:
+        found = subprocess.run(["pkg-config", "--variable=libdir", "orvik"],
+                               capture_output=True, text=True, timeout=10)
+    except (OSError, subprocess.SubprocessError):
+        return None
+    return found.stdout.strip() if found.returncode == 0 and found.stdout.strip() else None
 
 
 def _load():
@@ -42,7 +57,8 @@ def _load():
         except OSError as error:
             tried.append("%s (%s)" % (path, error))
     raise ImportError("orvik: cannot load the platform library %s; tried: %s. Set "
-                      "ORVIK_PLATFORM_LIB to its path." % (SONAME, "; ".join(tried)))
+                      "ORVIK_PLATFORM_LIB to its path, or PKG_CONFIG_PATH to the folder of its "
+                      "orvik.pc." % (SONAME, "; ".join(tried)))
 
 
 lib = _load()

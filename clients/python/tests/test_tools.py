@@ -177,6 +177,21 @@ class BuildBackend(unittest.TestCase):
             where, version = found.stdout.split(" ")
             self.assertEqual(os.path.dirname(where), os.path.join(target, "orvik"))
             self.assertRegex(version, r"^[0-9]+\.[0-9]+\.[0-9]+$")  # the wheel's own record
+            # Without ORVIK_PLATFORM_LIB, the copy finds the platform library through the
+            # orvik.pc that pkg-config finds.
+            pc = os.path.join(target, "pc")
+            os.makedirs(pc)
+            with open(os.path.join(pc, "orvik.pc"), "w") as out:
+                out.write("libdir=%s\nName: orvik\nDescription: a test\nVersion: %s\n"
+                          % (os.path.dirname(os.environ["ORVIK_PLATFORM_LIB"]), version))
+            env = {k: v for k, v in os.environ.items() if k != "ORVIK_PLATFORM_LIB"}
+            for pkg_config_path, works in ((pc, True), (os.path.join(target, "none"), False)):
+                tried = subprocess.run(
+                    [sys.executable, "-c", "import orvik"], cwd=target, capture_output=True,
+                    text=True, env=dict(env, PYTHONPATH=target, PKG_CONFIG_PATH=pkg_config_path,
+                                        LD_LIBRARY_PATH=""))
+                self.assertEqual(tried.returncode == 0, works, tried.stderr)
+            self.assertIn("PKG_CONFIG_PATH to the folder of its orvik.pc", tried.stderr)
 
 
 if __name__ == "__main__":
