@@ -6,6 +6,8 @@
 
 #include "wide_calls.h"
 
+#include "tests/support/recording_doubles.h"
+
 #include "orvik/platform.h"
 #include "orvik/platform/ref.h"
 
@@ -16,21 +18,8 @@
 namespace orvik::testing {
 namespace {
 
-class WideCalls final : public IWideCalls {
+class WideCalls final : public RecordingUnknown<IWideCalls> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        return E_NOTIMPL;
-    }
-
     HRESULT STDMETHODCALLTYPE ManyIntegers(LONG a, LONG b, LONG c, LONG d, LONG e, LONG f, LONG g,
                                            LONG h, LONG* sum) override {
         *sum = a + 2 * b + 3 * c + 4 * d + 5 * e + 6 * f + 7 * g + 8 * h;

@@ -2,6 +2,7 @@
 
 #include "tool_common.h"
 
+#include "orvik/platform/registry.h"
 #include "orvik/platform/result_text.h"
 
 #include <cstdio>
@@ -41,6 +42,12 @@ int fail(const char* tool, const std::string& what) {
 int usageError(const char* tool, const std::string& message, const char* usage) {
     std::fprintf(stderr, "%s: %s\n%s", tool, message.c_str(), usage);
     return kUsage;
+}
+
+std::string registryStorePath() {
+    std::string path(OrvikGetRegistryStorePath(nullptr, 0) + 1, '\0');
+    path.resize(OrvikGetRegistryStorePath(path.data(), DWORD(path.size())));
+    return path;
 }
 
 bool writeOutput(const std::string& path, const std::string& bytes) {

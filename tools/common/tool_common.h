@@ -28,6 +28,9 @@ int fail(const char* tool, const std::string& what);
 /// "tool: message" and the usage on standard error; returns kUsage.
 int usageError(const char* tool, const std::string& message, const char* usage);
 
+/// The path of the registry store the platform uses (ORVIK_REGISTRY or the default).
+std::string registryStorePath();
+
 /// Writes bytes to path, or to standard output for "-". A file is written beside its
 /// final name and renamed into place, so a failed run never leaves half of one.
 bool writeOutput(const std::string& path, const std::string& bytes);

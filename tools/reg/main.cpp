@@ -26,6 +26,8 @@
 
 namespace {
 
+using orvik::tool::registryStorePath;
+
 const char kUsage[] =
     "usage: orvik-reg COMMAND ...\n"
     "\n"
@@ -91,21 +93,16 @@ const char* storeReason(HRESULT hr) {
     return nullptr;
 }
 
-std::string storePath() {
-    std::string path(OrvikGetRegistryStorePath(nullptr, 0) + 1, '\0');
-    path.resize(OrvikGetRegistryStorePath(path.data(), DWORD(path.size())));
-    return path;
-}
-
 int fail(const std::string& what, HRESULT hr) {
     if (const char* reason = storeReason(hr))
-        return orvik::tool::fail(kTool, what + " (store " + storePath() + ": " + reason + ")", hr);
+        return orvik::tool::fail(kTool,
+                                 what + " (store " + registryStorePath() + ": " + reason + ")", hr);
     return orvik::tool::fail(kTool, what, hr);
 }
 
 // A key that is not in the store, said as such.
 int noKey(const KeyPath& k) {
-    return orvik::tool::fail(kTool, "no key " + k.full() + " in " + storePath());
+    return orvik::tool::fail(kTool, "no key " + k.full() + " in " + registryStorePath());
 }
 
 int usage(const std::string& message) {
@@ -116,9 +113,9 @@ int usage(const std::string& message) {
 // create it.
 bool storeMissing() {
     std::error_code error;
-    if (std::filesystem::exists(storePath(), error))
+    if (std::filesystem::exists(registryStorePath(), error))
         return false;
-    orvik::tool::fail(kTool, "no registry store at " + storePath());
+    orvik::tool::fail(kTool, "no registry store at " + registryStorePath());
     return true;
 }
 
@@ -455,7 +452,7 @@ int main(int argc, char** argv) {
     if (command == "store") {
         if (!args.empty())
             return usage("store takes no arguments");
-        std::printf("%s\n", storePath().c_str());
+        std::printf("%s\n", registryStorePath().c_str());
         return 0;
     }
     return usage(("unknown command '" + command + "'").c_str());

@@ -17,6 +17,8 @@
 
 namespace {
 
+using orvik::tool::registryStorePath;
+
 const char kUsageText[] =
     "usage: orvik-regsvr [-u] [-s] MODULE\n"
     "\n"
@@ -39,13 +41,6 @@ const char kTool[] = "orvik-regsvr";
 enum Exit { kDone = 0, kUsage = 1, kCannotLoad = 3, kNoEntryPoint = 4, kEntryFailed = 5 };
 
 } // namespace
-
-// The registry store in use, as the platform names it.
-std::string storePath() {
-    std::string path(4096, '\0');
-    path.resize(OrvikGetRegistryStorePath(path.data(), DWORD(path.size())));
-    return path;
-}
 
 int main(int argc, char** argv) {
     if (int status = orvik::tool::standardOptions(argc, argv, kTool, kUsageText); status >= 0)
@@ -108,8 +103,8 @@ int main(int argc, char** argv) {
         // Unregistering what is not registered fails as the platform's unregistration
         // does; say what that means here.
         std::string why = unregister && hr == TYPE_E_REGISTRYACCESS
-                              ? " (its interface library is not registered in " + storePath() +
-                                    ": was the module registered there?)"
+                              ? " (its interface library is not registered in " +
+                                    registryStorePath() + ": was the module registered there?)"
                               : "";
         if (!silent)
             orvik::tool::fail(kTool, std::string(entry) + " in " + absolute + " failed" + why, hr);

@@ -39,12 +39,10 @@ def _referenced(info, tdesc):
     if P.call(info, P.Slot.GET_REF_TYPE_INFO, P.HRESULT, (c_uint32, POINTER(c_void_p)), handle, byref(referenced)) < 0:
         return None, None, False
     try:
-        attr = POINTER(P.TYPEATTR)()
-        if P.call(referenced, P.Slot.GET_TYPE_ATTR, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)) < 0:
+        read = _type_attr(referenced, lambda a: (str(a.guid), bool(a.wTypeFlags & P.TYPEFLAG_FDUAL)))
+        if read is None:
             return None, None, False
-        iid = str(attr.contents.guid)
-        dual = bool(attr.contents.wTypeFlags & P.TYPEFLAG_FDUAL)
-        P.call(referenced, P.Slot.RELEASE_TYPE_ATTR, None, (POINTER(P.TYPEATTR),), attr)
+        iid, dual = read
         return _documentation(referenced, -1)[0] or None, iid, dual
     finally:
         P.release(referenced)
@@ -233,11 +231,9 @@ class _Interface:
             P.call(info, P.Slot.RELEASE_FUNC_DESC, None, (POINTER(P.FUNCDESC),), desc)
 
     def _note_slots(self, table):
-        attr = POINTER(P.TYPEATTR)()
-        if P.call(table, P.Slot.GET_TYPE_ATTR, P.HRESULT, (POINTER(POINTER(P.TYPEATTR)),), byref(attr)) < 0:
+        count = _type_attr(table, lambda a: a.cFuncs)
+        if count is None:
             return
-        count = attr.contents.cFuncs
-        P.call(table, P.Slot.RELEASE_TYPE_ATTR, None, (POINTER(P.TYPEATTR),), attr)
 
         def note_slot(f):
             function = self._functions.get((f.memid, f.invkind))
