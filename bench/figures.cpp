@@ -44,6 +44,10 @@ const bool registered = [] {
            "CreateAndRelease/real_time/threads:2", "");
     figure("early-bound `IMatrix::Mul` vs the value product", "report", "EarlyBound_MatrixMul",
            "Value_Product");
+    figure("C++ layer `Point::x()` vs the raw table's `get_X`", "<= 1.1", "CppLayer_PointX",
+           "Baseline_RawTableGetX");
+    figure("C++ layer `Point::add(v)` vs the raw table's `Add`", "<= 1.1", "CppLayer_PointAdd",
+           "Baseline_RawTableAdd");
     figure("`GetIDsOfNames`, a cached name, vs a hash lookup", "<= 2", "Holder_Name/cached",
            "Baseline_HashLookup");
     figure("`GetIDsOfNames`, the name searched last", "<= 2", "Holder_Name/reached_last",

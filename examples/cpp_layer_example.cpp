@@ -7,7 +7,7 @@
 
 int main() {
     try {
-        orvik::Point start = orvik::create<IPoint>("Orvik.Point");
+        orvik::Point start = orvik::create<orvik::Point>("Orvik.Point");
         orvik::Vector step = orvik::Vector::create();
         start.set(1, 2, 3);
         step.set(3, 4); // Z and the error estimate take their defaults

@@ -3,7 +3,7 @@
 // straight from the module file; values, structs, arrays and objects coming back;
 // failures as orvik::ComError.
 
-#include "orvik/orvik.hpp"
+#include "orvik/orvik_raw.hpp"
 
 #include "tests/support/registry_fixture.h"
 

@@ -381,7 +381,8 @@ TEST(IdlWriters, TextThatWouldEndACommentStaysInside) {
                            ": the library's */ int Injected;\n",
                            notes, badLine));
     std::string header = writeHeader(def, "THING_I_H", "thing*/int Injected;.idl");
-    std::string layer = writeCppLayer(def, notes, "THING_HPP", "thing.idl", "orvik/thing_i.h");
+    std::string layer =
+        writeCppLayer(def, notes, "THING_HPP", "thing.idl", "orvik/thing_i.h", "orvik/thing.hpp");
     for (const std::string* text : {&header, &layer}) {
         std::string code = codeOutsideComments(*text);
         EXPECT_EQ(code.find("Injected"), std::string::npos) << code;
@@ -416,7 +417,7 @@ TEST(IdlWriters, TheLayerNamesMembersByOneRule) {
                         "};\n");
     ASSERT_TRUE(std::holds_alternative<Definition>(r)) << std::get<Diagnostic>(r).message;
     std::string layer = writeCppLayer(std::get<Definition>(r), Notes(), "SHAPE_HPP", "shape.idl",
-                                      "orvik/shape_i.h");
+                                      "orvik/shape_i.h", "orvik/shape.hpp");
     for (const char* declared :
          {"double xVect() const;", "void setXVect(double v) const;", "double xyInertia() const;",
           "double z() const;", "double add(double d) const;", "void addInPlace(double d) const;",

@@ -4,6 +4,10 @@
 // Members are declared in the classes and defined after all of them, so that a
 // member may return any other interface's class by value. Operations whose types the
 // layer does not carry (text, variants) are left to the raw table, reached with ->.
+//
+// The layer includes no platform header: it calls the tables through orvik::abi,
+// the same tables as the interface header declares, spelled in the layer's own
+// types. A second header, the bridge, joins the two for a client that uses both.
 
 #include "cpp_layer_writer.h"
 
@@ -76,20 +80,20 @@ Carried carried(const TypeRef& t, int depth) {
         number("float");
         break;
     case BaseType::Long:
-        number("LONG");
+        number("std::int32_t");
         break;
     case BaseType::Int:
-        number("INT");
+        number("std::int32_t");
         break;
     case BaseType::Short:
-        number("SHORT");
+        number("std::int16_t");
         break;
     case BaseType::Byte:
-        number("BYTE");
+        number("std::uint8_t");
         break;
     case BaseType::VariantBool:
         number("bool");
-        c.storage = "VARIANT_BOOL";
+        c.storage = "std::int16_t";
         c.kind = Carried::Boolean;
         break;
     case BaseType::Interface:
@@ -99,7 +103,7 @@ Carried carried(const TypeRef& t, int depth) {
             c.interfaceName = t.interfaceName;
             // Qualified: a member may bear the class's own name (IAxis.Vector).
             c.type = "::orvik::" + wrapperName(t.interfaceName);
-            c.storage = t.interfaceName + "*";
+            c.storage = "abi::" + t.interfaceName + "*";
         }
         break;
     case BaseType::SafeArray:
@@ -107,7 +111,7 @@ Carried carried(const TypeRef& t, int depth) {
             c.ok = true;
             c.kind = Carried::Array;
             c.type = "std::vector<double>";
-            c.storage = "SAFEARRAY*";
+            c.storage = "abi::SafeArray*";
         }
         break;
     default:
@@ -200,7 +204,7 @@ bool describe(const Interface& itf, const Operation& op, Member& m) {
 std::string inType(const Member::In& in) {
     switch (in.value.kind) {
     case Carried::Object:
-        return in.value.interfaceName + "*";
+        return "abi::" + in.value.interfaceName + "*";
     case Carried::Array:
         return "const std::vector<double>&";
     default:
@@ -262,7 +266,7 @@ void writeDefinition(std::ostringstream& out, const Interface& itf, const std::s
     const std::string& qualifiedType = m.resultType;
     out << "inline " << qualifiedType << " " << wrapper << "::" << m.name << "("
         << parameterList(m, false) << ") const {\n";
-    out << "    " << itf.name << "* object = self(\"" << m.qualified << "\");\n";
+    out << "    abi::" << itf.name << "* object = self(\"" << m.qualified << "\");\n";
     std::string args;
     for (const Member::In& in : m.ins) {
         std::string arg = in.cppName;
@@ -272,7 +276,7 @@ void writeDefinition(std::ostringstream& out, const Interface& itf, const std::s
             arg = in.param->type.pointerDepth >= 1 ? "array_" + in.cppName + ".address()"
                                                    : "*array_" + in.cppName + ".address()";
         } else if (in.value.kind == Carried::Boolean) {
-            arg = "(" + in.cppName + " ? VARIANT_TRUE : VARIANT_FALSE)";
+            arg = "(" + in.cppName + " ? std::int16_t(-1) : std::int16_t(0))";
         }
         args += (args.empty() ? "" : ", ") + arg;
     }
@@ -283,18 +287,18 @@ void writeDefinition(std::ostringstream& out, const Interface& itf, const std::s
             << ";\n";
         args += std::string(args.empty() ? "" : ", ") + "&out_" + o.field;
     }
-    out << "    const HRESULT hr = object->" << tableMemberName(*m.op) << "(" << args << ");\n";
+    out << "    const Result hr = object->" << tableMemberName(*m.op) << "(" << args << ");\n";
     // Objects are held at once, so that a failing call that gave one back still
     // releases it.
     for (const Member::Out& o : m.outs)
         if (o.value.kind == Carried::Object)
-            out << "    " << o.value.type << " object_" << o.field << "(Ref<"
-                << o.value.interfaceName << ">::adopt(out_" << o.field << "));\n";
-    out << "    if (FAILED(hr)) {\n";
+            out << "    " << o.value.type << " object_" << o.field << "(adopt, out_" << o.field
+                << ");\n";
+    out << "    if (hr < 0) {\n";
     for (const Member::Out& o : m.outs)
         if (o.value.kind == Carried::Array)
-            out << "        SafeArrayDestroy(out_" << o.field << ");\n";
-    out << "        throw ComError(hr, \"" << m.qualified << "\");\n    }\n";
+            out << "        detail::destroyArray(out_" << o.field << ");\n";
+    out << "        detail::throwFailure(hr, \"" << m.qualified << "\");\n    }\n";
     auto value = [&](const Member::Out& o) -> std::string {
         switch (o.value.kind) {
         case Carried::Object:
@@ -302,7 +306,7 @@ void writeDefinition(std::ostringstream& out, const Interface& itf, const std::s
         case Carried::Array:
             return "detail::fromArray(out_" + o.field + ", \"" + m.qualified + "\")";
         case Carried::Boolean:
-            return "out_" + o.field + " != VARIANT_FALSE";
+            return "out_" + o.field + " != 0";
         default:
             return "out_" + o.field;
         }
@@ -418,8 +422,17 @@ bool parseNotes(const std::string& text, Notes& notes, int& errorLine) {
     return true;
 }
 
+std::string bridgeName(const std::string& cppHeader) {
+    size_t dot = cppHeader.rfind('.');
+    size_t slash = cppHeader.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return cppHeader + "_raw";
+    return cppHeader.substr(0, dot) + "_raw" + cppHeader.substr(dot);
+}
+
 std::string writeCppLayer(const Definition& def, const Notes& notes, const std::string& guardName,
-                          const std::string& sourceName, const std::string& cHeader) {
+                          const std::string& sourceName, const std::string& cHeader,
+                          const std::string& cppHeader) {
     std::ostringstream out;
     out << "/* Generated by orvik-idlc from " << commentText(sourceName) << ". Do not edit.\n"
         << " *\n"
@@ -429,14 +442,24 @@ std::string writeCppLayer(const Definition& def, const Notes& notes, const std::
         << " * operation on the object itself is verbInPlace (SetAdd beside Add: addInPlace;\n"
         << " * SetNormalize, which takes nothing: normalizeInPlace). Methods return their\n"
         << " * [out, retval] value (several [out]s as a struct) and throw orvik::ComError on\n"
-        << " * a failure code. The raw table is reached with ->.\n";
+        << " * a failure code. The raw table is reached with ->, in the types of\n"
+        << " * namespace orvik::abi. The header declares nothing outside namespace orvik\n"
+        << " * and no macro but ORVIK_ ones; " << commentText(bridgeName(cppHeader))
+        << " joins it with " << commentText(cHeader) << ".\n";
     auto libraryNote = notes.find("");
     if (libraryNote != notes.end())
         out << " *\n * " << commentText(libraryNote->second) << "\n";
     out << " */\n";
     out << "#ifndef " << guardName << "\n#define " << guardName << "\n\n";
-    out << "#include <vector>\n\n#include \"" << cHeader << "\"\n#include \"orvik/client.hpp\"\n\n";
+    out << "#include <cstdint>\n#include <vector>\n\n#include \"orvik/client.hpp\"\n\n";
     out << "namespace orvik {\n\n";
+    out << "namespace abi {\n\nstruct Variant;\n";
+    for (const Interface& itf : def.interfaces)
+        out << "struct " << itf.name << ";\n";
+    out << "\n";
+    for (const Interface& itf : def.interfaces)
+        writeCppInterface(out, itf, Spelling::Layer);
+    out << "} // namespace abi\n\n";
     for (const Interface& itf : def.interfaces)
         out << "class " << wrapperName(itf.name) << ";\n";
     out << "\n";
@@ -456,13 +479,15 @@ std::string writeCppLayer(const Definition& def, const Notes& notes, const std::
         auto note = notes.find(itf.name);
         if (note != notes.end())
             out << "///\n/// " << commentText(note->second) << "\n";
-        out << "class " << wrapper << " : public Object<" << itf.name << "> {\npublic:\n";
-        out << "    using Object<" << itf.name << ">::Object;\n\n";
+        out << "class " << wrapper << " : public Object<abi::" << itf.name << "> {\npublic:\n";
+        out << "    using Object<abi::" << itf.name << ">::Object;\n\n";
         if (const Coclass* cls = defaultClassOf(def, itf))
-            out << "    /// A new " << cls->name << " object (" << commentText(cls->helpString)
+            out << "    /// The identifier of " << cls->name << " (" << commentText(cls->helpString)
                 << ").\n"
-                << "    static " << wrapper << " create() {\n        return " << wrapper
-                << "(createInstance<" << itf.name << ">(CLSID_" << cls->name << "));\n    }\n\n";
+                << "    static constexpr Guid classId" << guidInitializer(cls->clsid) << ";\n\n"
+                << "    /// A new " << cls->name << " object.\n"
+                << "    static " << wrapper << " create() {\n        return ::orvik::create<"
+                << wrapper << ">(classId);\n    }\n\n";
         for (const Member& m : members[index]) {
             writeDoc(out, m, notes);
             out << "    " << m.resultType << " " << m.name << "(" << parameterList(m, true)
@@ -486,8 +511,36 @@ std::string writeCppLayer(const Definition& def, const Notes& notes, const std::
             writeDefinition(out, def.interfaces[i], wrapperName(def.interfaces[i].name), m);
 
     for (const Interface& itf : def.interfaces)
-        out << "template <> struct WrapperOf<" << itf.name
+        out << "template <> struct ClassFor<abi::" << itf.name
             << "> {\n    using type = " << wrapperName(itf.name) << ";\n};\n";
+    out << "\n} // namespace orvik\n\n#endif /* " << guardName << " */\n";
+    return out.str();
+}
+
+std::string writeCppBridge(const Definition& def, const std::string& guardName,
+                           const std::string& sourceName, const std::string& cHeader,
+                           const std::string& cppHeader) {
+    std::ostringstream out;
+    out << "/* Generated by orvik-idlc from " << commentText(sourceName) << ". Do not edit.\n"
+        << " *\n"
+        << " * The C++ layer (" << commentText(cppHeader) << ") beside the interface header ("
+        << commentText(cHeader) << ")\n"
+        << " * for a client that uses both: orvik::raw(object) is the interface an object of\n"
+        << " * the layer holds, as the interface header declares it; orvik::wrap(ref) puts a\n"
+        << " * reference of the platform's Ref into the layer's class; orvik::create takes the\n"
+        << " * interface (create<IPoint>) and the class identifier (CLSID_Point) too.\n"
+        << " */\n";
+    out << "#ifndef " << guardName << "\n#define " << guardName << "\n\n";
+    out << "#include \"" << cHeader << "\"\n#include \"" << cppHeader
+        << "\"\n#include \"orvik/client_raw.hpp\"\n\n";
+    out << "namespace orvik {\n\n";
+    for (const Interface& itf : def.interfaces)
+        out << "template <> struct ClassFor<::" << itf.name
+            << "> {\n    using type = " << wrapperName(itf.name) << ";\n};\n";
+    out << "\n";
+    for (const Interface& itf : def.interfaces)
+        out << "template <> struct RawInterfaceOf<abi::" << itf.name
+            << "> {\n    using type = ::" << itf.name << ";\n};\n";
     out << "\n} // namespace orvik\n\n#endif /* " << guardName << " */\n";
     return out.str();
 }

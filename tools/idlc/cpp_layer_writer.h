@@ -23,8 +23,19 @@ bool parseNotes(const std::string& text, Notes& notes, int& errorLine);
 /// (several [out]s come back as a struct) and throw orvik::ComError on a failure
 /// code, with the library's defaults as default arguments. cHeader is the include
 /// path of the interface header it builds on.
+/// The C++ layer: cHeader and cppHeader are the include names of the interface
+/// header and of the layer itself ("orvik/orvik_i.h", "orvik/orvik.hpp").
 std::string writeCppLayer(const Definition& def, const Notes& notes, const std::string& guardName,
-                          const std::string& sourceName, const std::string& cHeader);
+                          const std::string& sourceName, const std::string& cHeader,
+                          const std::string& cppHeader);
+
+/// The bridge between the layer and the interface header ("orvik/orvik_raw.hpp").
+std::string writeCppBridge(const Definition& def, const std::string& guardName,
+                           const std::string& sourceName, const std::string& cHeader,
+                           const std::string& cppHeader);
+
+/// The bridge's include name beside the layer's: "orvik/orvik_raw.hpp".
+std::string bridgeName(const std::string& cppHeader);
 
 } // namespace orvik::idl
 

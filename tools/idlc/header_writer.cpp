@@ -17,41 +17,45 @@ namespace orvik::idl {
 
 namespace {
 
-std::string cTypeName(const TypeRef& t) {
+// One type of the definition as a declaration spells it: with the platform's names
+// (the interface header) or with the C++ layer's own (orvik::abi, which includes no
+// platform header).
+std::string typeName(const TypeRef& t, Spelling spelling) {
+    const bool platform = spelling == Spelling::Platform;
     std::string base;
     switch (t.base) {
     case BaseType::Void:
         base = "void";
         break;
     case BaseType::HResult:
-        base = "HRESULT";
+        base = platform ? "HRESULT" : "Result";
         break;
     case BaseType::Double:
-        base = "DOUBLE";
+        base = platform ? "DOUBLE" : "double";
         break;
     case BaseType::Float:
-        base = "FLOAT";
+        base = platform ? "FLOAT" : "float";
         break;
     case BaseType::Long:
-        base = "LONG";
+        base = platform ? "LONG" : "std::int32_t";
         break;
     case BaseType::Int:
-        base = "INT";
+        base = platform ? "INT" : "std::int32_t";
         break;
     case BaseType::Short:
-        base = "SHORT";
+        base = platform ? "SHORT" : "std::int16_t";
         break;
     case BaseType::Byte:
-        base = "BYTE";
+        base = platform ? "BYTE" : "std::uint8_t";
         break;
     case BaseType::VariantBool:
-        base = "VARIANT_BOOL";
+        base = platform ? "VARIANT_BOOL" : "std::int16_t";
         break;
     case BaseType::Bstr:
-        base = "BSTR";
+        base = platform ? "BSTR" : "char16_t*";
         break;
     case BaseType::Variant:
-        base = "VARIANT";
+        base = platform ? "VARIANT" : "Variant";
         break;
     case BaseType::Unknown:
         base = "IUnknown";
@@ -63,7 +67,7 @@ std::string cTypeName(const TypeRef& t) {
         base = t.interfaceName;
         break;
     case BaseType::SafeArray:
-        base = "SAFEARRAY*";
+        base = platform ? "SAFEARRAY*" : "SafeArray*";
         break;
     }
     return base + std::string(size_t(t.pointerDepth), '*');
@@ -85,21 +89,6 @@ std::string tableMemberName(const Operation& op) {
     return op.name;
 }
 
-namespace {
-
-std::string parameterList(const Operation& op) {
-    std::string out;
-    for (size_t i = 0; i < op.params.size(); ++i) {
-        const Parameter& p = op.params[i];
-        if (i)
-            out += ", ";
-        out += cTypeName(p.type);
-        if (!p.name.empty())
-            out += " " + p.name;
-    }
-    return out;
-}
-
 std::string guidInitializer(const GUID& g) {
     char buf[128];
     std::snprintf(buf, sizeof buf,
@@ -108,6 +97,21 @@ std::string guidInitializer(const GUID& g) {
                   unsigned(g.Data1), unsigned(g.Data2), unsigned(g.Data3), g.Data4[0], g.Data4[1],
                   g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
     return buf;
+}
+
+namespace {
+
+std::string parameterList(const Operation& op, Spelling spelling = Spelling::Platform) {
+    std::string out;
+    for (size_t i = 0; i < op.params.size(); ++i) {
+        const Parameter& p = op.params[i];
+        if (i)
+            out += ", ";
+        out += typeName(p.type, spelling);
+        if (!p.name.empty())
+            out += " " + p.name;
+    }
+    return out;
 }
 
 std::string guidText(const GUID& g) {
@@ -151,20 +155,28 @@ void writeCTable(std::ostringstream& out, const Definition& def, const Interface
     out << "struct " << n << " {\n    const " << n << "Vtbl* lpVtbl;\n};\n\n";
 }
 
-void writeCppStruct(std::ostringstream& out, const Interface& itf) {
-    out << "/* " << commentText(itf.helpString) << " */\n";
+} // namespace
+
+void writeCppInterface(std::ostringstream& out, const Interface& itf, Spelling spelling) {
+    const bool platform = spelling == Spelling::Platform;
+    out << (platform ? "/* " : "/// ") << commentText(itf.helpString)
+        << (platform ? " */\n" : "\n");
     out << "struct " << itf.name << " : public " << itf.base << " {\n";
+    if (!platform)
+        out << "    static constexpr Guid iid" << guidInitializer(itf.iid) << ";\n\n";
     for (const Operation& op : itf.operations) {
         if (!op.helpString.empty())
             out << "    /** " << commentText(op.helpString) << " */\n";
-        out << "    virtual HRESULT STDMETHODCALLTYPE " << tableMemberName(op) << "("
-            << parameterList(op) << ") = 0;\n";
+        out << "    virtual "
+            << (platform ? "HRESULT STDMETHODCALLTYPE " : "Result ORVIK_CALLTYPE ")
+            << tableMemberName(op) << "(" << parameterList(op, spelling) << ") = 0;\n";
     }
-    out << "    ORVIK_INTERFACE_DESTRUCTOR(" << itf.name << ")\n";
+    if (platform)
+        out << "    ORVIK_INTERFACE_DESTRUCTOR(" << itf.name << ")\n";
+    else
+        out << "\nprotected:\n    ~" << itf.name << "() = default;\n";
     out << "};\n\n";
 }
-
-} // namespace
 
 std::string writeHeader(const Definition& def, const std::string& guardName,
                         const std::string& sourceName) {
@@ -210,7 +222,7 @@ std::string writeHeader(const Definition& def, const std::string& guardName,
 
     out << "#if defined(__cplusplus) && !defined(CINTERFACE)\n\n";
     for (const Interface& itf : def.interfaces)
-        writeCppStruct(out, itf);
+        writeCppInterface(out, itf, Spelling::Platform);
     out << "namespace orvik {\ntemplate <class I> struct InterfaceTraits;\n";
     for (const Interface& itf : def.interfaces)
         out << "template <> struct InterfaceTraits<::" << itf.name

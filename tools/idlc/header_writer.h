@@ -4,6 +4,7 @@
 
 #include "idl_ast.h"
 
+#include <sstream>
 #include <string>
 
 namespace orvik::idl {
@@ -16,6 +17,17 @@ std::string writeHeader(const Definition& def, const std::string& guardName,
 
 /// An operation's name in the table: get_Name, put_Name, putref_Name or Name.
 std::string tableMemberName(const Operation& op);
+
+/// "{0x283075AD, 0xB177, ...}": an identifier as a C initializer.
+std::string guidInitializer(const GUID& g);
+
+/// A C++ declaration of an interface's table names its types as the platform does
+/// (the interface header) or in the C++ layer's own types (namespace orvik::abi).
+enum class Spelling { Platform, Layer };
+
+/// Writes itf as a struct of pure virtual functions in table order, deriving from its
+/// base; spelled for the layer it also carries its identifier (static member iid).
+void writeCppInterface(std::ostringstream& out, const Interface& itf, Spelling spelling);
 
 /// One line per operation in table order: "INTERFACE SLOT DISPID KIND NAME".
 std::string writeListing(const Definition& def);

@@ -28,7 +28,8 @@ const char kUsage[] =
     "\n"
     "Compiles an interface definition.\n"
     "  --header FILE  write the C/C++ interface header to FILE\n"
-    "  --cpp FILE     write the C++ client layer to FILE (it includes the --header file)\n"
+    "  --cpp FILE     write the C++ client layer to FILE, and beside it FILE_raw (orvik.hpp:\n"
+    "                 orvik_raw.hpp), which joins the layer with the --header file\n"
     "  --notes FILE   words for the C++ layer's documentation, \"Interface.Member: text\"\n"
     "  --tlb FILE     write the binary interface library to FILE\n"
     "  --list         print one line per operation: INTERFACE SLOT DISPID KIND NAME\n"
@@ -87,10 +88,20 @@ int writeCppLayerFile(const orvik::idl::Definition& def, const std::string& path
         std::fprintf(stderr, "%s:%d: expected \"Key: words\"\n", notesPath.c_str(), badLine);
         return tool::kFailure;
     }
+    const std::string layerName =
+        "orvik/" + (path == "-" ? stemOf(input) + ".hpp" : baseName(path));
     if (!tool::writeOutput(path,
                            orvik::idl::writeCppLayer(def, notes, guardFor(path, input, ".hpp"),
-                                                     baseName(input), included)))
+                                                     baseName(input), included, layerName)))
         return tool::fail(kTool, "cannot write " + path + ": " + std::strerror(errno));
+    // The bridge goes beside the layer; on standard output the layer is all there is.
+    if (path == "-")
+        return tool::kSuccess;
+    const std::string bridge = orvik::idl::bridgeName(path);
+    if (!tool::writeOutput(bridge,
+                           orvik::idl::writeCppBridge(def, guardFor(bridge, input, "_raw.hpp"),
+                                                      baseName(input), included, layerName)))
+        return tool::fail(kTool, "cannot write " + bridge + ": " + std::strerror(errno));
     return tool::kSuccess;
 }
 

@@ -5,92 +5,163 @@
 // activation, or straight from the module file when no registry entry names the class
 // (the file named by ORVIK_MODULE, else ORVIK_MODULE_PATH as the package records it).
 // A creation that fails says why in the platform's words. C++17.
+//
+// The header keeps to namespace orvik and to macros named ORVIK_: it includes none of
+// the platform's headers, so a client's own DWORD, TRUE or S_OK stand. The layer calls
+// the objects' tables through orvik::abi, which declares the same tables as the
+// interface header in types of its own; the rarely used paths (creation, arrays, the
+// words of a result code) are compiled into liborvik-client. orvik/orvik_raw.hpp
+// joins the layer and the interface header for a client that uses both.
 #ifndef ORVIK_CLIENT_HPP
 #define ORVIK_CLIENT_HPP
 
-#include <cstddef>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "orvik/platform/activation.h"
-#include "orvik/platform/error_description.h"
-#include "orvik/platform/module_file.h"
-#include "orvik/platform/ref.h"
-#include "orvik/platform/result_text.h"
-#include "orvik/platform/safearray.h"
-#include "orvik/platform/text.h"
+// The tables' calling convention: the system's own on 32-bit Windows, the C one here.
+#if defined(_WIN32) && defined(__i386__)
+#define ORVIK_CALLTYPE __stdcall
+#else
+#define ORVIK_CALLTYPE
+#endif
 
 namespace orvik {
 
+/// A result code: negative for a failure.
+using Result = std::int32_t;
+
+/// A class or interface identifier, laid out as the platform's GUID.
+struct Guid {
+    std::uint32_t data1;
+    std::uint16_t data2;
+    std::uint16_t data3;
+    std::uint8_t data4[8];
+};
+
+namespace abi {
+
+/// An array as the platform passes it; the layer hands it over as std::vector.
+struct SafeArray;
+
+/// The table every interface begins with.
+struct IUnknown {
+    virtual Result ORVIK_CALLTYPE QueryInterface(const Guid& iid, void** object) = 0;
+    virtual std::uint32_t ORVIK_CALLTYPE AddRef() = 0;
+    virtual std::uint32_t ORVIK_CALLTYPE Release() = 0;
+
+protected:
+    ~IUnknown() = default;
+};
+
+/// The late-bound entry points, declared for their places in the table: the layer
+/// calls objects early-bound, and a late-bound client uses the platform's types.
+struct IDispatch : public IUnknown {
+    virtual Result ORVIK_CALLTYPE GetTypeInfoCount(std::uint32_t* count) = 0;
+    virtual Result ORVIK_CALLTYPE GetTypeInfo(std::uint32_t index, std::uint32_t locale,
+                                              void** typeInfo) = 0;
+    virtual Result ORVIK_CALLTYPE GetIDsOfNames(const Guid& reserved, char16_t** names,
+                                                std::uint32_t count, std::uint32_t locale,
+                                                std::int32_t* ids) = 0;
+    virtual Result ORVIK_CALLTYPE Invoke(std::int32_t member, const Guid& reserved,
+                                         std::uint32_t locale, std::uint16_t flags, void* arguments,
+                                         void* result, void* exception,
+                                         std::uint32_t* argumentError) = 0;
+
+protected:
+    ~IDispatch() = default;
+};
+
+} // namespace abi
+
 /// "The parameter is incorrect. (E_INVALIDARG, 0x80070057)": a result code's text, its
 /// name and its value, as far as the platform knows them.
-inline std::string describeResult(HRESULT code) {
-    std::string words(OrvikResultCodeWords(code, nullptr, 0), '\0');
-    OrvikResultCodeWords(code, words.data(), static_cast<DWORD>(words.size() + 1));
-    return words;
-}
+std::string describeResult(Result code);
 
 /// A call that answered a failure code: the code, its symbolic name and the member.
 class ComError : public std::runtime_error {
 public:
     /// detail, when given, follows the code's words: what the failure was about.
-    ComError(HRESULT code, std::string member, const std::string& detail = std::string())
+    ComError(Result code, std::string member, const std::string& detail = std::string())
         : std::runtime_error(member + " failed: " + describeResult(code) +
                              (detail.empty() ? std::string() : ": " + detail)),
           m_code(code), m_member(std::move(member)) {}
 
-    HRESULT code() const noexcept { return m_code; }
+    Result code() const noexcept { return m_code; }
     /// "E_INVALIDARG", or "" for a code the platform does not name.
-    const char* name() const noexcept {
-        const char* name = OrvikResultCodeName(m_code);
-        return name != nullptr ? name : "";
-    }
+    const char* name() const noexcept;
+    /// "IMatrix.Element": the interface and the member that failed.
     const std::string& member() const noexcept { return m_member; }
 
 private:
-    HRESULT m_code;
+    Result m_code;
     std::string m_member;
 };
 
+namespace detail {
+
+/// Throws ComError(code, member).
+[[noreturn]] void throwFailure(Result code, const char* member);
+
+} // namespace detail
+
 /// Throws ComError for a failure code; success codes pass.
-inline void check(HRESULT hr, const char* member) {
-    if (FAILED(hr))
-        throw ComError(hr, member);
+inline void check(Result code, const char* member) {
+    if (code < 0)
+        detail::throwFailure(code, member);
 }
 
-/// An object held through interface I: the smart pointer every generated class
-/// derives from. The raw table stays reachable through -> and raw(), and the object
-/// passes as an I* wherever the interface is taken.
+/// Marks a pointer whose reference the new holder takes over: Point(orvik::adopt, p).
+struct AdoptTag {};
+inline constexpr AdoptTag adopt{};
+
+/// An object held through interface I: the holder every generated class derives
+/// from. It keeps one reference, taken and given back through the object's table.
+/// The table stays reachable through -> and raw(), and the holder passes as an I*
+/// wherever the interface is taken.
 template <class I> class Object {
 public:
     using Interface = I;
 
     Object() = default;
-    explicit Object(Ref<I> ref) noexcept : m_ref(std::move(ref)) {}
+    /// Takes over the reference the caller holds on object (which may be null).
+    Object(AdoptTag, I* object) noexcept : m_object(object) {}
+    Object(const Object& other) noexcept : m_object(other.m_object) {
+        if (m_object != nullptr)
+            m_object->AddRef();
+    }
+    Object(Object&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
+    Object& operator=(Object other) noexcept {
+        std::swap(m_object, other.m_object);
+        return *this;
+    }
+    ~Object() { reset(); }
 
-    I* raw() const noexcept { return m_ref.get(); }
-    I* operator->() const noexcept { return m_ref.get(); }
-    operator I*() const noexcept { return m_ref.get(); }
-    explicit operator bool() const noexcept { return static_cast<bool>(m_ref); }
-    const Ref<I>& ref() const noexcept { return m_ref; }
+    I* raw() const noexcept { return m_object; }
+    I* operator->() const noexcept { return m_object; }
+    operator I*() const noexcept { return m_object; }
+    explicit operator bool() const noexcept { return m_object != nullptr; }
     /// Lets go of the object now.
-    void reset() noexcept { m_ref.reset(); }
+    void reset() noexcept {
+        if (I* object = std::exchange(m_object, nullptr))
+            object->Release();
+    }
+    /// Gives the reference to the caller, who releases it; the holder is left empty.
+    [[nodiscard]] I* detach() noexcept { return std::exchange(m_object, nullptr); }
 
 protected:
-    /// The interface for a call; an empty holder fails as a null pointer would.
+    /// The interface for a call; an empty holder fails as a null pointer would
+    /// (E_POINTER).
     I* self(const char* member) const {
-        if (!m_ref)
-            throw ComError(E_POINTER, member);
-        return m_ref.get();
+        if (m_object == nullptr)
+            detail::throwFailure(static_cast<Result>(0x80004003u), member);
+        return m_object;
     }
 
 private:
-    Ref<I> m_ref;
+    I* m_object = nullptr;
 };
 
 namespace detail {
@@ -104,125 +175,64 @@ inline const char* installedModule() {
 #endif
 }
 
-inline std::vector<double> fromArray(SAFEARRAY* array, const char* member) {
-    struct Destroy {
-        SAFEARRAY* array;
-        ~Destroy() { SafeArrayDestroy(array); }
-    } destroy{array};
-    VARTYPE type = VT_EMPTY;
-    if (array == nullptr || SafeArrayGetDim(array) != 1 ||
-        FAILED(SafeArrayGetVartype(array, &type)) || type != VT_R8)
-        throw ComError(DISP_E_TYPEMISMATCH, member);
-    LONG lower = 0, upper = -1;
-    check(SafeArrayGetLBound(array, 1, &lower), member);
-    check(SafeArrayGetUBound(array, 1, &upper), member);
-    void* data = nullptr;
-    check(SafeArrayAccessData(array, &data), member);
-    const double* values = static_cast<const double*>(data);
-    std::vector<double> out(values, values + (upper - lower + 1));
-    SafeArrayUnaccessData(array);
-    return out;
-}
+/// The values of an array of doubles the object gave back; the array is destroyed.
+std::vector<double> fromArray(abi::SafeArray* array, const char* member);
+
+/// Destroys an array an object gave back with a failure code.
+void destroyArray(abi::SafeArray* array) noexcept;
 
 /// An array of doubles made from values, destroyed with the holder.
 class ArrayOf {
 public:
-    ArrayOf(const std::vector<double>& values, const char* member)
-        : m_array(SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(values.size()))) {
-        void* data = nullptr;
-        if (m_array == nullptr || FAILED(SafeArrayAccessData(m_array, &data))) {
-            SafeArrayDestroy(m_array);
-            throw ComError(E_OUTOFMEMORY, member);
-        }
-        if (!values.empty())
-            std::memcpy(data, values.data(), values.size() * sizeof(double));
-        SafeArrayUnaccessData(m_array);
-    }
+    ArrayOf(const std::vector<double>& values, const char* member);
     ArrayOf(const ArrayOf&) = delete;
     ArrayOf& operator=(const ArrayOf&) = delete;
-    ~ArrayOf() { SafeArrayDestroy(m_array); }
-    SAFEARRAY** address() { return &m_array; }
+    ~ArrayOf() { destroyArray(m_array); }
+    abi::SafeArray** address() { return &m_array; }
 
 private:
-    SAFEARRAY* m_array;
+    abi::SafeArray* m_array;
 };
 
-// Loads the module file at path into this process and calls its entry point, which
-// takes no arguments and answers a result code.
-inline void runModuleEntry(const std::string& path, const char* entry) {
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, 0);
-    if (module == nullptr)
-        throw ComError(HRESULT_FROM_WIN32(GetLastError()), entry, "cannot load " + path);
-    struct Unload {
-        HMODULE module;
-        ~Unload() { FreeLibrary(module); }
-    } unload{module};
-    // The entry point's own type, through the generic one GetProcAddress returns.
-    auto call =
-        reinterpret_cast<HRESULT (*)()>(reinterpret_cast<void*>(GetProcAddress(module, entry)));
-    if (call == nullptr)
-        throw ComError(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), entry, path + " has no " + entry);
-    HRESULT hr = call();
-    // A registration script at fault says where and why in the thread's error
-    // information.
-    if (FAILED(hr))
-        throw ComError(hr, entry, takeErrorDescription());
-}
+/// A new object (one reference) of the class name names, through the interface iid;
+/// module is the file to fall back on. A failure throws ComError.
+void* createByName(const char* name, const char* module, const Guid& iid);
+
+/// Likewise of the class clsid.
+void* createByClass(const Guid& clsid, const char* module, const Guid& iid);
 
 } // namespace detail
 
 /// Registers the module file at path in the registry store through its
 /// DllRegisterServer, as orvik-regsvr does. A failure throws ComError; when a
 /// registration script is at fault its what() ends with "FILE:LINE:COLUMN: reason".
-inline void registerModule(const std::string& path) {
-    detail::runModuleEntry(path, "DllRegisterServer");
-}
+void registerModule(const std::string& path);
 
 /// Removes what registerModule wrote, through the module's DllUnregisterServer.
-inline void unregisterModule(const std::string& path) {
-    detail::runModuleEntry(path, "DllUnregisterServer");
+void unregisterModule(const std::string& path);
+
+/// The generated class that holds T: T itself for a class of the layer, Point for
+/// the interface orvik::abi::IPoint (and, with orvik/orvik_raw.hpp, for ::IPoint).
+template <class T> struct ClassFor { using type = T; };
+
+/// orvik::create<orvik::Point>("Orvik.Point"): a new object of the class name names
+/// (a programmatic identifier, or a class identifier in braces), by the registry, or
+/// from the module file when the registry does not know the class. A failure throws
+/// ComError whose text says which store was searched, why the class could not be made
+/// and what to do.
+template <class T> typename ClassFor<T>::type create(const char* name) {
+    using Class = typename ClassFor<T>::type;
+    using I = typename Class::Interface;
+    return Class(adopt,
+                 static_cast<I*>(detail::createByName(name, detail::installedModule(), I::iid)));
 }
 
-/// A new object of the class name names (a programmatic identifier, "Orvik.Point",
-/// or a class identifier in braces) through interface I: by the registry, or from
-/// the module file when the registry does not know the class. A failure throws
-/// ComError whose text says which store was searched, why the class could not be
-/// made and what to do.
-template <class I> Ref<I> createInstance(const char* name) {
-    std::vector<OLECHAR> wide(std::strlen(name) + 1);
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide.data(),
-                            static_cast<int>(wide.size())) == 0)
-        throw ComError(CO_E_CLASSSTRING, name, "the name is not UTF-8 text");
-    Ref<I> object;
-    char report[2048];
-    HRESULT hr = OrvikCreateInstanceByName(wide.data(), detail::installedModule(), iidOf<I>(),
-                                           object.putVoid(), report, sizeof report);
-    if (FAILED(hr))
-        throw ComError(hr, name, report);
-    return object;
-}
-
-/// Likewise by class identifier.
-template <class I> Ref<I> createInstance(REFCLSID clsid) {
-    OLECHAR text[CHARS_IN_GUID];
-    StringFromGUID2(clsid, text, CHARS_IN_GUID);
-    char name[CHARS_IN_GUID];
-    for (int i = 0; i < CHARS_IN_GUID; ++i)
-        name[i] = static_cast<char>(text[i]);
-    return createInstance<I>(name);
-}
-
-/// The generated class that holds interface I (orvik::Point for IPoint).
-template <class I> struct WrapperOf;
-
-/// orvik::create<IPoint>("Orvik.Point"): a new object held by I's class.
-template <class I> typename WrapperOf<I>::type create(const char* progid) {
-    return typename WrapperOf<I>::type(createInstance<I>(progid));
-}
-
-/// orvik::create<IPoint>(CLSID_Point): likewise by class identifier.
-template <class I> typename WrapperOf<I>::type create(REFCLSID clsid) {
-    return typename WrapperOf<I>::type(createInstance<I>(clsid));
+/// Likewise by class identifier: orvik::create<orvik::Point>(orvik::Point::classId).
+template <class T> typename ClassFor<T>::type create(const Guid& clsid) {
+    using Class = typename ClassFor<T>::type;
+    using I = typename Class::Interface;
+    return Class(adopt,
+                 static_cast<I*>(detail::createByClass(clsid, detail::installedModule(), I::iid)));
 }
 
 } // namespace orvik
