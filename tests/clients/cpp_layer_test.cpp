@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -90,6 +91,36 @@ TEST_F(ThroughTheRegistry, PointsAndVectorsByProgidAndClass) {
     EXPECT_TRUE(v.equals(w));
     w.setX(3);
     EXPECT_FALSE(v.equals(w));
+}
+
+// The layer's tables are as long as the interface library says each interface's is,
+// and an object made by the layer is the one the raw interface sees.
+TEST_F(WithoutARegistryEntry, TheLayersTablesAreTheInterfacesTables) {
+    Ref<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLib(u"" ORVIK_TEST_MODULE, library.put()), S_OK);
+    auto tableBytes = [&](REFIID iid) {
+        Ref<ITypeInfo> info;
+        TYPEATTR* attributes = nullptr;
+        EXPECT_EQ(library->GetTypeInfoOfGuid(iid, info.put()), S_OK);
+        EXPECT_EQ(info->GetTypeAttr(&attributes), S_OK);
+        const size_t bytes = attributes->cbSizeVft;
+        info->ReleaseTypeAttr(attributes);
+        return bytes;
+    };
+    EXPECT_EQ(sizeof(abi::IPoint::Table), tableBytes(IID_IPoint));
+    EXPECT_EQ(sizeof(abi::IMatrix::Table), tableBytes(IID_IMatrix));
+    EXPECT_EQ(sizeof(abi::IRgbData::Table), tableBytes(IID_IRgbData));
+    // IDispatch's seven entries come first; the Point's own begin with X.
+    EXPECT_EQ(offsetof(abi::IPoint::Table, get_X), 7 * sizeof(void*));
+
+    Point p = Point::create();
+    p.set(4, 5, 6);
+    double y = 0;
+    EXPECT_EQ(raw(p)->get_Y(&y), S_OK);
+    EXPECT_EQ(y, 5.0);
+    Point again = wrap(Ref<IPoint>::adopt(raw(p)));
+    raw(p)->AddRef(); // the reference again now holds
+    EXPECT_EQ(again.z(), 6.0);
 }
 
 TEST_F(ThroughTheRegistry, MatricesCombineAndApply) {
@@ -192,8 +223,8 @@ TEST_F(LayerTest, RegistrationThatFailsSaysWhichScriptWhereAndWhy) {
     rmdir(folder);
 }
 
-// The README's table of what happens at the edges, row by row.
-TEST_F(WithoutARegistryEntry, EdgesAreAsTheReadmeSays) {
+// The guide's table of what happens at the edges, row by row.
+TEST_F(WithoutARegistryEntry, EdgesAreAsTheGuideSays) {
     Vector v = Vector::create();
     v.set(1, 2, 3, 0.5);
     for (double tiny : {0.0, 1e-7, -9e-7}) {

@@ -6,8 +6,10 @@
 // layer does not carry (text, variants) are left to the raw table, reached with ->.
 //
 // The layer includes no platform header: it calls the tables through orvik::abi,
-// the same tables as the interface header declares, spelled in the layer's own
-// types. A second header, the bridge, joins the two for a client that uses both.
+// which declares each interface as what the binary layout promises (an object whose
+// first word points at a table of functions taking the object first, as the
+// interface header's C view has it) in the layer's own types. A second header, the
+// bridge, joins the two for a client that uses both.
 
 #include "cpp_layer_writer.h"
 
@@ -394,6 +396,88 @@ const Coclass* defaultClassOf(const Definition& def, const Interface& itf) {
 
 } // namespace
 
+namespace {
+
+// One entry of a table: its name, its result and its parameters after the object.
+struct TableEntry {
+    std::string name;
+    std::string result;
+    std::vector<std::pair<std::string, std::string>> params; // type, name
+};
+
+std::vector<TableEntry> tableEntries(const Definition& def, const Interface& itf) {
+    std::vector<TableEntry> entries{
+        {"QueryInterface", "Result", {{"const Guid&", "iid"}, {"void**", "object"}}},
+        {"AddRef", "std::uint32_t", {}},
+        {"Release", "std::uint32_t", {}}};
+    if (rootInterface(def, itf) == "IDispatch") {
+        // The late-bound entries, for their places: the layer calls early-bound.
+        entries.push_back({"GetTypeInfoCount", "Result", {{"std::uint32_t*", "count"}}});
+        entries.push_back(
+            {"GetTypeInfo",
+             "Result",
+             {{"std::uint32_t", "index"}, {"std::uint32_t", "locale"}, {"void**", "typeInfo"}}});
+        entries.push_back({"GetIDsOfNames",
+                           "Result",
+                           {{"const Guid&", "reserved"},
+                            {"char16_t**", "names"},
+                            {"std::uint32_t", "count"},
+                            {"std::uint32_t", "locale"},
+                            {"std::int32_t*", "ids"}}});
+        entries.push_back({"Invoke",
+                           "Result",
+                           {{"std::int32_t", "member"},
+                            {"const Guid&", "reserved"},
+                            {"std::uint32_t", "locale"},
+                            {"std::uint16_t", "flags"},
+                            {"void*", "arguments"},
+                            {"void*", "result"},
+                            {"void*", "exception"},
+                            {"std::uint32_t*", "argumentError"}}});
+    }
+    for (const Operation* op : tableOperations(def, itf)) {
+        TableEntry entry{tableMemberName(*op), "Result", {}};
+        for (size_t i = 0; i < op->params.size(); ++i) {
+            const Parameter& p = op->params[i];
+            entry.params.emplace_back(typeName(p.type, Spelling::Layer),
+                                      p.name.empty() ? "arg" + std::to_string(i) : p.name);
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+// An interface as the layer calls it: a struct whose one member is the object's
+// table, and a member function per entry that calls it with the object first.
+void writeLayerInterface(std::ostringstream& out, const Definition& def, const Interface& itf) {
+    const std::string& n = itf.name;
+    const std::vector<TableEntry> entries = tableEntries(def, itf);
+    out << "/// " << (itf.helpString.empty() ? n : commentText(itf.helpString)) << "\n";
+    out << "struct " << n << " {\n";
+    out << "    static constexpr Guid iid" << guidInitializer(itf.iid) << ";\n\n";
+    out << "    /// The entries in table order, each taking the object first.\n";
+    out << "    struct Table {\n";
+    for (const TableEntry& e : entries) {
+        out << "        " << e.result << "(ORVIK_CALLTYPE* " << e.name << ")(" << n << "* self";
+        for (const auto& [type, name] : e.params)
+            out << ", " << type << " " << name;
+        out << ");\n";
+    }
+    out << "    };\n\n    const Table* table;\n\n";
+    for (const TableEntry& e : entries) {
+        out << "    " << e.result << " " << e.name << "(";
+        std::string args = "this";
+        for (size_t i = 0; i < e.params.size(); ++i) {
+            out << (i ? ", " : "") << e.params[i].first << " " << e.params[i].second;
+            args += ", " + e.params[i].second;
+        }
+        out << ") {\n        return table->" << e.name << "(" << args << ");\n    }\n";
+    }
+    out << "};\n\n";
+}
+
+} // namespace
+
 bool parseNotes(const std::string& text, Notes& notes, int& errorLine) {
     std::istringstream in(text);
     std::string line, key;
@@ -458,7 +542,7 @@ std::string writeCppLayer(const Definition& def, const Notes& notes, const std::
         out << "struct " << itf.name << ";\n";
     out << "\n";
     for (const Interface& itf : def.interfaces)
-        writeCppInterface(out, itf, Spelling::Layer);
+        writeLayerInterface(out, def, itf);
     out << "} // namespace abi\n\n";
     for (const Interface& itf : def.interfaces)
         out << "class " << wrapperName(itf.name) << ";\n";

@@ -15,11 +15,6 @@
 
 namespace orvik::idl {
 
-namespace {
-
-// One type of the definition as a declaration spells it: with the platform's names
-// (the interface header) or with the C++ layer's own (orvik::abi, which includes no
-// platform header).
 std::string typeName(const TypeRef& t, Spelling spelling) {
     const bool platform = spelling == Spelling::Platform;
     std::string base;
@@ -73,8 +68,6 @@ std::string typeName(const TypeRef& t, Spelling spelling) {
     return base + std::string(size_t(t.pointerDepth), '*');
 }
 
-} // namespace
-
 std::string tableMemberName(const Operation& op) {
     switch (op.kind) {
     case InvokeKind::PropertyGet:
@@ -99,9 +92,7 @@ std::string guidInitializer(const GUID& g) {
     return buf;
 }
 
-namespace {
-
-std::string parameterList(const Operation& op, Spelling spelling = Spelling::Platform) {
+std::string parameterList(const Operation& op, Spelling spelling) {
     std::string out;
     for (size_t i = 0; i < op.params.size(); ++i) {
         const Parameter& p = op.params[i];
@@ -113,6 +104,8 @@ std::string parameterList(const Operation& op, Spelling spelling = Spelling::Pla
     }
     return out;
 }
+
+namespace {
 
 std::string guidText(const GUID& g) {
     OLECHAR text[CHARS_IN_GUID];
@@ -130,10 +123,7 @@ void writeCTable(std::ostringstream& out, const Definition& def, const Interface
         << "* This, REFIID riid, void** ppvObject);\n";
     out << "    ULONG(STDMETHODCALLTYPE* AddRef)(" << n << "* This);\n";
     out << "    ULONG(STDMETHODCALLTYPE* Release)(" << n << "* This);\n";
-    std::string root = itf.base;
-    for (const Interface* b = &itf; b; b = def.findInterface(b->base))
-        root = b->base;
-    if (root == "IDispatch") {
+    if (rootInterface(def, itf) == "IDispatch") {
         out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfoCount)(" << n
             << "* This, UINT* pctinfo);\n";
         out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfo)(" << n
@@ -147,7 +137,7 @@ void writeCTable(std::ostringstream& out, const Definition& def, const Interface
                "UINT* puArgErr);\n";
     }
     for (const Operation* op : tableOperations(def, itf)) {
-        std::string params = parameterList(*op);
+        std::string params = parameterList(*op, Spelling::Platform);
         out << "    HRESULT(STDMETHODCALLTYPE* " << tableMemberName(*op) << ")(" << n << "* This"
             << (params.empty() ? "" : ", " + params) << ");\n";
     }
@@ -155,27 +145,26 @@ void writeCTable(std::ostringstream& out, const Definition& def, const Interface
     out << "struct " << n << " {\n    const " << n << "Vtbl* lpVtbl;\n};\n\n";
 }
 
-} // namespace
-
-void writeCppInterface(std::ostringstream& out, const Interface& itf, Spelling spelling) {
-    const bool platform = spelling == Spelling::Platform;
-    out << (platform ? "/* " : "/// ") << commentText(itf.helpString)
-        << (platform ? " */\n" : "\n");
+void writeCppStruct(std::ostringstream& out, const Interface& itf) {
+    out << "/* " << commentText(itf.helpString) << " */\n";
     out << "struct " << itf.name << " : public " << itf.base << " {\n";
-    if (!platform)
-        out << "    static constexpr Guid iid" << guidInitializer(itf.iid) << ";\n\n";
     for (const Operation& op : itf.operations) {
         if (!op.helpString.empty())
             out << "    /** " << commentText(op.helpString) << " */\n";
-        out << "    virtual "
-            << (platform ? "HRESULT STDMETHODCALLTYPE " : "Result ORVIK_CALLTYPE ")
-            << tableMemberName(op) << "(" << parameterList(op, spelling) << ") = 0;\n";
+        out << "    virtual HRESULT STDMETHODCALLTYPE " << tableMemberName(op) << "("
+            << parameterList(op, Spelling::Platform) << ") = 0;\n";
     }
-    if (platform)
-        out << "    ORVIK_INTERFACE_DESTRUCTOR(" << itf.name << ")\n";
-    else
-        out << "\nprotected:\n    ~" << itf.name << "() = default;\n";
+    out << "    ORVIK_INTERFACE_DESTRUCTOR(" << itf.name << ")\n";
     out << "};\n\n";
+}
+
+} // namespace
+
+std::string rootInterface(const Definition& def, const Interface& itf) {
+    std::string root = itf.base;
+    for (const Interface* b = &itf; b; b = def.findInterface(b->base))
+        root = b->base;
+    return root;
 }
 
 std::string writeHeader(const Definition& def, const std::string& guardName,
@@ -222,7 +211,7 @@ std::string writeHeader(const Definition& def, const std::string& guardName,
 
     out << "#if defined(__cplusplus) && !defined(CINTERFACE)\n\n";
     for (const Interface& itf : def.interfaces)
-        writeCppInterface(out, itf, Spelling::Platform);
+        writeCppStruct(out, itf);
     out << "namespace orvik {\ntemplate <class I> struct InterfaceTraits;\n";
     for (const Interface& itf : def.interfaces)
         out << "template <> struct InterfaceTraits<::" << itf.name

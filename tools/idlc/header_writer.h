@@ -21,15 +21,20 @@ std::string tableMemberName(const Operation& op);
 /// "{0x283075AD, 0xB177, ...}": an identifier as a C initializer.
 std::string guidInitializer(const GUID& g);
 
-/// A C++ declaration of an interface's table names its types as the platform does
-/// (the interface header) or in the C++ layer's own types (namespace orvik::abi).
+/// How a declaration names the definition's types: as the platform does (the
+/// interface header) or in the C++ layer's own (namespace orvik::abi, which includes
+/// no platform header).
 enum class Spelling { Platform, Layer };
 
-/// Writes itf as a struct of pure virtual functions in table order, deriving from its
-/// base; spelled for the layer it also carries its identifier (static member iid).
-void writeCppInterface(std::ostringstream& out, const Interface& itf, Spelling spelling);
+/// One type of the definition as a declaration spells it ("DOUBLE*" or "double*").
+std::string typeName(const TypeRef& t, Spelling spelling);
 
-/// One line per operation in table order: "INTERFACE SLOT DISPID KIND NAME".
+/// "DOUBLE* pVal, LONG n": an operation's parameters, spelled one way or the other.
+std::string parameterList(const Operation& op, Spelling spelling);
+
+/// The interface at the root of itf's bases: "IDispatch" or "IUnknown".
+std::string rootInterface(const Definition& def, const Interface& itf);
+
 std::string writeListing(const Definition& def);
 
 } // namespace orvik::idl

@@ -9,7 +9,7 @@
 // The header keeps to namespace orvik and to macros named ORVIK_: it includes none of
 // the platform's headers, so a client's own DWORD, TRUE or S_OK stand. The layer calls
 // the objects' tables through orvik::abi, which declares the same tables as the
-// interface header in types of its own; the rarely used paths (creation, arrays, the
+// interface header's C view in types of its own; the rarely used paths (creation, arrays, the
 // words of a result code) are compiled into liborvik-client. orvik/orvik_raw.hpp
 // joins the layer and the interface header for a client that uses both.
 #ifndef ORVIK_CLIENT_HPP
@@ -46,33 +46,9 @@ namespace abi {
 /// An array as the platform passes it; the layer hands it over as std::vector.
 struct SafeArray;
 
-/// The table every interface begins with.
-struct IUnknown {
-    virtual Result ORVIK_CALLTYPE QueryInterface(const Guid& iid, void** object) = 0;
-    virtual std::uint32_t ORVIK_CALLTYPE AddRef() = 0;
-    virtual std::uint32_t ORVIK_CALLTYPE Release() = 0;
-
-protected:
-    ~IUnknown() = default;
-};
-
-/// The late-bound entry points, declared for their places in the table: the layer
-/// calls objects early-bound, and a late-bound client uses the platform's types.
-struct IDispatch : public IUnknown {
-    virtual Result ORVIK_CALLTYPE GetTypeInfoCount(std::uint32_t* count) = 0;
-    virtual Result ORVIK_CALLTYPE GetTypeInfo(std::uint32_t index, std::uint32_t locale,
-                                              void** typeInfo) = 0;
-    virtual Result ORVIK_CALLTYPE GetIDsOfNames(const Guid& reserved, char16_t** names,
-                                                std::uint32_t count, std::uint32_t locale,
-                                                std::int32_t* ids) = 0;
-    virtual Result ORVIK_CALLTYPE Invoke(std::int32_t member, const Guid& reserved,
-                                         std::uint32_t locale, std::uint16_t flags, void* arguments,
-                                         void* result, void* exception,
-                                         std::uint32_t* argumentError) = 0;
-
-protected:
-    ~IDispatch() = default;
-};
+/// Interfaces the layer passes along but does not call itself.
+struct IUnknown;
+struct IDispatch;
 
 } // namespace abi
 
