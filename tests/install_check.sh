@@ -14,7 +14,7 @@ test "$(realpath "$(pkg-config --variable=libdir orvik)")" = "$(realpath "$prefi
 test -f "$prefix/include/orvik/orvik_i.h"
 test -x "$prefix/bin/orvik-idlc"
 test -x "$prefix/bin/orvik-rescomp"
-test -f "$prefix/share/doc/Orvik/LICENSE"
+test -f "$prefix/share/doc/orvik/LICENSE"
 test -f "$prefix/share/man/man1/orvik-reg.1"
 cc -std=c99 -Wall -Wpedantic -Werror -o "$prefix/client" \
    "$source_dir/tests/clients/c_header_check.c" $(pkg-config --cflags --libs orvik) \

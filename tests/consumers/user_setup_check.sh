@@ -33,7 +33,7 @@ cd "$work"
 "$prefix/bin/orvik-example" >"$work/example.out" || fail "orvik-example failed"
 test "$(env -u PYTHONPATH python3 -c 'import orvik; p = orvik.Dispatch("Orvik.Point"); p.Set(1, 2, 3); print(p.Y)')" = 2.0 ||
     fail "python3 does not find orvik"
-cmake -S "$prefix/share/doc/Orvik/cpp-example" -B "$work/cpp" -G Ninja \
+cmake -S "$prefix/share/doc/orvik/cpp-example" -B "$work/cpp" -G Ninja \
     -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cpp" >/dev/null
 "$work/cpp/cpp-example" | grep -q '^to (4, 6, 3), distance 5$' || fail "the C++ example failed"
