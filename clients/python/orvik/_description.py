@@ -294,6 +294,12 @@ def _documentation(info, memid):
     return texts
 
 
+_TYPE_E_LIBNOTREGISTERED = -0x7FFD7FE3  # 0x8002801D
+_NOT_REGISTERED = ("the object's type library is not registered, and calls by name need it: "
+                   "register the module (python3 -m orvik register PATH/liborvik.so, "
+                   "or orvik-regsvr PATH/liborvik.so)")
+
+
 def _check(hr, member):
     if hr < 0:
         raise ComError(hr, member)
@@ -309,7 +315,12 @@ def _interface_of(pointer):
     """The members of the interface the object at pointer describes, read once per
     interface."""
     info = c_void_p()
-    _check(P.call(pointer, P.Slot.GET_TYPE_INFO, P.HRESULT, _GET_TYPE_INFO, 0, 0, byref(info)), "GetTypeInfo")
+    hr = P.call(pointer, P.Slot.GET_TYPE_INFO, P.HRESULT, _GET_TYPE_INFO, 0, 0, byref(info))
+    if hr == _TYPE_E_LIBNOTREGISTERED:
+        # An object made from the module file without a registry entry can be
+        # created, but it reads its members from its registered type library.
+        raise ComError(hr, "IDispatch.GetTypeInfo", _NOT_REGISTERED)
+    _check(hr, "IDispatch.GetTypeInfo")
     with _interfaces_lock:
         known = _interfaces.get(info.value)
     if known is not None:

@@ -280,10 +280,12 @@ class Dispatch:
         return "%s.%s" % (self._members.name, member)
 
     def __repr__(self):
-        state = "" if self._ptr else " (released)"
-        made_by = self._members.coclass + ": " if self._members.coclass else ""
-        return "<orvik.Dispatch %s%s %s%s>" % (made_by, self._members.name, self._members.iid,
-                                                state)
+        """<orvik.Point IPoint at 0x55d0c0ffee10>: the class that made the object (or
+        Dispatch when its interface names none), the interface and the object's
+        address; a released object says so."""
+        made_by = self._members.coclass or "Dispatch"
+        where = "at 0x%x" % self._ptr.value if self._ptr else "(released)"
+        return "<orvik.%s %s %s>" % (made_by, self._members.name, where)
 
     # Calls.
     def _invoke_plain(self, name, function, kind):

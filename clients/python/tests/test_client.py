@@ -369,6 +369,22 @@ class Words(unittest.TestCase):
         p = orvik.Dispatch("Orvik.Point")
         sum_ = p.Add(orvik.Dispatch("Orvik.Vector"))
         for shown in (repr(p), repr(sum_)):
-            self.assertTrue(shown.startswith("<orvik.Dispatch Point: IPoint {283075AD-"), shown)
-        self.assertIn("<orvik.Dispatch Matrix: IMatrix ", repr(orvik.Dispatch("Orvik.Matrix")))
+            self.assertRegex(shown, r"^<orvik\.Point IPoint at 0x[0-9a-f]+>$")
+        self.assertNotEqual(repr(p), repr(sum_))
+        self.assertRegex(repr(orvik.Dispatch("Orvik.Matrix")), r"^<orvik\.Matrix IMatrix at 0x")
+        sum_.release()
+        self.assertEqual(repr(sum_), "<orvik.Point IPoint (released)>")
+
+    def test_an_object_made_without_registration_says_to_register(self):
+        child = run_child("""
+            os.environ["ORVIK_REGISTRY"] = os.path.join(%r, "empty-store.db")
+            try:
+                orvik.Dispatch("Orvik.Point")
+            except orvik.ComError as error:
+                print(error.name, error.member)
+                print(error.description)
+            """ % tempfile.mkdtemp(prefix="orvik-empty-"))
+        self.assertEqual(child.returncode, 0, child.stderr)
+        self.assertIn("TYPE_E_LIBNOTREGISTERED IDispatch.GetTypeInfo", child.stdout)
+        self.assertIn("python3 -m orvik register PATH/liborvik.so", child.stdout)
 
