@@ -16,6 +16,11 @@ test -x "$prefix/bin/orvik-idlc"
 test -x "$prefix/bin/orvik-rescomp"
 test -f "$prefix/share/doc/orvik/LICENSE"
 test -f "$prefix/share/man/man1/orvik-reg.1"
+# The Python package carries py.typed and the stub written from the module's classes.
+package=$(dirname "$(find "$prefix" -path '*/site-packages/orvik/__init__.py' | head -n 1)")
+test -f "$package/py.typed"
+grep -q '^class IPoint(Dispatch):' "$package/__init__.pyi"
+grep -q 'target: Literal\["Orvik.Point"\]) -> "IPoint"' "$package/__init__.pyi"
 cc -std=c99 -Wall -Wpedantic -Werror -o "$prefix/client" \
    "$source_dir/tests/clients/c_header_check.c" $(pkg-config --cflags --libs orvik) \
    -Wl,-rpath,"$prefix/lib"
