@@ -151,7 +151,14 @@ class _Reference(c_void_p):
 
     def __del__(self):
         if self.value and P is not None:  # None only while the interpreter ends
-            P.release(self.value)
+            _release(self)
+
+
+# Release in one step where the platform has it; the result of a call for an object
+# comes back as a _Reference, holding the reference the call gave.
+_release = P.OrvikTableRelease or (lambda reference: P.release(reference.value))
+if P.OrvikTableCallForObject is not None:
+    P.OrvikTableCallForObject.restype = _Reference
 
 
 def _adopt(pointer):
@@ -180,6 +187,7 @@ class Dispatch:
     """
 
     __slots__ = ("_ptr", "_table", "__weakref__")
+    _puts = {}  # a class's puts of a double, by member name: their table slots
     _members = None  # each interface's class holds its members here
 
     def __new__(cls, target):
@@ -260,6 +268,16 @@ class Dispatch:
         raise AttributeError("%s has no member %r" % (self._describe(), name))
 
     def __setattr__(self, name, value):
+        slot = self._puts.get(name)
+        if slot is not None and type(value) in _NUMBERS:
+            # A number for a put of a double: straight into the table, in one step.
+            pointer = self._ptr
+            if pointer is None:
+                raise _released()
+            hr = _put_double(pointer, slot, c_double(value))
+            if hr < 0:
+                raise _table_error(self, name, hr)
+            return
         self._reference()
         member = self._member(name)
         if member is None or member.put is None:
@@ -468,6 +486,27 @@ def call(self, *args, **kwargs):
     {finish}
 """
 
+# The same for a method that takes one object and gives back another, the
+# commonest shape (Add, Sub, Apply, ...): one call of the platform, which hands the
+# result back as a _Reference, with no cell to make or pass.
+_OBJECT_FOR_OBJECT_CALL = """
+def call(self, a0=_ABSENT, /, *rest, **kwargs):
+    if rest or kwargs or a0 is _ABSENT:
+        return by_name(self, rest if a0 is _ABSENT else (a0,) + rest, kwargs)
+    if not ((type(a0) in accepted or accepts(a0)) and (pa0 := a0._ptr) is not None):
+        return by_name(self, (a0,), kwargs)
+    pointer = self._ptr
+    if pointer is None:
+        raise _released()
+    out = call_for_object(pointer, slot, pa0)
+    if not out:
+        hr = last_result()
+        if hr < 0:
+            raise _table_error(self, name, hr)
+        return None
+    {finish}
+"""
+
 _FINISH_OBJECT = """if not out.value:
         return None
     cls = function.result_class
@@ -477,6 +516,14 @@ _FINISH_OBJECT = """if not out.value:
     _set_pointer(wrapper, out)
     _set_table(wrapper, None)
     return wrapper"""
+
+
+def _calls_for_object(function):
+    """Whether a method taking one object and giving back another is called in one
+    step of the platform (its table is then not bound in the wrapper)."""
+    route = _table_route(function)
+    return (route is not None and len(route[0]) == 1 and route[0][0] is not None and
+            route[1] is _Reference and P.OrvikTableCallForObject is not None)
 
 
 def _table_method(name, function):
@@ -505,12 +552,24 @@ def _table_method(name, function):
             passed.append(held)
     if result is not None:
         passed.append("out")  # ctypes passes the cell's address
-    source = _TABLE_CALL.format(
+    one_object = _calls_for_object(function)
+    source = (_OBJECT_FOR_OBJECT_CALL if one_object else _TABLE_CALL).format(
         count=len(kinds), unpack="%s, = args" % ", ".join(arguments) if arguments else "",
         checks=" and ".join(checks) or "True", passed=", ".join(passed),
         out="out = result()" if result is not None else "",
         finish={None: "return None", c_double: "return out.value"}.get(result, _FINISH_OBJECT))
+    # Classes of objects that have the interface the one object argument takes.
+    accepted = set()
+
+    def accepts(argument):
+        if isinstance(argument, Dispatch) and argument._members.iid == kinds[0]:
+            accepted.add(type(argument))
+            return True
+        return False
+
     scope = dict(globals(), by_name=by_name, slot=function.slot, name=name, function=function,
+                 accepted=accepted, accepts=accepts,
+                 call_for_object=P.OrvikTableCallForObject, last_result=P.OrvikTableCallResult,
                  result=result, declared=next((p.iid for p in function.params
                                                if p.retval and p.is_object), None),
                  prototype=ctypes.CFUNCTYPE(P.HRESULT, c_void_p,
@@ -522,6 +581,7 @@ def _table_method(name, function):
 
 
 _NUMBERS = frozenset((float, int))
+_ABSENT = object()  # an argument not given
 
 
 def _table_error(self, member, hr):
@@ -600,11 +660,57 @@ def _property(member):
                 raise _table_error(self, member.name, hr)
             return value.value != 0 if is_bool else value.value
 
+    if storage is not None and P.OrvikTableGetDouble is not None:
+        fget = _one_step_get(member.name, slot, storage, is_bool)
+
     def fset(self, value):
         self._invoke(member.name, put, P.DISPATCH_PROPERTYPUT, (value,), {})
 
     return property(fget if get else None, fset if put else None,
                     doc=(get or put).doc or None)
+
+
+_put_double = P.OrvikTablePutDouble
+_INTEGER_FAILED = -(1 << 63)  # what OrvikTableGetInteger answers for a failure
+
+
+def _one_step_get(name, slot, storage, is_bool):
+    """A get of a number as one call of the platform, which calls the table entry
+    and hands the value back: no cell of ctypes' to make and read."""
+    last_result = P.OrvikTableCallResult
+    if storage is c_double:
+        read = P.OrvikTableGetDouble
+
+        def fget(self):
+            pointer = self._ptr
+            if pointer is None:
+                raise _released()
+            value = read(pointer, slot)
+            if value != value:  # a NaN: a failure, or a NaN the object holds
+                hr = last_result()
+                if hr < 0:
+                    raise _table_error(self, name, hr)
+            return value
+        return fget
+
+    read_integer, width = P.OrvikTableGetInteger, ctypes.sizeof(storage)
+
+    def fget(self):
+        pointer = self._ptr
+        if pointer is None:
+            raise _released()
+        value = read_integer(pointer, slot, width)
+        if value == _INTEGER_FAILED:
+            raise _table_error(self, name, last_result())
+        return value != 0 if is_bool else value
+    return fget
+
+
+def _one_step_put(put):
+    """Whether a put takes one double straight into its table entry."""
+    return (put is not None and put.slot is not None and len(put.params) == 1 and
+            put.params[0].vt == P.VT_R8 and not put.params[0].is_array and
+            not put.params[0].is_object and not put.params[0].out)
 
 
 _classes_lock = threading.Lock()
@@ -628,6 +734,9 @@ def _class_for(interface):
             namespace["Set" + member.name] = _accessor(member.name, member.put,
                                                        P.DISPATCH_PROPERTYPUT)
     namespace["_members"] = interface
+    # The puts a number goes straight into, by the name as the library spells it.
+    namespace["_puts"] = {m.name: m.put.slot for m in interface.members.values()
+                          if _one_step_put(m.put) and _put_double is not None}
     with _classes_lock:
         if interface.cls is None:
             interface.cls = type(interface.name, (Dispatch,), namespace)

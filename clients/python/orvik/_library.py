@@ -94,3 +94,31 @@ OrvikCreateInstanceByName = _declare("OrvikCreateInstanceByName", HRESULT, c_voi
 OrvikResultCodeName = _declare("OrvikResultCodeName", ctypes.c_char_p, HRESULT)
 OrvikResultCodeText = _declare("OrvikResultCodeText", ctypes.c_char_p, HRESULT)
 GetErrorInfo = _declare("GetErrorInfo", HRESULT, c_uint32, POINTER(c_void_p))
+
+
+# The same library, its functions called with the interpreter's lock held: for calls
+# that are over in nanoseconds, where letting the lock go and taking it back would
+# cost more than the call. Only for entries of Orvik's own objects, which never wait.
+_held = ctypes.PyDLL(lib._name, handle=lib._handle)
+
+
+def _declare_bare(name, restype):
+    """A function called without ctypes converting its arguments, which costs more
+    than the call itself: every argument must come as the C type it is (an object as
+    a c_void_p, a slot or a width as a Python int, which passes as a C int, a double
+    as a Python float). None where a platform library of an earlier version lacks it."""
+    fn = getattr(_held, name, None)
+    if fn is not None:
+        fn.restype = restype
+        fn.argtypes = None
+    return fn
+
+
+# A table entry called in one step; without them the client calls the entry itself.
+OrvikTableGetDouble = _declare_bare("OrvikTableGetDouble", ctypes.c_double)
+OrvikTableGetInteger = _declare_bare("OrvikTableGetInteger", ctypes.c_int64)
+OrvikTableCallResult = _declare_bare("OrvikTableCallResult", HRESULT)
+OrvikTablePutDouble = _declare_bare("OrvikTablePutDouble", HRESULT)
+# Its result type is set where the reference class is (the caller's _Reference).
+OrvikTableCallForObject = _declare_bare("OrvikTableCallForObject", c_void_p)
+OrvikTableRelease = _declare_bare("OrvikTableRelease", c_uint32)

@@ -24,5 +24,6 @@
 #include "orvik/platform/typelib.h"
 #include "orvik/platform/module_file.h"
 #include "orvik/platform/activation.h"
+#include "orvik/platform/table_calls.h"
 
 #endif /* ORVIK_PLATFORM_H */
