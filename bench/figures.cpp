@@ -38,12 +38,18 @@ const bool registered = [] {
     figure("the same over 1,024 points", "<= 1.1", "Value_ApplyToPoints1024",
            "Eigen_ApplyToPoints1024");
     figure("matrix product vs `Affine3d * Affine3d`", "<= 1.1", "Value_Product", "Eigen_Product");
-    figure("early-bound `Point::Add` vs new/delete of a 32-byte record + sum", "<= 1.5",
+    figure("early-bound `Point::Add` vs new/delete of a 32-byte record + sum", "<= 1.3",
            "EarlyBound_PointAdd", "Baseline_NewDeleteSum");
     figure("two threads creating objects vs one (work per second)", ">= 1.6",
            "CreateAndRelease/real_time/threads:2", "");
-    figure("early-bound `IMatrix::Mul` vs the value product", "report", "EarlyBound_MatrixMul",
+    figure("early-bound `IMatrix::Mul` vs the value product", "<= 3", "EarlyBound_MatrixMul",
            "Value_Product");
+    figure("late-bound get `X` vs early-bound", "<= 5", "LateBound_GetX", "EarlyBound_GetX");
+    figure("late-bound put `X` vs early-bound", "<= 6", "LateBound_PutX", "EarlyBound_PutX");
+    figure("late-bound `Set` of four vs early-bound", "<= 8", "LateBound_Set", "EarlyBound_Set");
+    figure("late-bound `Element` with its index left off vs early-bound", "<= 8",
+           "LateBound_ElementGet", "EarlyBound_ElementGet");
+    figure("late-bound `Add` vs early-bound", "<= 2", "LateBound_Add", "EarlyBound_Add");
     figure("C++ layer `Point::x()` vs the raw table's `get_X`", "<= 1.1", "CppLayer_PointX",
            "Baseline_RawTableGetX");
     figure("C++ layer `Point::add(v)` vs the raw table's `Add`", "<= 1.1", "CppLayer_PointAdd",
@@ -56,7 +62,7 @@ const bool registered = [] {
            "Baseline_HashLookup");
     figure("`GetIDsOfNames`, an unknown name", "<= 2", "Holder_Name/unknown",
            "Baseline_HashLookup");
-    figure("`LoadTypeLib` of our library vs reading the file", "report", "TypeLib_Load",
+    figure("`LoadTypeLib` of our library vs reading the file", "<= 2", "TypeLib_Load",
            "Baseline_ReadFile");
     figure("`LoadTypeLib` of a library the process holds vs reading the file", "report",
            "TypeLib_LoadWhileHeld", "Baseline_ReadFile");

@@ -271,6 +271,85 @@ TEST_F(Dispatch, RepeatedCallsAnswerAsTheFirstDid) {
     }
 }
 
+// A get, a put and a Set of doubles, called again in the same form, take a prepared
+// call; each answer (a failure's words included) and each fall back to the general
+// route for a call in another form must stay as the first call's.
+TEST_F(Dispatch, PreparedCallsAnswerAsTheGeneralRouteDoes) {
+    Ref<IVector> real_ = create<IVector>(CLSID_Vector);
+    Ref<ITypeInfo> info;
+    ASSERT_EQ(real_->GetTypeInfo(0, 0x409, info.put()), S_OK);
+    const DISPID x = idOf(real_.get(), u"X"), set = idOf(real_.get(), u"Set");
+    RecordingVector vector; // its get_X and put_X fail with E_NOTIMPL
+    IVector* instance = &vector;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round == 0 ? "first call" : "prepared call");
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO excep{};
+        EXPECT_EQ(info->Invoke(instance, x, DISPATCH_PROPERTYGET, &none, &result, &excep, nullptr),
+                  DISP_E_EXCEPTION);
+        EXPECT_EQ(excep.scode, E_NOTIMPL);
+        EXPECT_EQ(result.vt, VT_EMPTY);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrSource);
+
+        Args put({real(7.5)}, {DISPID_PROPERTYPUT});
+        DISPPARAMS putArgs = put.params();
+        excep = EXCEPINFO{};
+        EXPECT_EQ(
+            info->Invoke(instance, x, DISPATCH_PROPERTYPUT, &putArgs, nullptr, &excep, nullptr),
+            DISP_E_EXCEPTION);
+        EXPECT_EQ(excep.scode, E_NOTIMPL);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrSource);
+
+        Args four({real(1), real(2), real(3), real(0.5)});
+        DISPPARAMS fourArgs = four.params();
+        ASSERT_EQ(
+            info->Invoke(instance, set, DISPATCH_METHOD, &fourArgs, nullptr, nullptr, nullptr),
+            S_OK);
+        EXPECT_EQ(vector.value[0], 1.0);
+        EXPECT_EQ(vector.value[3], 0.5);
+        // Another form each: an integer to convert, too few (the rest default), a
+        // get given an argument, a get with a named argument but none given.
+        Args converted({real(1), integer(4), real(3), real(0.5)});
+        DISPPARAMS convertedArgs = converted.params();
+        ASSERT_EQ(
+            info->Invoke(instance, set, DISPATCH_METHOD, &convertedArgs, nullptr, nullptr, nullptr),
+            S_OK);
+        EXPECT_EQ(vector.value[1], 4.0);
+        Args two({real(5), real(6)});
+        DISPPARAMS twoArgs = two.params();
+        ASSERT_EQ(info->Invoke(instance, set, DISPATCH_METHOD, &twoArgs, nullptr, nullptr, nullptr),
+                  S_OK);
+        EXPECT_EQ(vector.value[0], 5.0);
+        EXPECT_EQ(vector.value[2], 0.0);
+        Args extra({real(1)});
+        DISPPARAMS extraArgs = extra.params();
+        EXPECT_EQ(
+            info->Invoke(instance, x, DISPATCH_PROPERTYGET, &extraArgs, &result, nullptr, nullptr),
+            DISP_E_BADPARAMCOUNT);
+        DISPID named = 1;
+        DISPPARAMS namedNone = {nullptr, &named, 0, 1};
+        EXPECT_EQ(
+            info->Invoke(instance, x, DISPATCH_PROPERTYGET, &namedNone, &result, nullptr, nullptr),
+            E_INVALIDARG);
+    }
+    // The real object's get, prepared: its value as a double.
+    ASSERT_EQ(real_->put_X(2.25), S_OK);
+    for (int round = 0; round < 2; ++round) {
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        VARIANT result;
+        VariantInit(&result);
+        ASSERT_EQ(real_->Invoke(x, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                                nullptr),
+                  S_OK);
+        EXPECT_EQ(result.vt, VT_R8);
+        EXPECT_EQ(result.dblVal, 2.25);
+    }
+}
+
 TEST_F(Dispatch, NamedArgumentsTakeTheirParametersInAnyOrder) {
     Ref<IPoint> p = makePoint(1, 2, 3, 0.5);
     LPOLESTR names[3] = {const_cast<LPOLESTR>(u"Set"), const_cast<LPOLESTR>(u"Z"),

@@ -3,8 +3,8 @@
  * For clients that reach the platform through a foreign-function bridge (Python's
  * ctypes), where every cell passed by address costs as much as the call itself: the
  * commonest shapes of operation (a get of a number, a put of a double, an operation
- * on one object that gives back another) and Release, called in one step. The object's table entry at slot is called
- * with the object first, as a compiled client would call it; the slot is not
+ * on one object that gives back another) and Release, called in one step. The object's table entry
+ * at slot is called with the object first, as a compiled client would call it; the slot is not
  * checked against the object's table, so it must come from the object's own type
  * description. A null object fails with E_POINTER.
  */

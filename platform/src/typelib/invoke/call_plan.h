@@ -23,9 +23,31 @@
 
 namespace orvik::tlb {
 
+/// One member's prepared late-bound call (fast_call.h): immutable once published,
+/// owned by the library's CallShapes.
+struct FastCall {
+    enum class Shape : uint8_t { Getter, Doubles };
+    MEMBERID memid;
+    WORD flags; // the call kind it was prepared for, exactly
+    Shape shape;
+    uint8_t doubles;  // Doubles: how many
+    VARTYPE resultVt; // Getter: the result's type, its value the retval's eight bytes
+    int slot;         // the table entry
+    const Func* func; // for a failure's words
+    const CallPlan* plan;
+};
+
+/// Where a type keeps the prepared call of memid for calls with these flags: a
+/// property's get and put, which share the identifier, in slots of their own.
+inline size_t fastCallIndex(MEMBERID memid, WORD flags) {
+    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+    return (size_t(uint32_t(memid)) * 2 + (put ? 1 : 0)) % Type::kFastCalls;
+}
+
 struct CallShapes {
     std::mutex lock;
     std::map<const Func*, std::unique_ptr<CallPlan>> plans;
+    std::vector<std::unique_ptr<struct FastCall>> fastCalls;
     std::map<const Type*, std::unique_ptr<MemberTable>> members;
     std::map<const Type*, std::unique_ptr<NameIndex>> names;
 };

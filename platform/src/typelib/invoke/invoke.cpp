@@ -16,8 +16,11 @@
 // failure code in the exception information.
 
 #include "typelib/invoke/invoke.h"
+#include "typelib/invoke/fast_call.h"
 #include "typelib/invoke/invocation.h"
 #include "typelib/invoke/quick_route.h"
+
+#include "orvik/platform/boundary.h"
 
 namespace orvik::tlb {
 
@@ -121,6 +124,12 @@ HRESULT Invocation::run(const Func& f, WORD flags, VARIANT* result, EXCEPINFO* e
     const CallPlan* plan = nullptr;
     if (FAILED(hr = planFor(f, plan)))
         return hr;
+#if ORVIK_REGISTER_CALLS
+    // Prepared on the first call, so that the calls after it allocate nothing.
+    if (plan->quick &&
+        !__atomic_load_n(&m_type.fastCalls[fastCallIndex(f.memid, flags)], __ATOMIC_ACQUIRE))
+        prepareFastCall(m_lib, m_type, f, *plan, flags);
+#endif
     const std::vector<ParamShape>& shapes = plan->shapes;
     const ParamShape& returned = plan->returned;
 
@@ -183,6 +192,33 @@ namespace {
     return call.run(f, flags, result, excepInfo);
 }
 } // namespace
+
+#if ORVIK_REGISTER_CALLS
+HRESULT fastCallFailed(const Type& type, const Func& f, HRESULT called,
+                       EXCEPINFO* excepInfo) noexcept {
+    return orvik::guardResult([&] { return operationFailed(type, f, called, excepInfo); });
+}
+
+void prepareFastCall(const Library& lib, const Type& type, const Func& f, const CallPlan& plan,
+                     WORD flags) {
+    FastCall made{f.memid, flags, FastCall::Shape::Getter, 0, plan.plainResult, f.slot, &f, &plan};
+    if (!plan.getter) {
+        made.shape = FastCall::Shape::Doubles;
+        for (const CallPlan::Step& step : plan.steps)
+            if (step.take != CallPlan::Step::Take::Number || !step.inDouble || step.vt != VT_R8)
+                return;
+        if (plan.steps.empty() || plan.steps.size() > kRegisterDoubles)
+            return;
+        made.doubles = uint8_t(plan.steps.size());
+    }
+    const FastCall*& slot = type.fastCalls[fastCallIndex(f.memid, flags)];
+    std::lock_guard lock(lib.callShapes->lock);
+    if (slot)
+        return; // another member's, or this one's from another thread
+    lib.callShapes->fastCalls.push_back(std::make_unique<FastCall>(made));
+    __atomic_store_n(&slot, lib.callShapes->fastCalls.back().get(), __ATOMIC_RELEASE);
+}
+#endif
 
 HRESULT invokeMember(ITypeInfo* info, const Library& lib, const Type& type, PVOID instance,
                      MEMBERID memid, WORD flags, DISPPARAMS* params, VARIANT* result,

@@ -135,6 +135,11 @@ struct Type {
     /// Every name GetIDsOfNames finds for the type, bases included: made on its first
     /// call, owned and published as the member table is.
     mutable struct NameIndex* nameIndex = nullptr;
+    /// Prepared late-bound calls of the commonest shapes, by dispatch identifier and
+    /// call kind (invoke/fast_call.h): each slot is set once, by the first member
+    /// whose call fits, and read with atomic loads.
+    static constexpr size_t kFastCalls = 32;
+    mutable const struct FastCall* fastCalls[kFastCalls] = {};
     /// A dual interface stored as a dispatch description: its table description is
     /// a partner with the same members, reached through GetRefTypeOfImplType(-1).
     bool isDualDispatch() const { return kind == TKIND_DISPATCH && (flags & TYPEFLAG_FDUAL); }

@@ -10,7 +10,7 @@
 namespace orvik::tlb {
 
 CTypeInfo::CTypeInfo(CTypeLib* lib, const Library& data, size_t index, bool partner)
-    : m_lib(lib), m_data(data), m_index(index), m_partner(partner) {
+    : m_lib(lib), m_data(data), m_index(index), m_type(&data.types[index]), m_partner(partner) {
     m_lib->AddRef();
 }
 

@@ -6,6 +6,7 @@
 #ifndef ORVIK_PLATFORM_SRC_TYPELIB_OBJECTS_TYPE_INFO_H
 #define ORVIK_PLATFORM_SRC_TYPELIB_OBJECTS_TYPE_INFO_H
 
+#include "typelib/invoke/fast_call.h"
 #include "typelib/objects/object_support.h"
 
 namespace orvik::tlb {
@@ -173,13 +174,18 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
                                      DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                      EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override {
-        HRESULT hr = orvik::guardResult([&] {
-            return invokeMember(this, m_data, type(), pvInstance, memid, wFlags, pDispParams,
-                                pVarResult, pExcepInfo, puArgErr);
-        });
-        if (hr != DISP_E_MEMBERNOTFOUND)
-            return hr;
-        return invokeInherited(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo,
+#if ORVIK_REGISTER_CALLS
+        // A member called before in this form: its prepared call, in one step. It
+        // throws nothing (a failure's words are made under their own guard).
+        const Type& t = type();
+        const FastCall* fast =
+            __atomic_load_n(&t.fastCalls[fastCallIndex(memid, wFlags)], __ATOMIC_ACQUIRE);
+        HRESULT called = S_OK;
+        if (fast && fast->memid == memid && fast->flags == wFlags && pvInstance && pDispParams &&
+            callFast(*fast, t, pvInstance, *pDispParams, pVarResult, pExcepInfo, called))
+            return called;
+#endif
+        return invokeGenerally(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo,
                                puArgErr);
     }
     HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
@@ -383,8 +389,26 @@ public:
     }
 
 private:
-    const Type& type() const { return m_data.types[m_index]; }
+    const Type& type() const {
+        return *m_type;
+    }
     std::unique_ptr<NameIndex> makeNameIndex(HRESULT& hr) const;
+
+    // Every call but a prepared one: the member table, the call plan, the conversions,
+    // and a member of a base interface. Out of line, so that a prepared call needs no
+    // frame for it.
+    [[gnu::noinline]] HRESULT invokeGenerally(PVOID pvInstance, MEMBERID memid, WORD wFlags,
+                                              DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                              EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept {
+        HRESULT hr = orvik::guardResult([&] {
+            return invokeMember(this, m_data, type(), pvInstance, memid, wFlags, pDispParams,
+                                pVarResult, pExcepInfo, puArgErr);
+        });
+        if (hr != DISP_E_MEMBERNOTFOUND)
+            return hr;
+        return invokeInherited(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo,
+                               puArgErr);
+    }
 
     // A member inherited from a base interface sits in the same table at the slot its
     // base gives it. The frame's own IUnknown and IDispatch members are not for
@@ -414,7 +438,9 @@ private:
         base->ReleaseTypeAttr(attr);
         return !frame;
     }
-    TYPEKIND kind() const { return m_partner ? TKIND_INTERFACE : type().kind; }
+    TYPEKIND kind() const {
+        return m_partner ? TKIND_INTERFACE : type().kind;
+    }
 
     const Var* findVar(MEMBERID memid) const {
         for (const Var& v : type().vars)
@@ -477,6 +503,7 @@ private:
     CTypeLib* m_lib;
     const Library& m_data;
     size_t m_index;
+    const Type* m_type; // m_data.types[m_index]: a library's types never move once read
     bool m_partner = false;
     std::mutex m_mutex;
     std::map<TYPEATTR*, std::unique_ptr<AttrBlock>> m_attrs;
