@@ -45,8 +45,12 @@ inline std::optional<std::string> toUtf8(std::u16string_view text) {
 
 /// UTF-8 text as UTF-16, or nothing when it is malformed.
 inline std::optional<std::u16string> toUtf16(std::string_view text) {
-    if (text.empty())
-        return std::u16string();
+    // ASCII, most names' text, widens unit by unit without the conversion's two passes.
+    bool ascii = true;
+    for (char c : text)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        return std::u16string(text.begin(), text.end());
     std::optional<size_t> n =
         convertedLength(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0));
     if (!n)

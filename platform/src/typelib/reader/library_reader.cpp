@@ -143,7 +143,7 @@ private:
         std::optional<std::u16string> text = toUtf16(std::string_view(p, n));
         if (!text)
             bad();
-        return *text;
+        return std::move(*text);
     }
 
     std::u16string nameAt(int32_t offset) const {
@@ -526,6 +526,7 @@ private:
         size_t argCustData = fields + optional;
         size_t defaults = argCustData + (hasArgCustData ? 4 * paramCount : 0);
         size_t params = defaults + (hasDefaults ? 4 * paramCount : 0);
+        fn.params.reserve(paramCount);
         for (size_t p = 0; p < paramCount; ++p) {
             ParamRecord pr = at<ParamRecord>(params + p * sizeof pr);
             Param param;
