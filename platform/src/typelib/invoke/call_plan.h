@@ -23,20 +23,6 @@
 
 namespace orvik::tlb {
 
-/// One member's prepared late-bound call (fast_call.h): immutable once published,
-/// owned by the library's CallShapes.
-struct FastCall {
-    enum class Shape : uint8_t { Getter, Doubles };
-    MEMBERID memid;
-    WORD flags; // the call kind it was prepared for, exactly
-    Shape shape;
-    uint8_t doubles;  // Doubles: how many
-    VARTYPE resultVt; // Getter: the result's type, its value the retval's eight bytes
-    int slot;         // the table entry
-    const Func* func; // for a failure's words
-    const CallPlan* plan;
-};
-
 /// Where a type keeps the prepared call of memid for calls with these flags: a
 /// property's get and put, which share the identifier, in slots of their own.
 inline size_t fastCallIndex(MEMBERID memid, WORD flags) {
@@ -101,6 +87,27 @@ struct CallPlan {
     // number, a string, an array or an object pointer) and the result takes them as
     // they are; VT_EMPTY otherwise.
     VARTYPE plainResult = VT_EMPTY;
+};
+
+/// One member's prepared late-bound call (fast_call.h): immutable once published,
+/// owned by the library's CallShapes.
+struct FastCall {
+    // Getter: a get with no argument. Double: one double and nothing back, a put's
+    // shape, called with the least checking. Numbers: inputs that are all plain
+    // numbers, each in its declared type or omitted where it may be, and perhaps a
+    // retval.
+    enum class Shape : uint8_t { Getter, Double, Numbers };
+    MEMBERID memid;
+    WORD flags; // the call kind it was prepared for, exactly
+    Shape shape;
+    bool hasRetval;    // Numbers: a plain retval follows the inputs
+    uint8_t inputs;    // Numbers: how many
+    uint8_t retvalReg; // its integer register
+    VARTYPE resultVt;  // the retval's type, its value the retval cell's eight bytes
+    int slot;          // the table entry
+    const Func* func;  // for a failure's words
+    const CallPlan* plan;
+    CallPlan::Step steps[kRegisterIntegers + kRegisterDoubles]; // Numbers: the inputs'
 };
 
 // Which function a member's dispatch identifier and call kind select, found without

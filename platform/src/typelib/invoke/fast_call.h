@@ -1,13 +1,12 @@
 // platform/src/typelib/invoke/fast_call.h: late-bound calls of the commonest shapes,
 // prepared
 //
-// A property get of a plain value and an operation taking only doubles (a put of
-// one, a Set of four) are most of what late-bound callers ask. Once such a member
-// has been called, its type keeps a prepared call of it, found by dispatch
-// identifier in one step, that checks the arguments arrived as declared and calls
-// the table entry with them in registers, without the member table, the call plan's
-// steps or the general conversions. Anything else, or any argument in another form,
-// goes the usual way.
+// A property get of a plain value and an operation taking only plain numbers (a put
+// of one, a Set of four, an indexed get) are most of what late-bound callers ask. Once such a
+// member has been called, its type keeps a prepared call of it, found by dispatch identifier in one
+// step, that checks the arguments arrived as declared and calls the table entry with them in
+// registers, without the member table, the call plan's steps or the general conversions. Anything
+// else, or any argument in another form, goes the usual way.
 #ifndef ORVIK_PLATFORM_SRC_TYPELIB_INVOKE_FAST_CALL_H
 #define ORVIK_PLATFORM_SRC_TYPELIB_INVOKE_FAST_CALL_H
 
@@ -25,6 +24,12 @@ void prepareFastCall(const Library& lib, const Type& type, const Func& f, const 
 /// failure gets are made under a guard (no memory for them: E_OUTOFMEMORY).
 [[gnu::cold, gnu::noinline]] HRESULT fastCallFailed(const Type& type, const Func& f, HRESULT called,
                                                     EXCEPINFO* excepInfo) noexcept;
+
+/// The prepared call of a shape other than Getter's, as callFast. Out of line, so that
+/// a get needs none of its frame.
+[[gnu::noinline]] bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance,
+                                       const DISPPARAMS& params, VARIANT* result,
+                                       EXCEPINFO* excepInfo, HRESULT& hr);
 
 /// Calls the prepared call, or returns false, having done nothing, when the
 /// arguments do not arrive in the form it was prepared for. Throws nothing. An
@@ -50,25 +55,9 @@ inline bool callFast(const FastCall& fc, const Type& type, PVOID instance, const
         hr = S_OK;
         return true;
     }
-    // Positional doubles, or a put's one value named as such.
-    if (params.cArgs != fc.doubles || !params.rgvarg ||
-        (params.cNamedArgs != 0 &&
-         !(params.cNamedArgs == 1 && params.rgdispidNamedArgs &&
-           params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT &&
-           (fc.flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))))
-        return false;
-    double reals[kRegisterDoubles];
-    for (UINT i = 0; i < fc.doubles; ++i) {
-        const VARIANTARG& arg = params.rgvarg[fc.doubles - 1 - i]; // last first
-        if (arg.vt != VT_R8)
-            return false;
-        reals[i] = arg.dblVal;
-    }
-    const uint64_t ints[kRegisterIntegers] = {};
-    HRESULT called = orvikCallInRegisters(entry, instance, ints, reals);
-    hr = FAILED(called) ? fastCallFailed(type, *fc.func, called, excepInfo) : S_OK;
-    return true;
+    return callFastNumbers(fc, type, instance, params, result, excepInfo, hr);
 }
+
 #endif
 
 } // namespace orvik::tlb

@@ -199,17 +199,91 @@ HRESULT fastCallFailed(const Type& type, const Func& f, HRESULT called,
     return orvik::guardResult([&] { return operationFailed(type, f, called, excepInfo); });
 }
 
+bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance, const DISPPARAMS& params,
+                     VARIANT* result, EXCEPINFO* excepInfo, HRESULT& hr) {
+    void* entry = (*static_cast<void***>(instance))[fc.slot];
+    const bool putNamed = params.cNamedArgs == 1 && params.rgdispidNamedArgs &&
+                          params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT &&
+                          (fc.flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF));
+    if (fc.shape == FastCall::Shape::Double) {
+        if (params.cArgs != 1 || !params.rgvarg || (params.cNamedArgs != 0 && !putNamed) ||
+            params.rgvarg[0].vt != VT_R8)
+            return false;
+        using Entry = HRESULT (*)(void*, double);
+        HRESULT called = reinterpret_cast<Entry>(entry)(instance, params.rgvarg[0].dblVal);
+        hr = FAILED(called) ? fastCallFailed(type, *fc.func, called, excepInfo) : S_OK;
+        return true;
+    }
+    // Numbers, positional, the missing or omitted ones defaulted; or a put's value
+    // named as such, every argument given.
+    const UINT given = params.cArgs;
+    if (given > fc.inputs || (given && !params.rgvarg) || (fc.hasRetval && !result) ||
+        (params.cNamedArgs != 0 && !(putNamed && given == fc.inputs)))
+        return false;
+    uint64_t ints[kRegisterIntegers] = {};
+    double reals[kRegisterDoubles];
+    for (UINT i = 0; i < fc.inputs; ++i) {
+        const CallPlan::Step& step = fc.steps[i];
+        const VARIANTARG* arg = i < given ? &params.rgvarg[given - 1 - i] : nullptr; // last first
+        if (arg && arg->vt == step.vt) { // as declared (a number is never VT_ERROR)
+            if (step.inDouble)
+                reals[step.reg] = arg->dblVal;
+            else
+                ints[step.reg] = widened(fc.plan->shapes[i], &arg->llVal);
+        } else if ((!arg || isOmitted(*arg)) && step.omittable) {
+            if (step.inDouble)
+                std::memcpy(&reals[step.reg], &step.defaultBits, sizeof(double));
+            else
+                ints[step.reg] = step.defaultBits;
+        } else {
+            return false;
+        }
+    }
+    uint64_t cell = 0;
+    if (fc.hasRetval)
+        ints[fc.retvalReg] = uint64_t(&cell);
+    HRESULT called = orvikCallInRegisters(entry, instance, ints, reals);
+    if (FAILED(called)) {
+        if (fc.hasRetval)
+            discardRetval(*fc.plan, &cell);
+        hr = fastCallFailed(type, *fc.func, called, excepInfo);
+        return true;
+    }
+    if (fc.hasRetval) {
+        if (result->vt != VT_EMPTY)
+            VariantClear(result);
+        result->vt = fc.resultVt;
+        result->ullVal = cell;
+    }
+    hr = S_OK;
+    return true;
+}
+
 void prepareFastCall(const Library& lib, const Type& type, const Func& f, const CallPlan& plan,
                      WORD flags) {
-    FastCall made{f.memid, flags, FastCall::Shape::Getter, 0, plan.plainResult, f.slot, &f, &plan};
+    FastCall made{};
+    made.memid = f.memid;
+    made.flags = flags;
+    made.shape = plan.getter ? FastCall::Shape::Getter : FastCall::Shape::Numbers;
+    made.resultVt = plan.plainResult;
+    made.slot = f.slot;
+    made.func = &f;
+    made.plan = &plan;
     if (!plan.getter) {
-        made.shape = FastCall::Shape::Doubles;
-        for (const CallPlan::Step& step : plan.steps)
-            if (step.take != CallPlan::Step::Take::Number || !step.inDouble || step.vt != VT_R8)
-                return;
-        if (plan.steps.empty() || plan.steps.size() > kRegisterDoubles)
-            return;
-        made.doubles = uint8_t(plan.steps.size());
+        for (const CallPlan::Step& step : plan.steps) {
+            if (step.take == CallPlan::Step::Take::Retval && &step == &plan.steps.back() &&
+                plan.plainResult != VT_EMPTY) {
+                made.hasRetval = true;
+                made.retvalReg = step.reg;
+            } else if (step.take == CallPlan::Step::Take::Number) {
+                made.steps[made.inputs++] = step;
+            } else {
+                return; // objects and [out]s take the quick route's care
+            }
+        }
+        if (made.inputs == 1 && !made.hasRetval && made.steps[0].vt == VT_R8 &&
+            !made.steps[0].omittable)
+            made.shape = FastCall::Shape::Double;
     }
     const FastCall*& slot = type.fastCalls[fastCallIndex(f.memid, flags)];
     std::lock_guard lock(lib.callShapes->lock);
