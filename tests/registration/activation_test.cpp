@@ -140,19 +140,21 @@ TEST_F(Activation, ObjectsAreCreatedByIdentifierFromOneLoadAcrossThreads) {
 // last instructions in it; unloading it then crashes that thread. Only a module that
 // has been unused for the delay, with every thread moved on, is unloaded.
 TEST_F(Activation, ReleasesInFlightOutliveNoModule) {
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false}, quiet{false};
     std::atomic<HRESULT> failure{S_OK};
     auto release = [&] {
-        for (unsigned i = 1; !stop.load(std::memory_order_relaxed); ++i) {
+        while (!stop.load(std::memory_order_relaxed)) {
+            // Quiet when asked, so that the module may really go now and then.
+            if (quiet.load(std::memory_order_relaxed)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
             Ref<IPoint> point;
             HRESULT hr = CoCreateInstance(CLSID_Point, nullptr, CLSCTX_INPROC_SERVER, IID_IPoint,
                                           point.putVoid());
             if (FAILED(hr))
                 failure = hr;
             point.reset();
-            // Now and then quiet for long enough that the module may really go.
-            if (i % 4096 == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(30));
         }
     };
     std::vector<std::thread> releasers;
@@ -160,10 +162,17 @@ TEST_F(Activation, ReleasesInFlightOutliveNoModule) {
         releasers.emplace_back(release);
     int unloads = 0;
     for (Clock::time_point end = Clock::now() + stressTime(); Clock::now() < end;) {
-        for (int i = 0; i < 64; ++i)
+        // Unloading asked for while releases run: it must wait for every one of them.
+        for (int i = 0; i < 4096; ++i)
+            CoFreeUnusedLibrariesEx(0, 0);
+        // And in a quiet moment, where it may go.
+        quiet = true;
+        for (Clock::time_point until = Clock::now() + std::chrono::milliseconds(50);
+             moduleLoaded() && Clock::now() < until;)
             CoFreeUnusedLibrariesEx(0, 0);
         if (!moduleLoaded())
             ++unloads;
+        quiet = false;
     }
     stop = true;
     for (std::thread& releaser : releasers)

@@ -25,6 +25,15 @@ void prepareFastCall(const Library& lib, const Type& type, const Func& f, const 
 [[gnu::cold, gnu::noinline]] HRESULT fastCallFailed(const Type& type, const Func& f, HRESULT called,
                                                     EXCEPINFO* excepInfo) noexcept;
 
+/// A prepared call's plain result, the retval cell's eight bytes, into the caller's
+/// variant.
+inline void deliverFastResult(const FastCall& fc, uint64_t cell, VARIANT* result) {
+    if (result->vt != VT_EMPTY)
+        VariantClear(result);
+    result->vt = fc.resultVt;
+    result->ullVal = cell;
+}
+
 /// The prepared call of a shape other than Getter's, as callFast. Out of line, so that
 /// a get needs none of its frame.
 [[gnu::noinline]] bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance,
@@ -48,10 +57,7 @@ inline bool callFast(const FastCall& fc, const Type& type, PVOID instance, const
             hr = fastCallFailed(type, *fc.func, called, excepInfo);
             return true;
         }
-        if (result->vt != VT_EMPTY)
-            VariantClear(result);
-        result->vt = fc.resultVt;
-        result->ullVal = cell;
+        deliverFastResult(fc, cell, result);
         hr = S_OK;
         return true;
     }

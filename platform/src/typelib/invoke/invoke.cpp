@@ -249,12 +249,8 @@ bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance, const
         hr = fastCallFailed(type, *fc.func, called, excepInfo);
         return true;
     }
-    if (fc.hasRetval) {
-        if (result->vt != VT_EMPTY)
-            VariantClear(result);
-        result->vt = fc.resultVt;
-        result->ullVal = cell;
-    }
+    if (fc.hasRetval)
+        deliverFastResult(fc, cell, result);
     hr = S_OK;
     return true;
 }
