@@ -94,8 +94,8 @@ struct CallPlan {
 struct FastCall {
     // Getter: a get with no argument. Double: one double and nothing back, a put's
     // shape, called with the least checking. Numbers: inputs that are all plain
-    // numbers, each in its declared type or omitted where it may be, and perhaps a
-    // retval.
+    // numbers or objects, each in its declared form or omitted where it may be, and
+    // perhaps a plain retval.
     enum class Shape : uint8_t { Getter, Double, Numbers };
     MEMBERID memid;
     WORD flags; // the call kind it was prepared for, exactly

@@ -1,8 +1,9 @@
 // platform/src/typelib/invoke/fast_call.h: late-bound calls of the commonest shapes,
 // prepared
 //
-// A property get of a plain value and an operation taking only plain numbers (a put
-// of one, a Set of four, an indexed get) are most of what late-bound callers ask. Once such a
+// A property get of a plain value and an operation taking only plain numbers and
+// objects (a put of one, a Set of four, an indexed get, an Add) are most of what
+// late-bound callers ask. Once such a
 // member has been called, its type keeps a prepared call of it, found by dispatch identifier in one
 // step, that checks the arguments arrived as declared and calls the table entry with them in
 // registers, without the member table, the call plan's steps or the general conversions. Anything

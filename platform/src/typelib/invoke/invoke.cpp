@@ -221,11 +221,30 @@ bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance, const
         (params.cNamedArgs != 0 && !(putNamed && given == fc.inputs)))
         return false;
     uint64_t ints[kRegisterIntegers] = {};
-    double reals[kRegisterDoubles];
+    double reals[kRegisterDoubles] = {};
+    // The objects passed, each as the interface its parameter declares, with a
+    // reference of the call's own until it returns.
+    IUnknown* held[kRegisterIntegers];
+    size_t heldCount = 0;
+    auto release = [&] {
+        for (size_t i = 0; i < heldCount; ++i)
+            held[i]->Release();
+    };
     for (UINT i = 0; i < fc.inputs; ++i) {
         const CallPlan::Step& step = fc.steps[i];
         const VARIANTARG* arg = i < given ? &params.rgvarg[given - 1 - i] : nullptr; // last first
-        if (arg && arg->vt == step.vt) { // as declared (a number is never VT_ERROR)
+        if (step.take == CallPlan::Step::Take::Object && arg &&
+            (arg->vt == VT_DISPATCH || arg->vt == VT_UNKNOWN)) {
+            void* itf = nullptr;
+            // One without the interface goes the general way, which names the argument.
+            if (arg->punkVal && FAILED(arg->punkVal->QueryInterface(*step.iid, &itf))) {
+                release();
+                return false;
+            }
+            if (itf)
+                held[heldCount++] = static_cast<IUnknown*>(itf);
+            ints[step.reg] = uint64_t(itf);
+        } else if (step.take == CallPlan::Step::Take::Number && arg && arg->vt == step.vt) {
             if (step.inDouble)
                 reals[step.reg] = arg->dblVal;
             else
@@ -236,6 +255,7 @@ bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance, const
             else
                 ints[step.reg] = step.defaultBits;
         } else {
+            release();
             return false;
         }
     }
@@ -243,6 +263,7 @@ bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance, const
     if (fc.hasRetval)
         ints[fc.retvalReg] = uint64_t(&cell);
     HRESULT called = orvikCallInRegisters(entry, instance, ints, reals);
+    release();
     if (FAILED(called)) {
         if (fc.hasRetval)
             discardRetval(*fc.plan, &cell);
@@ -271,10 +292,11 @@ void prepareFastCall(const Library& lib, const Type& type, const Func& f, const 
                 plan.plainResult != VT_EMPTY) {
                 made.hasRetval = true;
                 made.retvalReg = step.reg;
-            } else if (step.take == CallPlan::Step::Take::Number) {
+            } else if (step.take == CallPlan::Step::Take::Number ||
+                       step.take == CallPlan::Step::Take::Object) {
                 made.steps[made.inputs++] = step;
             } else {
-                return; // objects and [out]s take the quick route's care
+                return; // [out]s take the quick route's care
             }
         }
         if (made.inputs == 1 && !made.hasRetval && made.steps[0].vt == VT_R8 &&
