@@ -85,6 +85,11 @@ TEST(ResultText, TextsAreTheOperatingSystemsOwn) {
     EXPECT_EQ(formatted(2), "The system cannot find the file specified.\r\n");
     EXPECT_EQ(formatted(259), "No more data is available.\r\n");
     EXPECT_EQ(formatted(2, 0x0409), formatted(2));
+    // Two the platform's list keeps apart: 13 is the data, 1804 its type.
+    EXPECT_EQ(ERROR_INVALID_DATA, 13);
+    EXPECT_EQ(formatted(13), "The data is invalid.\r\n");
+    EXPECT_EQ(ERROR_INVALID_DATATYPE, 1804);
+    EXPECT_EQ(formatted(1804), "The specified datatype is invalid.\r\n");
 }
 
 TEST(ResultText, UnknownCodesAndBadRequestsFailWithTheirReason) {

@@ -161,7 +161,7 @@ LONG readValues(HKEY key, std::vector<Value>& values) {
 // memory stays flat whatever the size of the tree. The walk keeps its own stack of
 // open keys, so no depth can exhaust the call stack, and enumerates each key's
 // sub-keys as it goes. A key or value whose name the text cannot hold is
-// ERROR_INVALID_DATATYPE, and a chain of keys deeper than a store can hold (a damaged
+// ERROR_INVALID_DATA, and a chain of keys deeper than a store can hold (a damaged
 // store) ERROR_REGISTRY_CORRUPT; either is named in badName.
 LONG exportTree(const KeyPath& top, const std::function<void(const std::string&)>& write,
                 std::string& badName) {
@@ -181,10 +181,10 @@ LONG exportTree(const KeyPath& top, const std::function<void(const std::string&)
         if (e != ERROR_SUCCESS)
             return e;
         if (!orvik::regtext::writableName(level.fullName))
-            return badName = level.fullName, ERROR_INVALID_DATATYPE;
+            return badName = level.fullName, ERROR_INVALID_DATA;
         for (const Value& v : values)
             if (!orvik::regtext::writableName(v.name))
-                return badName = level.fullName + " (value " + v.name + ")", ERROR_INVALID_DATATYPE;
+                return badName = level.fullName + " (value " + v.name + ")", ERROR_INVALID_DATA;
         if (printSelf || !values.empty()) {
             std::string text = "[" + level.fullName + "]\n";
             for (const Value& v : values)
@@ -243,7 +243,7 @@ int runExport(const std::vector<std::string>& args) {
     for (const KeyPath& k : keys) {
         std::string badName;
         LONG e = exportTree(k, write, badName);
-        if (e == ERROR_INVALID_DATATYPE && !badName.empty())
+        if (e == ERROR_INVALID_DATA && !badName.empty())
             return fail("export " + k.full() +
                             ": a name holds a line break or another control "
                             "character, which the text cannot hold: " +
@@ -385,7 +385,7 @@ int runImport(const std::vector<std::string>& args) {
     for (size_t i = 0; i < entries.size(); ++i)
         if (!parseKey(entries[i].key, keys[i]) || keys[i].path.empty())
             return fail("import: not a key below a root: " + printable(entries[i].key),
-                        HRESULT_FROM_WIN32(ERROR_INVALID_DATATYPE));
+                        HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
     // One batch: the file is imported whole or not at all.
     std::string failedKey;
     HRESULT hr = orvik::inOneRegistryBatch([&]() -> HRESULT {

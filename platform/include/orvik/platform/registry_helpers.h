@@ -81,7 +81,7 @@ inline const RegRootName* findRegRoot(const char* name) {
 
 /// The REG_SZ value valueName (null: the default value) of key\subKey (null or
 /// empty: key itself), of any length. ERROR_FILE_NOT_FOUND for a missing key or
-/// value, ERROR_INVALID_DATATYPE for a value of another type.
+/// value, ERROR_INVALID_DATA for a value of another type.
 inline LSTATUS regQueryString(HKEY key, const char* subKey, const char* valueName,
                               std::string& out) {
     // One call reads the key and its value together: a key that another process
@@ -90,7 +90,7 @@ inline LSTATUS regQueryString(HKEY key, const char* subKey, const char* valueNam
         DWORD size = 0;
         LSTATUS e = RegGetValueA(key, subKey, valueName, RRF_RT_REG_SZ, nullptr, nullptr, &size);
         if (e == ERROR_UNSUPPORTED_TYPE)
-            return ERROR_INVALID_DATATYPE;
+            return ERROR_INVALID_DATA;
         if (e != ERROR_SUCCESS)
             return e;
         std::string buffer(size_t(size) + 1, '\0');
@@ -99,7 +99,7 @@ inline LSTATUS regQueryString(HKEY key, const char* subKey, const char* valueNam
         if (e == ERROR_MORE_DATA) // changed between the two reads: again
             continue;
         if (e == ERROR_UNSUPPORTED_TYPE)
-            return ERROR_INVALID_DATATYPE;
+            return ERROR_INVALID_DATA;
         if (e != ERROR_SUCCESS)
             return e;
         buffer.resize(room);
