@@ -398,60 +398,15 @@ const Coclass* defaultClassOf(const Definition& def, const Interface& itf) {
 
 namespace {
 
-// One entry of a table: its name, its result and its parameters after the object.
-struct TableEntry {
-    std::string name;
-    std::string result;
-    std::vector<std::pair<std::string, std::string>> params; // type, name
-};
-
-std::vector<TableEntry> tableEntries(const Definition& def, const Interface& itf) {
-    std::vector<TableEntry> entries{
-        {"QueryInterface", "Result", {{"const Guid&", "iid"}, {"void**", "object"}}},
-        {"AddRef", "std::uint32_t", {}},
-        {"Release", "std::uint32_t", {}}};
-    if (rootInterface(def, itf) == "IDispatch") {
-        // The late-bound entries, for their places: the layer calls early-bound.
-        entries.push_back({"GetTypeInfoCount", "Result", {{"std::uint32_t*", "count"}}});
-        entries.push_back(
-            {"GetTypeInfo",
-             "Result",
-             {{"std::uint32_t", "index"}, {"std::uint32_t", "locale"}, {"void**", "typeInfo"}}});
-        entries.push_back({"GetIDsOfNames",
-                           "Result",
-                           {{"const Guid&", "reserved"},
-                            {"char16_t**", "names"},
-                            {"std::uint32_t", "count"},
-                            {"std::uint32_t", "locale"},
-                            {"std::int32_t*", "ids"}}});
-        entries.push_back({"Invoke",
-                           "Result",
-                           {{"std::int32_t", "member"},
-                            {"const Guid&", "reserved"},
-                            {"std::uint32_t", "locale"},
-                            {"std::uint16_t", "flags"},
-                            {"void*", "arguments"},
-                            {"void*", "result"},
-                            {"void*", "exception"},
-                            {"std::uint32_t*", "argumentError"}}});
-    }
-    for (const Operation* op : tableOperations(def, itf)) {
-        TableEntry entry{tableMemberName(*op), "Result", {}};
-        for (size_t i = 0; i < op->params.size(); ++i) {
-            const Parameter& p = op->params[i];
-            entry.params.emplace_back(typeName(p.type, Spelling::Layer),
-                                      p.name.empty() ? "arg" + std::to_string(i) : p.name);
-        }
-        entries.push_back(std::move(entry));
-    }
-    return entries;
-}
-
 // An interface as the layer calls it: a struct whose one member is the object's
 // table, and a member function per entry that calls it with the object first.
 void writeLayerInterface(std::ostringstream& out, const Definition& def, const Interface& itf) {
     const std::string& n = itf.name;
-    const std::vector<TableEntry> entries = tableEntries(def, itf);
+    std::vector<TableEntry> entries = tableEntries(def, itf, Spelling::Layer);
+    for (TableEntry& e : entries) // the forwarders pass every parameter by name
+        for (size_t i = 0; i < e.params.size(); ++i)
+            if (e.params[i].name.empty())
+                e.params[i].name = "arg" + std::to_string(i);
     out << "/// " << (itf.helpString.empty() ? n : commentText(itf.helpString)) << "\n";
     out << "struct " << n << " {\n";
     out << "    static constexpr Guid iid" << guidInitializer(itf.iid) << ";\n\n";
@@ -459,8 +414,8 @@ void writeLayerInterface(std::ostringstream& out, const Definition& def, const I
     out << "    struct Table {\n";
     for (const TableEntry& e : entries) {
         out << "        " << e.result << "(ORVIK_CALLTYPE* " << e.name << ")(" << n << "* self";
-        for (const auto& [type, name] : e.params)
-            out << ", " << type << " " << name;
+        for (const TableEntry::Param& p : e.params)
+            out << ", " << p.type << " " << p.name;
         out << ");\n";
     }
     out << "    };\n\n    const Table* table;\n\n";
@@ -468,8 +423,8 @@ void writeLayerInterface(std::ostringstream& out, const Definition& def, const I
         out << "    " << e.result << " " << e.name << "(";
         std::string args = "this";
         for (size_t i = 0; i < e.params.size(); ++i) {
-            out << (i ? ", " : "") << e.params[i].first << " " << e.params[i].second;
-            args += ", " + e.params[i].second;
+            out << (i ? ", " : "") << e.params[i].type << " " << e.params[i].name;
+            args += ", " + e.params[i].name;
         }
         out << ") {\n        return table->" << e.name << "(" << args << ");\n    }\n";
     }

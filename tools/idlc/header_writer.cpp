@@ -119,27 +119,11 @@ std::string guidText(const GUID& g) {
 void writeCTable(std::ostringstream& out, const Definition& def, const Interface& itf) {
     const std::string& n = itf.name;
     out << "typedef struct " << n << "Vtbl {\n";
-    out << "    HRESULT(STDMETHODCALLTYPE* QueryInterface)(" << n
-        << "* This, REFIID riid, void** ppvObject);\n";
-    out << "    ULONG(STDMETHODCALLTYPE* AddRef)(" << n << "* This);\n";
-    out << "    ULONG(STDMETHODCALLTYPE* Release)(" << n << "* This);\n";
-    if (rootInterface(def, itf) == "IDispatch") {
-        out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfoCount)(" << n
-            << "* This, UINT* pctinfo);\n";
-        out << "    HRESULT(STDMETHODCALLTYPE* GetTypeInfo)(" << n
-            << "* This, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);\n";
-        out << "    HRESULT(STDMETHODCALLTYPE* GetIDsOfNames)(" << n
-            << "* This, REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, "
-               "DISPID* rgDispId);\n";
-        out << "    HRESULT(STDMETHODCALLTYPE* Invoke)(" << n
-            << "* This, DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, "
-               "DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo, "
-               "UINT* puArgErr);\n";
-    }
-    for (const Operation* op : tableOperations(def, itf)) {
-        std::string params = parameterList(*op, Spelling::Platform);
-        out << "    HRESULT(STDMETHODCALLTYPE* " << tableMemberName(*op) << ")(" << n << "* This"
-            << (params.empty() ? "" : ", " + params) << ");\n";
+    for (const TableEntry& e : tableEntries(def, itf, Spelling::Platform)) {
+        out << "    " << e.result << "(STDMETHODCALLTYPE* " << e.name << ")(" << n << "* This";
+        for (const TableEntry::Param& p : e.params)
+            out << ", " << p.type << (p.name.empty() ? "" : " " + p.name);
+        out << ");\n";
     }
     out << "} " << n << "Vtbl;\n";
     out << "struct " << n << " {\n    const " << n << "Vtbl* lpVtbl;\n};\n\n";
@@ -159,6 +143,55 @@ void writeCppStruct(std::ostringstream& out, const Interface& itf) {
 }
 
 } // namespace
+
+std::vector<TableEntry> tableEntries(const Definition& def, const Interface& itf,
+                                     Spelling spelling) {
+    const bool platform = spelling == Spelling::Platform;
+    auto spelled = [platform](const char* platformType, const char* layerType) {
+        return std::string(platform ? platformType : layerType);
+    };
+    const std::string result = spelled("HRESULT", "Result");
+    const std::string count = spelled("ULONG", "std::uint32_t");
+    const std::string iid = spelled("REFIID", "const Guid&");
+    const std::string uint = spelled("UINT", "std::uint32_t");
+    const std::string lcid = spelled("LCID", "std::uint32_t");
+    std::vector<TableEntry> entries{
+        {"QueryInterface", result, {{iid, "riid"}, {"void**", "ppvObject"}}},
+        {"AddRef", count, {}},
+        {"Release", count, {}}};
+    if (rootInterface(def, itf) == "IDispatch") {
+        // The late-bound entries; the layer declares them for their places only.
+        entries.push_back({"GetTypeInfoCount", result, {{uint + "*", "pctinfo"}}});
+        entries.push_back(
+            {"GetTypeInfo",
+             result,
+             {{uint, "iTInfo"}, {lcid, "lcid"}, {spelled("ITypeInfo**", "void**"), "ppTInfo"}}});
+        entries.push_back({"GetIDsOfNames",
+                           result,
+                           {{iid, "riid"},
+                            {spelled("LPOLESTR*", "char16_t**"), "rgszNames"},
+                            {uint, "cNames"},
+                            {lcid, "lcid"},
+                            {spelled("DISPID*", "std::int32_t*"), "rgDispId"}}});
+        entries.push_back({"Invoke",
+                           result,
+                           {{spelled("DISPID", "std::int32_t"), "dispIdMember"},
+                            {iid, "riid"},
+                            {lcid, "lcid"},
+                            {spelled("WORD", "std::uint16_t"), "wFlags"},
+                            {spelled("DISPPARAMS*", "void*"), "pDispParams"},
+                            {spelled("VARIANT*", "void*"), "pVarResult"},
+                            {spelled("EXCEPINFO*", "void*"), "pExcepInfo"},
+                            {uint + "*", "puArgErr"}}});
+    }
+    for (const Operation* op : tableOperations(def, itf)) {
+        TableEntry entry{tableMemberName(*op), result, {}};
+        for (const Parameter& p : op->params)
+            entry.params.push_back({typeName(p.type, spelling), p.name});
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
 
 std::string rootInterface(const Definition& def, const Interface& itf) {
     std::string root = itf.base;

@@ -6,6 +6,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace orvik::idl {
 
@@ -31,6 +32,23 @@ std::string typeName(const TypeRef& t, Spelling spelling);
 
 /// "DOUBLE* pVal, LONG n": an operation's parameters, spelled one way or the other.
 std::string parameterList(const Operation& op, Spelling spelling);
+
+/// One entry of an interface's table as a declaration spells it: its name, its
+/// result, and its parameters after the object (a name may be empty).
+struct TableEntry {
+    struct Param {
+        std::string type;
+        std::string name;
+    };
+    std::string name;
+    std::string result;
+    std::vector<Param> params;
+};
+
+/// itf's whole table in order: IUnknown's entries, IDispatch's where itf derives
+/// from it, then every operation of itf and its bases.
+std::vector<TableEntry> tableEntries(const Definition& def, const Interface& itf,
+                                     Spelling spelling);
 
 /// The interface at the root of itf's bases: "IDispatch" or "IUnknown".
 std::string rootInterface(const Definition& def, const Interface& itf);

@@ -558,7 +558,8 @@ def _table_method(name, function):
         checks=" and ".join(checks) or "True", passed=", ".join(passed),
         out="out = result()" if result is not None else "",
         finish={None: "return None", c_double: "return out.value"}.get(result, _FINISH_OBJECT))
-    # Classes of objects that have the interface the one object argument takes.
+    # For the one-object call: the classes of objects that have the interface its
+    # argument takes, learnt as they come.
     accepted = set()
 
     def accepts(argument):

@@ -3,11 +3,11 @@
 //
 // A property get of a plain value and an operation taking only plain numbers and
 // objects (a put of one, a Set of four, an indexed get, an Add) are most of what
-// late-bound callers ask. Once such a
-// member has been called, its type keeps a prepared call of it, found by dispatch identifier in one
-// step, that checks the arguments arrived as declared and calls the table entry with them in
-// registers, without the member table, the call plan's steps or the general conversions. Anything
-// else, or any argument in another form, goes the usual way.
+// late-bound callers ask. Once such a member has been called, its type keeps a
+// prepared call of it, found by dispatch identifier in one step, that checks the
+// arguments arrived as declared and calls the table entry with them in registers,
+// without the member table, the call plan's steps or the general conversions.
+// Anything else, or any argument in another form, goes the usual way.
 #ifndef ORVIK_PLATFORM_SRC_TYPELIB_INVOKE_FAST_CALL_H
 #define ORVIK_PLATFORM_SRC_TYPELIB_INVOKE_FAST_CALL_H
 
@@ -37,9 +37,9 @@ inline void deliverFastResult(const FastCall& fc, uint64_t cell, VARIANT* result
 
 /// The prepared call of a shape other than Getter's, as callFast. Out of line, so that
 /// a get needs none of its frame.
-[[gnu::noinline]] bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance,
-                                       const DISPPARAMS& params, VARIANT* result,
-                                       EXCEPINFO* excepInfo, HRESULT& hr);
+[[gnu::noinline]] bool callFastWithArguments(const FastCall& fc, const Type& type, PVOID instance,
+                                             const DISPPARAMS& params, VARIANT* result,
+                                             EXCEPINFO* excepInfo, HRESULT& hr);
 
 /// Calls the prepared call, or returns false, having done nothing, when the
 /// arguments do not arrive in the form it was prepared for. Throws nothing. An
@@ -62,7 +62,7 @@ inline bool callFast(const FastCall& fc, const Type& type, PVOID instance, const
         hr = S_OK;
         return true;
     }
-    return callFastNumbers(fc, type, instance, params, result, excepInfo, hr);
+    return callFastWithArguments(fc, type, instance, params, result, excepInfo, hr);
 }
 
 #endif

@@ -199,8 +199,9 @@ HRESULT fastCallFailed(const Type& type, const Func& f, HRESULT called,
     return orvik::guardResult([&] { return operationFailed(type, f, called, excepInfo); });
 }
 
-bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance, const DISPPARAMS& params,
-                     VARIANT* result, EXCEPINFO* excepInfo, HRESULT& hr) {
+bool callFastWithArguments(const FastCall& fc, const Type& type, PVOID instance,
+                           const DISPPARAMS& params, VARIANT* result, EXCEPINFO* excepInfo,
+                           HRESULT& hr) {
     void* entry = (*static_cast<void***>(instance))[fc.slot];
     const bool putNamed = params.cNamedArgs == 1 && params.rgdispidNamedArgs &&
                           params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT &&
@@ -209,7 +210,7 @@ bool callFastNumbers(const FastCall& fc, const Type& type, PVOID instance, const
         if (params.cArgs != 1 || !params.rgvarg || (params.cNamedArgs != 0 && !putNamed) ||
             params.rgvarg[0].vt != VT_R8)
             return false;
-        using Entry = HRESULT (*)(void*, double);
+        using Entry = HRESULT(STDMETHODCALLTYPE*)(void*, double);
         HRESULT called = reinterpret_cast<Entry>(entry)(instance, params.rgvarg[0].dblVal);
         hr = FAILED(called) ? fastCallFailed(type, *fc.func, called, excepInfo) : S_OK;
         return true;
